@@ -1,0 +1,23 @@
+# The whole set-up: `make run` and `make test`.
+BUILD_DIR ?= build
+RELEASE_DIR ?= build-release
+JOBS ?= $(shell nproc)
+
+.PHONY: deps test run build release
+
+deps:
+	./scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+release: deps
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: release
+	./$(RELEASE_DIR)/cli/phrasemill-cli generate --count 10 examples/product-description.txt

@@ -1,0 +1,150 @@
+// CGenerationRun: the generation run and the result-set jobs on one worker
+// thread, with the counters, flags and display values that the status bar
+// shows. The desktop application and the command line both drive it; the UI
+// side reaches it only through CRunSink, so nothing here knows about Qt.
+//
+//   CGenerationRun run;
+//   RunRequest request;
+//   request.templateText = check.templateText;   // macro-expanded
+//   request.options.versionsCount = 1000;
+//   run.StartGeneration(request, sink);         // worker thread
+//   ...
+//   run.Stop();                                 // takes effect within one version
+//   run.Wait();
+//
+//   run.RunGeneration(request, sink);           // or on the calling thread (CLI)
+//
+// Thread safety: Start*/Stop/Wait and the destructor from the owner's thread.
+// The counters, the flags and the display texts may be read from any thread
+// while the worker writes them. Sink callbacks run on the worker thread.
+#pragma once
+
+#include "engine/string_generator.h"
+#include "postprocess/autocorrect.h"
+#include "postprocess/result_jobs.h"
+#include "postprocess/similarity.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct GenerationOptions {
+    int32_t versionsCount = 0;  // 2147483647 stands for "Max"
+    bool randomOrder = true;
+    bool autoCorrection = false;
+    bool skipSimilar = false;
+    bool lengthLimit = false;
+    int32_t minLength = 0;
+    int32_t maxLength = -1;
+};
+
+struct KeptVersion {
+    int64_t ordinal = 0;  // kept count before this version; the list shows ordinal + 1
+    std::u16string text;
+};
+
+struct RunRequest {
+    std::u16string templateText;  // macro-expanded
+    GenerationOptions options;
+    AutoCorrectionOptions correction;  // used when options.autoCorrection is on
+    DeletingOptions deleting;          // used when options.skipSimilar is on
+    std::optional<int64_t> versionsWanted;  // overrides options.versionsCount (command line)
+    std::optional<uint32_t> seed;           // default: the clock
+    int64_t firstIndex = 0;                 // series order: first version number
+    std::size_t memoryBudgetBytes = 0;      // 0: DefaultMemoryBudget()
+    std::size_t batchSize = 4096;           // kept versions per sink batch at most
+};
+
+// Why a run ended.
+enum class RunEnd { kNotStarted, kDone, kStopped, kLoadFailed, kNumbersExhausted, kMemoryBudget };
+
+struct RunSummary {
+    RunEnd end = RunEnd::kNotStarted;
+    int loadErrorKind = 0;
+    int loadErrorPosition = -1;
+    std::u16string reason;  // empty when the run simply finished or was stopped
+};
+
+class CRunSink {
+public:
+    virtual ~CRunSink() = default;
+    // Generation.
+    virtual void ClearResults() {}
+    virtual void AppendVersions(std::vector<KeptVersion>&& batch) = 0;
+    // True when the sink keeps the versions in memory (the window's list), so
+    // they count against the run's memory budget.
+    virtual bool RetainsVersions() const { return false; }
+    // Progress display: BeginJob, a position in 0 .. range, EndJob.
+    virtual void JobStarted(int64_t range, JobKind kind) { (void)range; (void)kind; }
+    virtual void JobProgress(int64_t position) { (void)position; }
+    virtual void JobEnded() {}
+    // At most every 100 ms while a run works, and at job start and end.
+    virtual void StatusRefresh() {}
+    virtual void RunFinished(const RunSummary& summary) { (void)summary; }
+    // Result-set jobs: the outcome to apply to the rows, then the message.
+    virtual void DeleteRows(std::vector<std::size_t>&& ascendingRows) { (void)ascendingRows; }
+    virtual void ReorderRows(std::vector<uint32_t>&& order) { (void)order; }
+    virtual void JobMessage(const std::u16string& message) { (void)message; }
+    // Result-set idle flag changes (false while a job rewrites the rows).
+    virtual void ResultSetIdleChanged(bool idle) { (void)idle; }
+};
+
+class CGenerationRun {
+public:
+    CGenerationRun();
+    ~CGenerationRun();  // stops the worker and waits for it
+    CGenerationRun(const CGenerationRun&) = delete;
+    CGenerationRun& operator=(const CGenerationRun&) = delete;
+
+    // Start on the worker; false when a worker is already running.
+    bool StartGeneration(RunRequest request, CRunSink& sink);
+    bool StartDeleteIdentical(const CResultRows& rows, DeletingOptions options, CRunSink& sink);
+    bool StartShuffle(const CResultRows& rows, CRunSink& sink, std::optional<uint64_t> seed = {});
+
+    // The same work on the calling thread.
+    RunSummary RunGeneration(const RunRequest& request, CRunSink& sink);
+
+    void Stop();  // clears the running flag; the worker ends within one version
+    void Wait();  // joins a finished or stopping worker
+
+    bool IsRunning() const { return running_.load(); }
+    bool IsResultSetIdle() const { return resultSetIdle_.load(); }
+    const std::atomic<bool>& RunningFlag() const { return running_; }
+
+    int64_t AttemptCount() const { return attemptCount_.load(); }
+    int64_t KeptCount() const { return keptCount_.load(); }
+    double MaxPossible() const { return maxPossible_.load(); }
+    std::u16string WorkText() const;
+
+    // "Max possible versions:   " and "Generated versions:   " values.
+    std::u16string MaxPossibleValue() const;
+    std::u16string GeneratedValue() const;
+    static std::u16string MaxPossibleText(double maxPossible);
+    static std::u16string GeneratedText(int64_t kept, int64_t attempts, bool skipSimilar);
+    static std::u16string GroupDigits(std::u16string_view digits);
+
+    static std::size_t DefaultMemoryBudget();  // a share of physical memory
+
+private:
+    void BeginJob(int64_t total, JobKind kind, CRunSink& sink);
+    void EndJob(CRunSink& sink);
+    void SetWorkText(std::u16string text);
+    void JoinWorker();
+
+    SyntaxStringGenerator::CStringGenerator engine_;
+    SimilarityState similarity_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> resultSetIdle_{true};
+    std::atomic<int64_t> attemptCount_{-1};
+    std::atomic<int64_t> keptCount_{-1};
+    std::atomic<double> maxPossible_{-1.0};
+    std::atomic<bool> runSkipSimilar_{false};
+    mutable std::mutex workTextMutex_;
+    std::u16string workText_;
+    std::jthread worker_;
+};

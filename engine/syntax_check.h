@@ -1,0 +1,47 @@
+// The template language's syntax check and the bracket matcher that the engine
+// and auto-correction share.
+//
+//   SyntaxResult r = CheckSyntax(u"{a|b]");
+//   if (r.kind != 0) ShowMessage(SyntaxMessage(r.kind, r.position));
+//
+// Positions count UTF-16 code units; CheckSyntax reports 1-based positions of
+// the offending character. Defects are values, never exceptions.
+// Thread safety: pure functions, callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+enum SyntaxErrorKind : int32_t {
+    kSyntaxOk = 0,
+    kExtraBraceAtTop = 1,          // "}" without "{" at the top level
+    kExtraSquareAtTop = 2,         // "]" without "[" at the top level
+    kUnclosedBrace = 3,            // "{" without its "}"
+    kUnclosedSquare = 4,           // "[" without its "]"
+    kExtraBraceInSquare = 5,       // "}" without "{" directly inside a square group
+    kExtraSquareInBrace = 6,       // "]" without "[" directly inside a brace group
+    kSeparatorBracket = 7,         // "<" or ">" without a partner in its alternative
+    kBadMacroDefinition = 100,     // malformed "#set" line
+    kDeniedMacroNameSymbol = 101,  // bracket in a macro name
+};
+
+struct SyntaxResult {
+    int32_t position = -1;  // -1 when there is no error
+    int32_t kind = kSyntaxOk;
+    bool Ok() const { return kind == kSyntaxOk; }
+};
+
+SyntaxResult CheckSyntax(std::u16string_view text);
+
+// Position of the bracket matching the one at index, or -1. Forward searches
+// examine index+1 .. limit-1, backward searches index-1 down to lowerBound+1.
+int FindMatchingBracket(std::u16string_view text, int lowerBound, int limit, int index);
+
+// The first "|" after from and before limit at the level being scanned, or -1.
+int FindNextSeparator(std::u16string_view text, int from, int limit);
+
+// The message of a kind: kind 0 gives "Syntax is correct." and nine spaces,
+// kinds 1 to 7 their format filled with position, kinds 100 and 101 theirs,
+// any other kind "Unknown Error".
+std::u16string SyntaxMessage(int kind, int position);

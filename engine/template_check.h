@@ -1,0 +1,27 @@
+// The template check that precedes every run: the macro pass over the editor
+// text, then CheckSyntax on the text in which every CR LF counts as one
+// position. The desktop application and the command line call the same code.
+//
+//   TemplateCheckResult check = CheckTemplateText(editor.Text());
+//   if (!check.passed) editor.Select(check.selectionStart, check.selectionEnd);
+//   else engine.LoadTemplate(check.templateText);
+//
+// Thread safety: a pure function.
+#pragma once
+
+#include "engine/macros.h"
+
+#include <string>
+#include <string_view>
+
+struct TemplateCheckResult {
+    bool passed = true;
+    int32_t kind = 0;         // SyntaxErrorKind of the first defect
+    int32_t position = -1;    // editor position the defect is reported at
+    std::u16string message;   // the text the message box shows
+    int32_t selectionStart = 0;  // editor range to select (a line break counts one)
+    int32_t selectionEnd = 0;
+    std::u16string templateText;  // macro-expanded text (the editor text after a macro defect)
+};
+
+TemplateCheckResult CheckTemplateText(std::u16string_view editorText);

@@ -1,0 +1,39 @@
+// Auto-correction of one version: spacing, punctuation and capital letters by
+// eight on/off rules, optionally leaving four simple HTML tags alone.
+//
+//   std::u16string v = u"  hello ,world..how are you?i am fine  ";
+//   AutoCorrect(v, AutoCorrectionOptions{});  // "Hello, world. How are you? I am fine"
+//
+// Upper-case forms use ICU simple case mapping, whatever the process locale.
+// Linear in the text's length. Thread safety: pure, callable from any thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct AutoCorrectionOptions {
+    uint8_t trimLine = 1;
+    uint8_t removeSpacesBeforePunctuation = 1;
+    uint8_t removeExtraSpaces = 1;
+    uint8_t capitalizeLine = 1;
+    uint8_t capitalizeSentences = 1;
+    uint8_t addSpacesAfterPunctuation = 1;
+    uint8_t removeExtraPunctuation = 1;
+    uint8_t skipHtmlTags = 1;
+
+    static AutoCorrectionOptions AllOff();
+    // The eight flags as bytes, in field order (the stored layout).
+    std::array<uint8_t, 8> ToBytes() const;
+    static AutoCorrectionOptions FromBytes(const std::array<uint8_t, 8>& bytes);
+    bool AnyOn() const;
+    bool operator==(const AutoCorrectionOptions&) const = default;
+};
+
+void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& options);
+
+// The shared capitalisation step of the sentence and line rules: skips
+// transparent tags at k, then upper-cases the character reached.
+void UpperCaseAt(std::u16string& text, std::size_t k);

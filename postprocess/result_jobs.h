@@ -1,0 +1,59 @@
+// The jobs that rewrite a finished result set: Delete Identical (exact or
+// shingles) and Shuffle. They read the rows through CResultRows and return what
+// to change, so the owner applies a whole deletion or permutation in one step.
+//
+//   JobControl control{&running, [&](int kind, int64_t total) { ... },
+//                      [&] { ... }, [&](int64_t done) { ... }};
+//   DeleteOutcome out = DeleteIdenticalExact(rows, control);
+//   model.RemoveRows(out.rowsToDelete);          // ascending indices
+//   ShowMessage(out.Message());
+//
+// Thread safety: runs on the worker; the rows must not change while it runs.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CResultRows {
+public:
+    virtual ~CResultRows() = default;
+    virtual std::size_t RowCount() const = 0;
+    virtual std::u16string_view RowText(std::size_t row) const = 0;
+};
+
+// Job kinds shown in the fourth status pane.
+enum JobKind : int { kJobGenerating = 0, kJobShuffling = 1, kJobSearching = 2, kJobDeleting = 3 };
+
+struct JobControl {
+    const std::atomic<bool>* running = nullptr;         // cleared by Stop
+    std::function<void(int kind, int64_t total)> beginJob;  // progress range 0 .. total
+    std::function<void()> endJob;
+    std::function<void(int64_t processed)> step;          // once per row
+};
+
+struct DeleteOutcome {
+    int64_t processed = 0;
+    bool complete = true;                 // every row was scanned
+    bool ran = false;                     // false for 0 or 1 rows: no message
+    std::vector<std::size_t> rowsToDelete;  // ascending
+    std::u16string Message() const;
+};
+
+struct ShuffleOutcome {
+    int64_t processed = 0;
+    bool complete = true;
+    bool ran = false;
+    std::vector<uint32_t> order;  // order[i] = the row whose length and text now stand at i
+    std::u16string Message() const;
+};
+
+DeleteOutcome DeleteIdenticalExact(const CResultRows& rows, const JobControl& control);
+DeleteOutcome DeleteIdenticalShingles(const CResultRows& rows, int shingleLength, int allowedPercent,
+                                      const JobControl& control);
+// Uniform Fisher-Yates shuffle from a 64-bit generator seeded with seed.
+ShuffleOutcome ShuffleResults(std::size_t rowCount, uint64_t seed, const JobControl& control);

@@ -1,0 +1,97 @@
+// The similarity test between versions: exact matches by an MD5 key, or the
+// shingles method (word windows with stop words removed, an MD5 identity per
+// shingle and a percentage threshold).
+//
+//   SimilarityState state;
+//   DeletingOptions options{1, 7, 20};
+//   bool keep = IsNewVersion(state, version, attemptIndex, options);
+//   ClearSimilarityState(state);
+//
+// The shingle store answers exactly as comparing the candidate with every kept
+// version in keep order would, but through an index over the kept shingles, so
+// a run's cost does not grow with the square of what it keeps.
+// Narrow text is UTF-8; lower-casing uses ICU simple case mapping.
+// Thread safety: a state is used by one thread at a time.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+struct DeletingOptions {
+    int32_t method = 0;  // 0 exact matches, 1 shingles; any other: everything is similar
+    int32_t shingleLength = 7;
+    int32_t allowedPercent = 20;
+    bool operator==(const DeletingOptions&) const = default;
+};
+
+// The 46 stop words, UTF-8, lower case, in table order.
+extern const std::array<std::string_view, 46> StopWords;
+
+using Md5Digest = std::array<uint8_t, 16>;
+Md5Digest Md5(std::string_view bytes);
+std::string Md5Hex(std::string_view bytes);  // 32 lower-case hex digits
+
+// Decimal UTF-16 length followed by the MD5 hex digest of the UTF-8 text.
+std::string ExactKey(std::u16string_view text);
+
+struct NormalizedText {
+    std::string text;
+    int wordCount = 0;
+};
+// Lower-cases the wide text (ICU simple case mapping) before conversion.
+std::string LowerCaseNarrow(std::u16string_view text);
+// The normalisation steps after lower-casing: tags, blanks, punctuation, stop
+// words, trimming, collapsing; then the word count.
+NormalizedText NormalizeForShingles(std::string_view lowerCasedNarrow);
+
+struct Shingle {
+    Md5Digest digest;
+    std::string text;
+    auto operator<=>(const Shingle&) const = default;
+};
+using ShingleSet = std::vector<Shingle>;  // ordered by digest, then text; distinct
+ShingleSet BuildShingles(std::string_view normalized, int wordCount, int shingleLength);
+
+struct ShingleRecord {
+    int64_t index = 0;
+    int shingleLength = 0;
+    ShingleSet shingles;
+};
+
+class ShingleStore {
+public:
+    ShingleStore();
+    ~ShingleStore();
+    ShingleStore(ShingleStore&&) noexcept;
+    ShingleStore& operator=(ShingleStore&&) noexcept;
+
+    void Clear();
+    std::size_t Size() const;            // kept records
+    std::size_t ApproximateBytes() const;  // memory held, for run budgets
+
+    // The shingles test of one lower-cased narrow text: true when it is new,
+    // and then it has been remembered.
+    bool TestAndRemember(int64_t index, std::string_view lowerCasedNarrow, int shingleLength, int allowedPercent);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+bool TestAndRemember(ShingleStore& store, int64_t index, std::string_view lowerCasedNarrow, int shingleLength,
+                     int allowedPercent);
+
+struct SimilarityState {
+    std::unordered_set<std::string> exactKeys;
+    ShingleStore shingles;
+    std::size_t ApproximateBytes() const;
+};
+
+bool IsNewVersion(SimilarityState& state, std::u16string_view text, int64_t index, const DeletingOptions& options);
+void ClearSimilarityState(SimilarityState& state);
