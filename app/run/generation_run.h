@@ -16,7 +16,11 @@
 //
 // Thread safety: Start*/Stop/Wait and the destructor from the owner's thread.
 // The counters, the flags and the display texts may be read from any thread
-// while the worker writes them. Sink callbacks run on the worker thread.
+// while the worker writes them. Sink callbacks run on the worker thread (on the
+// calling thread for RunGeneration). The rows given to a result-set job must
+// stay alive and unchanged until the job has ended (IsRunning() false, or Wait).
+// Stop clears the work text at once; the sink's JobEnded comes from the worker
+// when it ends.
 #pragma once
 
 #include "engine/string_generator.h"
@@ -27,6 +31,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -67,6 +72,7 @@ struct RunSummary {
     RunEnd end = RunEnd::kNotStarted;
     int loadErrorKind = 0;
     int loadErrorPosition = -1;
+    uint32_t seed = 0;      // the random generator's seed, so the run can be repeated
     std::u16string reason;  // empty when the run simply finished or was stopped
 };
 
@@ -131,6 +137,9 @@ public:
     static std::size_t DefaultMemoryBudget();  // a share of physical memory
 
 private:
+    RunSummary Generate(const RunRequest& request, CRunSink& sink);
+    void RunResultSetJob(const std::function<void(const JobControl&)>& job, CRunSink& sink);
+    JobControl MakeJobControl(CRunSink& sink);
     void BeginJob(int64_t total, JobKind kind, CRunSink& sink);
     void EndJob(CRunSink& sink);
     void SetWorkText(std::u16string text);
@@ -146,5 +155,7 @@ private:
     std::atomic<bool> runSkipSimilar_{false};
     mutable std::mutex workTextMutex_;
     std::u16string workText_;
+    int64_t jobTotal_ = 0;  // worker only: the current job's total, for progress scaling
+    int64_t jobRange_ = 0;
     std::jthread worker_;
 };

@@ -1,0 +1,365 @@
+#include "app/run/generation_run.h"
+
+#include "engine/syntax_check.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Progress ranges above this do not fit a 32-bit progress control; such jobs
+// work on a fixed range of 10000 instead.
+constexpr int64_t kLargeJobTotal = 21474837;
+constexpr int64_t kFixedRange = 10000;
+
+constexpr auto kStatusInterval = std::chrono::milliseconds(100);
+// About one screen refresh: a window appends what arrived in one go.
+constexpr auto kBatchInterval = std::chrono::milliseconds(16);
+
+// What a kept text costs beyond its characters: the row record and the
+// allocator's bookkeeping.
+constexpr std::size_t kRowOverheadBytes = sizeof(KeptVersion) + 32;
+
+// Process-wide, as the status bar is: two runs in a row do not refresh it
+// faster than once per interval.
+std::atomic<int64_t> lastStatusRefreshMs{0};
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+const std::array<const char16_t*, 4> kWorkTexts = {u"Generating...", u"Shuffling...", u"Searching...",
+                                                   u"Deleting..."};
+
+std::u16string Decimal(int64_t value) {
+    const std::string narrow = std::to_string(value);
+    return std::u16string(narrow.begin(), narrow.end());
+}
+
+std::u16string Megabytes(std::size_t bytes) {
+    return Decimal(static_cast<int64_t>((bytes + (1u << 19)) >> 20)) + u" MB";
+}
+
+// The cgroup limit when this process runs in a container with less memory than
+// the machine has.
+std::size_t CgroupMemoryLimit() {
+    std::ifstream in("/sys/fs/cgroup/memory.max");
+    std::string value;
+    if (!(in >> value) || value == "max") return std::numeric_limits<std::size_t>::max();
+    try {
+        return static_cast<std::size_t>(std::stoull(value));
+    } catch (...) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+}
+
+}  // namespace
+
+CGenerationRun::CGenerationRun() = default;
+
+CGenerationRun::~CGenerationRun() {
+    Stop();
+    JoinWorker();
+}
+
+void CGenerationRun::JoinWorker() {
+    if (worker_.joinable()) worker_.join();
+}
+
+void CGenerationRun::Stop() {
+    running_.store(false);
+    SetWorkText(u"");
+}
+
+void CGenerationRun::Wait() { JoinWorker(); }
+
+std::u16string CGenerationRun::WorkText() const {
+    std::lock_guard lock(workTextMutex_);
+    return workText_;
+}
+
+void CGenerationRun::SetWorkText(std::u16string text) {
+    std::lock_guard lock(workTextMutex_);
+    workText_ = std::move(text);
+}
+
+void CGenerationRun::BeginJob(int64_t total, JobKind kind, CRunSink& sink) {
+    jobTotal_ = std::max<int64_t>(total, 0);
+    jobRange_ = jobTotal_ < kLargeJobTotal ? jobTotal_ : kFixedRange;
+    SetWorkText(kind >= 0 && kind < static_cast<int>(kWorkTexts.size()) ? kWorkTexts[kind] : u"");
+    sink.JobStarted(jobRange_, kind);
+    sink.StatusRefresh();
+}
+
+void CGenerationRun::EndJob(CRunSink& sink) {
+    SetWorkText(u"");
+    sink.StatusRefresh();
+    sink.JobProgress(0);
+    sink.JobEnded();
+}
+
+std::size_t CGenerationRun::DefaultMemoryBudget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    std::size_t physical = pages > 0 && pageSize > 0
+                               ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize)
+                               : std::size_t{2} << 30;
+    physical = std::min(physical, CgroupMemoryLimit());
+    return physical / 2;
+}
+
+std::u16string CGenerationRun::GroupDigits(std::u16string_view digits) {
+    // A space goes before every group of three counted from the right; the
+    // space that would stand before the whole number is trimmed away.
+    std::u16string grouped;
+    const std::size_t length = digits.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) grouped.push_back(u' ');
+        grouped.push_back(digits[i]);
+    }
+    const auto first = grouped.find_first_not_of(u' ');
+    if (first == std::u16string::npos) return {};
+    const auto last = grouped.find_last_not_of(u' ');
+    return grouped.substr(first, last - first + 1);
+}
+
+std::u16string CGenerationRun::MaxPossibleText(double maxPossible) {
+    if (std::isnan(maxPossible) || maxPossible < 0) return {};
+    if (maxPossible > 1e10) return u"> 10^10";
+    const auto n = static_cast<int64_t>(maxPossible);
+    if (n == 0) return {};
+    if (n > 10000000000LL) return u"> 10^10";
+    return GroupDigits(Decimal(n));
+}
+
+std::u16string CGenerationRun::GeneratedText(int64_t kept, int64_t attempts, bool skipSimilar) {
+    std::u16string k;
+    std::u16string a;
+    if (kept > 0) {
+        k = GroupDigits(Decimal(kept));
+        a = GroupDigits(Decimal(attempts));
+    }
+    return skipSimilar ? k + u" / " + a : k;
+}
+
+std::u16string CGenerationRun::MaxPossibleValue() const { return MaxPossibleText(maxPossible_.load()); }
+
+std::u16string CGenerationRun::GeneratedValue() const {
+    return GeneratedText(keptCount_.load(), attemptCount_.load(), runSkipSimilar_.load());
+}
+
+bool CGenerationRun::StartGeneration(RunRequest request, CRunSink& sink) {
+    if (running_.load()) return false;
+    JoinWorker();
+    running_.store(true);
+    worker_ = std::jthread([this, request = std::move(request), &sink] { Generate(request, sink); });
+    return true;
+}
+
+RunSummary CGenerationRun::RunGeneration(const RunRequest& request, CRunSink& sink) {
+    if (running_.load()) return {};
+    JoinWorker();
+    running_.store(true);
+    return Generate(request, sink);
+}
+
+RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
+    RunSummary summary;
+    summary.seed = request.seed.value_or(SeedFromClock());
+    ClearSimilarityState(similarity_);
+
+    const SyntaxStringGenerator::LoadResult load = engine_.LoadTemplate(request.templateText);
+    if (load.errorKind != 0 || !(load.versionCount > -1)) {
+        // Nothing of the previous run's results is touched and no progress is shown.
+        summary.end = RunEnd::kLoadFailed;
+        summary.loadErrorKind = load.errorKind;
+        summary.loadErrorPosition = load.errorPosition;
+        summary.reason = load.errorKind != 0 ? SyntaxMessage(load.errorKind, load.errorPosition)
+                                             : std::u16string(u"The template could not be loaded.");
+        running_.store(false);
+        sink.StatusRefresh();
+        sink.RunFinished(summary);
+        return summary;
+    }
+
+    sink.ClearResults();
+    const GenerationOptions& options = request.options;
+    const bool series = !options.randomOrder;
+    const int64_t firstIndex = series ? std::max<int64_t>(request.firstIndex, 0) : 0;
+    const int64_t wanted = std::max<int64_t>(request.versionsWanted.value_or(options.versionsCount), 0);
+    // A series resumed at firstIndex can only reach the versions from there on.
+    const double reachable = std::max(0.0, load.versionCount - static_cast<double>(firstIndex));
+    const double target = std::min(static_cast<double>(wanted), reachable);
+    const int64_t t = static_cast<int64_t>(target);
+    const AutoCorrectionOptions flags =
+        options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
+    const DeletingOptions deleting = request.deleting;
+    const bool retains = sink.RetainsVersions();
+    const std::size_t budget = request.memoryBudgetBytes ? request.memoryBudgetBytes : DefaultMemoryBudget();
+    const std::size_t batchSize = std::max<std::size_t>(request.batchSize, 1);
+
+    runSkipSimilar_.store(options.skipSimilar);
+    BeginJob(t, kJobGenerating, sink);
+    const double maxPossible = engine_.GetVersionCount();
+    maxPossible_.store(maxPossible);
+    attemptCount_.store(0);
+    keptCount_.store(0);
+    engine_.SeedRandom(summary.seed);
+
+    int64_t attempts = 0;
+    int64_t kept = 0;
+    std::size_t keptBytes = 0;
+    std::vector<KeptVersion> batch;
+    batch.reserve(std::min<std::size_t>(batchSize, 4096));
+    auto lastFlush = Clock::now();
+    int64_t lastPosition = -1;
+    std::u16string version;
+    bool stoppedByRun = false;
+
+    auto flush = [&] {
+        if (batch.empty()) return;
+        sink.AppendVersions(std::move(batch));
+        batch = {};
+        batch.reserve(std::min<std::size_t>(batchSize, 4096));
+        lastFlush = Clock::now();
+    };
+
+    for (int64_t i = firstIndex; kept < target && static_cast<double>(i) < maxPossible && running_.load(); ++i) {
+        if (series) {
+            engine_.GenerateVersionInto(i, flags, version);
+        } else if (!engine_.GenerateRandomVersion(flags, version)) {
+            summary.end = RunEnd::kNumbersExhausted;
+            summary.reason = u"Every version number that random order can draw has been drawn; "
+                             u"use series order to reach the others.";
+            stoppedByRun = true;
+            break;
+        }
+        attemptCount_.store(++attempts);
+
+        const auto length = static_cast<int64_t>(version.size());
+        const bool inRange = !options.lengthLimit || (length >= options.minLength && length <= options.maxLength);
+        if (inRange && !version.empty() && (!options.skipSimilar || IsNewVersion(similarity_, version, i, deleting))) {
+            if (retains) keptBytes += version.size() * sizeof(char16_t) + kRowOverheadBytes;
+            batch.push_back(KeptVersion{kept, version});
+            keptCount_.store(++kept);
+
+            const std::size_t held = keptBytes + (options.skipSimilar ? similarity_.ApproximateBytes() : 0);
+            if (held >= budget) {
+                summary.end = RunEnd::kMemoryBudget;
+                summary.reason = u"Stopped early: the kept versions" +
+                                 std::u16string(options.skipSimilar ? u" and their similarity index" : u"") +
+                                 u" need " + Megabytes(held) + u", which reaches the run's memory budget of " +
+                                 Megabytes(budget) + u". The versions kept so far are complete.";
+                stoppedByRun = true;
+            }
+        }
+
+        // Progress: with large targets the bar cycles every 10000 draws.
+        double d = static_cast<double>(attempts);
+        if (t > kLargeJobTotal - 1) {
+            d = d - std::floor(d / 10000.0) * 10000.0;
+            if (d < 0) d = 0;
+        }
+        const double g = std::min(static_cast<double>(t) + static_cast<double>(attempts - kept), maxPossible);
+        const int64_t position = g > 0 ? static_cast<int64_t>(static_cast<double>(t) * (d / g)) : 0;
+        if (position != lastPosition) {
+            sink.JobProgress(position);
+            lastPosition = position;
+        }
+
+        const auto now = Clock::now();
+        if (batch.size() >= batchSize || now - lastFlush >= kBatchInterval) flush();
+        const int64_t nowMs = NowMs();
+        if (nowMs - lastStatusRefreshMs.load() > kStatusInterval.count()) {
+            lastStatusRefreshMs.store(nowMs);
+            sink.StatusRefresh();
+        }
+        if (stoppedByRun) break;
+    }
+    flush();
+
+    if (!stoppedByRun) summary.end = running_.load() ? RunEnd::kDone : RunEnd::kStopped;
+    ClearSimilarityState(similarity_);
+    running_.store(false);
+    EndJob(sink);
+    sink.RunFinished(summary);
+    return summary;
+}
+
+JobControl CGenerationRun::MakeJobControl(CRunSink& sink) {
+    JobControl control;
+    control.running = &running_;
+    control.beginJob = [this, &sink](int kind, int64_t total) { BeginJob(total, static_cast<JobKind>(kind), sink); };
+    control.endJob = [this, &sink] { EndJob(sink); };
+    control.step = [this, &sink](int64_t processed) {
+        const int64_t position =
+            jobTotal_ == jobRange_ || jobTotal_ == 0
+                ? processed
+                : static_cast<int64_t>(static_cast<double>(processed) / static_cast<double>(jobTotal_) * jobRange_);
+        sink.JobProgress(position);
+    };
+    return control;
+}
+
+void CGenerationRun::RunResultSetJob(const std::function<void(const JobControl&)>& job, CRunSink& sink) {
+    resultSetIdle_.store(false);
+    sink.ResultSetIdleChanged(false);
+    job(MakeJobControl(sink));
+    resultSetIdle_.store(true);
+    sink.ResultSetIdleChanged(true);
+    running_.store(false);
+    EndJob(sink);
+}
+
+bool CGenerationRun::StartDeleteIdentical(const CResultRows& rows, DeletingOptions options, CRunSink& sink) {
+    if (running_.load()) return false;
+    JoinWorker();
+    running_.store(true);
+    worker_ = std::jthread([this, &rows, options, &sink] {
+        RunResultSetJob(
+            [&](const JobControl& control) {
+                DeleteOutcome outcome;
+                if (options.method == 0) {
+                    outcome = DeleteIdenticalExact(rows, control);
+                } else if (options.method == 1) {
+                    outcome = DeleteIdenticalShingles(rows, options.shingleLength, options.allowedPercent, control);
+                } else {
+                    return;  // an unknown method runs no job and says nothing
+                }
+                if (!outcome.rowsToDelete.empty()) sink.DeleteRows(std::move(outcome.rowsToDelete));
+                if (outcome.ran) sink.JobMessage(outcome.Message());
+            },
+            sink);
+    });
+    return true;
+}
+
+bool CGenerationRun::StartShuffle(const CResultRows& rows, CRunSink& sink, std::optional<uint64_t> seed) {
+    if (running_.load() || rows.RowCount() == 0) return false;
+    JoinWorker();
+    running_.store(true);
+    const uint64_t chosenSeed =
+        seed.value_or((static_cast<uint64_t>(std::random_device{}()) << 32) ^
+                      static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
+    const std::size_t rowCount = rows.RowCount();
+    worker_ = std::jthread([this, rowCount, chosenSeed, &sink] {
+        RunResultSetJob(
+            [&](const JobControl& control) {
+                ShuffleOutcome outcome = ShuffleResults(rowCount, chosenSeed, control);
+                if (!outcome.order.empty()) sink.ReorderRows(std::move(outcome.order));
+                if (outcome.ran) sink.JobMessage(outcome.Message());
+            },
+            sink);
+    });
+    return true;
+}
