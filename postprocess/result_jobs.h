@@ -8,6 +8,12 @@
 //   model.RemoveRows(out.rowsToDelete);          // ascending indices
 //   ShowMessage(out.Message());
 //
+// A delete job scans under "Searching..." (one step per row, the running flag
+// checked before each row) and then announces "Deleting..." (range d, one step
+// of d) just before it returns; the owner removes rowsToDelete right after, in
+// one operation. With 0 or 1 rows nothing runs: no job, ran == false and an
+// empty message.
+//
 // Thread safety: runs on the worker; the rows must not change while it runs.
 #pragma once
 
@@ -41,19 +47,26 @@ struct DeleteOutcome {
     bool complete = true;                 // every row was scanned
     bool ran = false;                     // false for 0 or 1 rows: no message
     std::vector<std::size_t> rowsToDelete;  // ascending
-    std::u16string Message() const;
+    std::u16string Message() const;  // empty when !ran
 };
 
 struct ShuffleOutcome {
     int64_t processed = 0;
     bool complete = true;
     bool ran = false;
-    std::vector<uint32_t> order;  // order[i] = the row whose length and text now stand at i
-    std::u16string Message() const;
+    // order[i] = the row whose length and text now stand at i; a permutation
+    // also after a Stop (the swaps done so far).
+    std::vector<uint32_t> order;
+    std::u16string Message() const;  // empty when !ran
 };
 
 DeleteOutcome DeleteIdenticalExact(const CResultRows& rows, const JobControl& control);
 DeleteOutcome DeleteIdenticalShingles(const CResultRows& rows, int shingleLength, int allowedPercent,
                                       const JobControl& control);
-// Uniform Fisher-Yates shuffle from a 64-bit generator seeded with seed.
+// Uniform Fisher-Yates shuffle from a 64-bit generator seeded with seed; the
+// same seed and row count give the same order. rowCount must fit in 32 bits.
 ShuffleOutcome ShuffleResults(std::size_t rowCount, uint64_t seed, const JobControl& control);
+
+// A fresh seed from the system's entropy source and the clock, for shuffles
+// that need not be repeatable.
+uint64_t NewShuffleSeed();

@@ -42,39 +42,51 @@ public:
     CTextFileWriter(const CTextFileWriter&) = delete;
     CTextFileWriter& operator=(const CTextFileWriter&) = delete;
 
-    // truncate: the file is replaced as a whole on Commit; otherwise appended to.
+    // truncate: the text goes to a temporary file in the same folder that
+    // replaces the target as a whole on Commit. Otherwise it is appended to
+    // the target (created if missing); a failed or discarded append cuts the
+    // file back to its old length.
     bool Open(const std::filesystem::path& path, bool truncate);
     bool Write(std::u16string_view text);
     bool Commit();  // flush, close, rename into place; false on any failure
     void Discard();
 
 private:
+    void RollBack();
+
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     std::ofstream stream_;
     bool failed_ = false;
     bool open_ = false;
     bool replacing_ = false;
+    bool targetExisted_ = false;
+    std::uintmax_t originalSize_ = 0;
     std::string buffer_;
+    std::vector<char> streamBuffer_;
 };
 
 // Returns false without touching the disk when text is empty, and false when
 // the file cannot be opened or any write fails.
 bool WriteTextFile(std::u16string_view text, const std::filesystem::path& path, bool truncate);
 
-// Progress and cancellation for long saves; both may be empty.
+// Progress and cancellation for long saves; both may be empty. progress gets
+// the number of versions written so far, once per version; cancelled is asked
+// before each version.
 struct SaveControl {
     std::function<void(int64_t done)> progress;
     std::function<bool()> cancelled;
 };
 
 // One file: each version followed by the expanded separator. The file appears
-// whole or not at all.
+// whole or not at all; false also when count is 0 (nothing is touched) and
+// when cancelled (the temporary file is discarded, an old file stays).
 bool SaveVersionsToFile(const std::function<std::u16string_view(int64_t)>& version, int64_t count,
                         std::u16string_view expandedSeparator, const std::filesystem::path& path,
                         const SaveControl& control = {});
 
 // One file per version, ResultFileName(n) in folder, each version followed by
-// CR LF CR LF. Stops at the first failure.
+// CR LF CR LF; each file appears whole or not at all. Stops at the first
+// failure or on cancel; the files completed before stay. False when count is 0.
 bool SaveVersionsToSeparateFiles(const std::function<std::u16string_view(int64_t)>& version, int64_t count,
                                  const std::filesystem::path& folder, const SaveControl& control = {});

@@ -18,9 +18,11 @@
 // CR LF. False when the file is missing, unreadable or empty.
 bool LoadTemplateFile(const std::filesystem::path& path, std::u16string& text);
 
-// Writes the text as it is (the Save command).
+// The Save command: writes the whole text, untrimmed; any line break (LF, CR,
+// CR LF) is written as CR LF. False for an empty text or a failed write.
 bool SaveTemplateFile(const std::filesystem::path& path, std::u16string_view text);
 
 // The exit save: trims white space at both ends; a blank text leaves the file
-// untouched (returns true). Writes through SaveTemplateFile otherwise.
+// untouched (returns true). Writes through SaveTemplateFile otherwise; the
+// old file stays whole when that fails.
 bool SaveDefaultTemplate(const std::filesystem::path& path, std::u16string_view text);
