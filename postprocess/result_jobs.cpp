@@ -60,6 +60,7 @@ DeleteOutcome ScanForRepeats(const CResultRows& rows, const JobControl& control,
     // applies right after this returns; the phase is still announced so the
     // status shows "Deleting..." like any other job.
     const auto d = static_cast<int64_t>(outcome.rowsToDelete.size());
+    outcome.deleted = d;
     if (d > 0) {
         Begin(control, kJobDeleting, d);
         Step(control, d);
@@ -93,10 +94,9 @@ uint64_t UniformBelow(std::mt19937_64& engine, uint64_t bound) {
 
 std::u16string DeleteOutcome::Message() const {
     if (!ran) return {};
-    const auto deleted = static_cast<long>(rowsToDelete.size());
-    if (complete) return Format("All strings has been processed. %ld strings has been deleted.", deleted);
-    return Format("%ld strings has been processed. %ld strings has been deleted.", static_cast<long>(processed),
-                  deleted);
+    const auto d = static_cast<long>(deleted);
+    if (complete) return Format("All strings has been processed. %ld strings has been deleted.", d);
+    return Format("%ld strings has been processed. %ld strings has been deleted.", static_cast<long>(processed), d);
 }
 
 std::u16string ShuffleOutcome::Message() const {

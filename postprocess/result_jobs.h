@@ -46,7 +46,8 @@ struct DeleteOutcome {
     int64_t processed = 0;
     bool complete = true;                 // every row was scanned
     bool ran = false;                     // false for 0 or 1 rows: no message
-    std::vector<std::size_t> rowsToDelete;  // ascending
+    int64_t deleted = 0;                  // rowsToDelete.size(), kept for the message
+    std::vector<std::size_t> rowsToDelete;  // ascending; may be moved out before Message()
     std::u16string Message() const;  // empty when !ran
 };
 
