@@ -1,0 +1,147 @@
+#include "cli/cli_io.h"
+
+#include "engine/text_encoding.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kStdoutChunk = 1 << 16;
+
+}  // namespace
+
+int Fail(int code, std::string_view message) {
+    std::string line = "phrasemill-cli: ";
+    line.append(message);
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return code;
+}
+
+std::string Narrow(std::u16string_view text) { return ToNarrow(text); }
+
+std::u16string TrimTrailingSpaces(std::u16string_view text) {
+    const auto last = text.find_last_not_of(u' ');
+    return std::u16string(last == std::u16string_view::npos ? std::u16string_view() : text.substr(0, last + 1));
+}
+
+int ReadInputText(const std::string& path, std::u16string& text) {
+    const bool fromStdin = path.empty() || path == "-";
+    const std::string name = fromStdin ? std::string("standard input") : "'" + path + "'";
+    std::FILE* in = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
+    if (!in) return Fail(kExitUsage, "cannot open " + name + ": " + std::strerror(errno));
+    std::string bytes;
+    char chunk[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
+    const bool readError = std::ferror(in) != 0;
+    const int readErrno = errno;
+    if (!fromStdin) std::fclose(in);
+    if (readError) return Fail(kExitUsage, "cannot read " + name + ": " + std::strerror(readErrno));
+
+    std::string_view view(bytes);
+    if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
+    if (!DecodeUtf8(view, text)) return Fail(kExitUsage, name + " is not valid UTF-8 text");
+    return kExitDone;
+}
+
+bool COutput::Open(const std::string& path) {
+    path_ = path;
+    toFile_ = !(path.empty() || path == "-");
+    if (!toFile_) return true;
+    if (!file_.Open(std::filesystem::path(path), true)) {
+        failed_ = true;
+        error_ = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool COutput::FlushStdout() {
+    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), stdout) != buffer_.size()) {
+        failed_ = true;
+        error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
+    }
+    buffer_.clear();
+    return !failed_;
+}
+
+bool COutput::Write(std::u16string_view text) {
+    if (failed_) return false;
+    if (toFile_) {
+        if (!file_.Write(text)) {
+            failed_ = true;
+            error_ = "cannot write '" + path_ + "': " + std::strerror(errno);
+        }
+        return !failed_;
+    }
+    AppendNarrow(text, buffer_);
+    return buffer_.size() < kStdoutChunk || FlushStdout();
+}
+
+bool COutput::Commit() {
+    if (failed_) {
+        Discard();
+        return false;
+    }
+    if (toFile_) {
+        if (!file_.Commit()) {
+            failed_ = true;
+            error_ = "cannot write '" + path_ + "': " + std::strerror(errno);
+        }
+        return !failed_;
+    }
+    if (FlushStdout() && std::fflush(stdout) != 0) {
+        failed_ = true;
+        error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
+    }
+    return !failed_;
+}
+
+void COutput::Discard() {
+    if (toFile_) file_.Discard();
+    buffer_.clear();
+}
+
+CProgressBar::CProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
+
+void CProgressBar::Start(int64_t range) {
+    range_ = range;
+    position_ = 0;
+    if (enabled_) Update(0, u"", true);
+}
+
+void CProgressBar::Update(int64_t position, std::u16string_view note, bool force) {
+    if (!enabled_) return;
+    if (position >= 0) position_ = position;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    constexpr int kWidth = 30;
+    const double share = range_ > 0 ? std::min(1.0, static_cast<double>(position_) / static_cast<double>(range_)) : 0;
+    const int filled = static_cast<int>(share * kWidth);
+    std::string line = "\r[";
+    line.append(filled, '#');
+    line.append(kWidth - filled, '.');
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "] %3d%% ", static_cast<int>(share * 100));
+    line += percent;
+    line += Narrow(note);
+    line += "\033[K";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void CProgressBar::Finish() {
+    if (!enabled_ || !shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+}
