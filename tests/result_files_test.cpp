@@ -141,6 +141,14 @@ TEST_F(FilesTest, ReplacingAFileLeavesOnlyTheNewWholeFileWithTheOldPermissions) 
     EXPECT_EQ(Names(), (std::vector<std::string>{"out.txt"}));
 }
 
+TEST_F(FilesTest, AFileNameOfTheLongestLengthCanBeReplaced) {
+    const fs::path path = dir_ / std::string(251, 'n').append(".txt");
+    Put(path, "old");
+    ASSERT_TRUE(WriteTextFile(u"new", path, true));
+    EXPECT_EQ(Read(path), "new");
+    EXPECT_EQ(Names().size(), 1u);
+}
+
 TEST_F(FilesTest, ReplacingThroughALinkReplacesTheLinkedFile) {
     Put(dir_ / "real.txt", "old");
     fs::create_symlink(dir_ / "real.txt", dir_ / "link.txt");

@@ -19,10 +19,12 @@ fs::path TemporaryBeside(const fs::path& target) {
     thread_local std::mt19937_64 random{(static_cast<uint64_t>(std::random_device{}()) << 32) ^
                                         std::random_device{}()};
     const fs::path folder = target.parent_path();
+    // Keeps the temporary name within the usual 255-byte limit of a file name.
+    const std::u8string stem = target.filename().u8string().substr(0, 200);
     for (;;) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(random()));
-        fs::path candidate = folder / (u8"." + target.filename().u8string() + reinterpret_cast<const char8_t*>(suffix));
+        fs::path candidate = folder / (u8"." + stem + reinterpret_cast<const char8_t*>(suffix));
         std::error_code error;
         if (!fs::exists(fs::symlink_status(candidate, error))) return candidate;
     }
