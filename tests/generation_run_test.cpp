@@ -1,0 +1,378 @@
+#include "app/run/generation_run.h"
+
+#include "engine/string_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+class CRecordingSink : public CRunSink {
+public:
+    void ClearResults() override {
+        std::lock_guard lock(mutex);
+        ++clears;
+    }
+    void AppendVersions(std::vector<KeptVersion>&& batch) override {
+        std::lock_guard lock(mutex);
+        batchSizes.push_back(batch.size());
+        for (auto& version : batch) versions.push_back(std::move(version));
+    }
+    bool RetainsVersions() const override { return retains; }
+    void JobStarted(int64_t range, JobKind kind) override {
+        std::lock_guard lock(mutex);
+        ranges.push_back(range);
+        kinds.push_back(kind);
+    }
+    void JobProgress(int64_t position) override {
+        std::lock_guard lock(mutex);
+        maxPosition = std::max(maxPosition, position);
+    }
+    void JobEnded() override {
+        std::lock_guard lock(mutex);
+        ++ended;
+    }
+    void RunFinished(const RunSummary& s) override {
+        std::lock_guard lock(mutex);
+        summary = s;
+    }
+    void DeleteRows(std::vector<std::size_t>&& rows) override { deleted = std::move(rows); }
+    void ReorderRows(std::vector<uint32_t>&& order) override { reordered = std::move(order); }
+    void JobMessage(const std::u16string& message) override { messages.push_back(message); }
+    void ResultSetIdleChanged(bool idle) override { idleChanges.push_back(idle); }
+
+    std::size_t VersionCount() {
+        std::lock_guard lock(mutex);
+        return versions.size();
+    }
+    std::vector<std::u16string> Texts() {
+        std::lock_guard lock(mutex);
+        std::vector<std::u16string> texts;
+        for (const auto& v : versions) texts.push_back(v.text);
+        return texts;
+    }
+
+    std::mutex mutex;
+    bool retains = false;
+    int clears = 0;
+    int ended = 0;
+    std::vector<KeptVersion> versions;
+    std::vector<std::size_t> batchSizes;
+    std::vector<int64_t> ranges;
+    std::vector<JobKind> kinds;
+    int64_t maxPosition = -1;
+    RunSummary summary;
+    std::vector<std::size_t> deleted;
+    std::vector<uint32_t> reordered;
+    std::vector<std::u16string> messages;
+    std::vector<bool> idleChanges;
+};
+
+RunRequest Request(std::u16string text, int64_t wanted, bool random) {
+    RunRequest request;
+    request.templateText = std::move(text);
+    request.versionsWanted = wanted;
+    request.options.randomOrder = random;
+    request.seed = 7;
+    return request;
+}
+
+// About 10^15 versions: a run over it never finishes on its own.
+const std::u16string kHuge =
+    u"{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}"
+    u"{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}"
+    u"{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}"
+    u"{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j}{a|b|c|d|e|f|g|h|i|j} words {x|y} more words";
+
+}  // namespace
+
+TEST(GenerationRunTest, LoopBoundsFollowTargetAndCount) {
+    CGenerationRun run;
+    {
+        // "Max" on 12 versions at random: at most 12 draws, each number once.
+        CRecordingSink sink;
+        const RunSummary s = run.RunGeneration(Request(u"{a|b|c}{d|e|f|g}", INT64_MAX, true), sink);
+        EXPECT_EQ(s.end, RunEnd::kDone);
+        EXPECT_EQ(run.AttemptCount(), 12);
+        EXPECT_EQ(run.KeptCount(), 12);
+        const auto texts = sink.Texts();
+        EXPECT_EQ(std::set<std::u16string>(texts.begin(), texts.end()).size(), 12u);
+    }
+    {
+        // Repeated texts with exact skipping: still 12 draws, fewer kept.
+        CRecordingSink sink;
+        RunRequest request = Request(u"{a|a|b}{c|c|d|d}", INT64_MAX, true);
+        request.options.skipSimilar = true;
+        run.RunGeneration(request, sink);
+        EXPECT_EQ(run.AttemptCount(), 12);
+        EXPECT_EQ(run.KeptCount(), 4);
+        EXPECT_EQ(run.GeneratedValue(), u"4 / 12");
+    }
+    {
+        // 50 wanted of 10 in series: exactly numbers 0 to 9, in order.
+        CRecordingSink sink;
+        const std::u16string text = u"{a|b|c|d|e}{1|2}";
+        run.RunGeneration(Request(text, 50, false), sink);
+        EXPECT_EQ(run.AttemptCount(), 10);
+        SyntaxStringGenerator::CStringGenerator engine;
+        engine.LoadTemplate(text);
+        ASSERT_EQ(sink.versions.size(), 10u);
+        for (int64_t i = 0; i < 10; ++i) {
+            EXPECT_EQ(sink.versions[i].ordinal, i);
+            EXPECT_EQ(sink.versions[i].text, engine.GenerateVersion(i, AutoCorrectionOptions::AllOff()));
+        }
+        EXPECT_EQ(sink.ranges, std::vector<int64_t>{10});
+        EXPECT_EQ(sink.maxPosition, 10);
+        EXPECT_EQ(run.MaxPossibleValue(), u"10");
+    }
+    {
+        // Nothing wanted: the list is cleared and the run ends empty.
+        CRecordingSink sink;
+        const RunSummary s = run.RunGeneration(Request(u"{a|b}", 0, false), sink);
+        EXPECT_EQ(s.end, RunEnd::kDone);
+        EXPECT_EQ(sink.clears, 1);
+        EXPECT_TRUE(sink.versions.empty());
+        EXPECT_EQ(run.GeneratedValue(), u"");
+    }
+}
+
+TEST(GenerationRunTest, LengthLimitAndEmptyVersions) {
+    CGenerationRun run;
+    const std::u16string text = u"{|a|bbbb|ccccc|ddddd|eeeeee}";
+    {
+        CRecordingSink sink;
+        RunRequest request = Request(text, INT64_MAX, false);
+        request.options.lengthLimit = true;
+        request.options.minLength = 5;
+        request.options.maxLength = 5;
+        run.RunGeneration(request, sink);
+        EXPECT_EQ(sink.Texts(), (std::vector<std::u16string>{u"ccccc", u"ddddd"}));
+        EXPECT_EQ(run.AttemptCount(), 6);
+    }
+    {
+        // A maximum of 0 lets only empty versions through, and those are never kept.
+        CRecordingSink sink;
+        RunRequest request = Request(text, INT64_MAX, false);
+        request.options.lengthLimit = true;
+        request.options.minLength = 0;
+        request.options.maxLength = 0;
+        run.RunGeneration(request, sink);
+        EXPECT_TRUE(sink.versions.empty());
+        EXPECT_EQ(run.AttemptCount(), 6);
+        EXPECT_EQ(run.KeptCount(), 0);
+    }
+    {
+        // Without a limit the empty alternative is still dropped.
+        CRecordingSink sink;
+        run.RunGeneration(Request(text, INT64_MAX, false), sink);
+        EXPECT_EQ(sink.versions.size(), 5u);
+        EXPECT_EQ(sink.versions.front().ordinal, 0);
+    }
+}
+
+TEST(GenerationRunTest, StopFromAnotherThreadEndsWithinOneVersion) {
+    CGenerationRun run;
+    CRecordingSink sink;
+    ASSERT_TRUE(run.StartGeneration(Request(kHuge, INT64_MAX, true), sink));
+    EXPECT_FALSE(run.StartGeneration(Request(kHuge, 5, true), sink));  // one worker at a time
+    while (run.KeptCount() < 2000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(run.WorkText(), u"Generating...");
+    const int64_t attemptsBefore = run.AttemptCount();
+    run.Stop();
+    EXPECT_EQ(run.WorkText(), u"");
+    run.Wait();
+    EXPECT_FALSE(run.IsRunning());
+    EXPECT_LE(run.AttemptCount(), attemptsBefore + 1);
+    EXPECT_EQ(sink.summary.end, RunEnd::kStopped);
+    // Every kept version reached the sink, in order, and the counts stay.
+    ASSERT_EQ(static_cast<int64_t>(sink.VersionCount()), run.KeptCount());
+    for (std::size_t i = 0; i < sink.versions.size(); ++i) ASSERT_EQ(sink.versions[i].ordinal, static_cast<int64_t>(i));
+    EXPECT_EQ(run.MaxPossibleValue(), u"> 10^10");
+    EXPECT_GE(sink.ended, 1);
+}
+
+TEST(GenerationRunTest, DestructorStopsARunningWorker) {
+    CRecordingSink sink;
+    {
+        CGenerationRun run;
+        ASSERT_TRUE(run.StartGeneration(Request(kHuge, INT64_MAX, false), sink));
+        while (run.KeptCount() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(sink.summary.end, RunEnd::kStopped);
+}
+
+TEST(GenerationRunTest, DisplayValues) {
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(4294967296.0), u"4 294 967 296");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(1e10), u"10 000 000 000");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(10000000001.0), u"> 10^10");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(1.7e300), u"> 10^10");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(0), u"");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(0.5), u"");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(-1), u"");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(999), u"999");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(1000), u"1 000");
+    EXPECT_EQ(CGenerationRun::MaxPossibleText(1234567), u"1 234 567");
+    EXPECT_EQ(CGenerationRun::GeneratedText(0, 0, true), u" / ");
+    EXPECT_EQ(CGenerationRun::GeneratedText(0, 12, false), u"");
+    EXPECT_EQ(CGenerationRun::GeneratedText(12345, 1000000, true), u"12 345 / 1 000 000");
+    EXPECT_EQ(CGenerationRun::GeneratedText(42, 50, false), u"42");
+
+    CGenerationRun fresh;
+    EXPECT_EQ(fresh.MaxPossibleValue(), u"");
+    EXPECT_EQ(fresh.GeneratedValue(), u"");
+    EXPECT_TRUE(fresh.IsResultSetIdle());
+}
+
+TEST(GenerationRunTest, SameSeedRepeatsARandomRun) {
+    CGenerationRun run;
+    CRecordingSink first, second, other;
+    RunRequest request = Request(kHuge, 200, true);
+    request.options.autoCorrection = true;
+    EXPECT_EQ(run.RunGeneration(request, first).seed, 7u);
+    run.RunGeneration(request, second);
+    request.seed = 8;
+    run.RunGeneration(request, other);
+    EXPECT_EQ(first.Texts(), second.Texts());
+    EXPECT_NE(first.Texts(), other.Texts());
+    EXPECT_EQ(first.Texts().size(), 200u);
+}
+
+TEST(GenerationRunTest, MemoryBudgetStopsEarlyAndKeepsRows) {
+    CGenerationRun run;
+    CRecordingSink sink;
+    sink.retains = true;
+    RunRequest request = Request(kHuge, 1000000, false);
+    request.memoryBudgetBytes = 256 * 1024;
+    request.options.skipSimilar = true;
+    request.deleting.method = 1;
+    const RunSummary s = run.RunGeneration(request, sink);
+    EXPECT_EQ(s.end, RunEnd::kMemoryBudget);
+    EXPECT_NE(s.reason.find(u"memory budget"), std::u16string::npos);
+    EXPECT_GT(run.KeptCount(), 100);
+    EXPECT_LT(run.KeptCount(), 1000000);
+    ASSERT_EQ(static_cast<int64_t>(sink.versions.size()), run.KeptCount());
+    SyntaxStringGenerator::CStringGenerator engine;
+    engine.LoadTemplate(kHuge);
+    for (std::size_t i = 0; i < sink.versions.size(); i += 97)
+        EXPECT_EQ(sink.versions[i].text, engine.GenerateVersion(static_cast<int64_t>(i), AutoCorrectionOptions::AllOff()));
+
+    // A streaming sink without similarity holds nothing: the same run goes on.
+    CRecordingSink streaming;
+    RunRequest plain = Request(kHuge, 20000, false);
+    plain.memoryBudgetBytes = 256 * 1024;
+    EXPECT_EQ(run.RunGeneration(plain, streaming).end, RunEnd::kDone);
+    EXPECT_EQ(run.KeptCount(), 20000);
+}
+
+TEST(GenerationRunTest, BatchesAndLargeTargets) {
+    CGenerationRun run;
+    CRecordingSink sink;
+    RunRequest request = Request(kHuge, 1000, false);
+    request.batchSize = 64;
+    run.RunGeneration(request, sink);
+    ASSERT_EQ(sink.versions.size(), 1000u);
+    EXPECT_GE(sink.batchSizes.size(), 1000u / 64);
+    for (std::size_t size : sink.batchSizes) EXPECT_LE(size, 64u);
+
+    // Targets beyond 21474836 work on a fixed range of 10000.
+    CRecordingSink large;
+    RunRequest big = Request(kHuge, 30000000, false);
+    ASSERT_TRUE(run.StartGeneration(big, large));
+    while (run.KeptCount() < 30000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run.Stop();
+    run.Wait();
+    EXPECT_EQ(large.ranges, std::vector<int64_t>{10000});
+    EXPECT_LE(large.maxPosition, 10000);
+    EXPECT_GT(large.maxPosition, 0);
+}
+
+TEST(GenerationRunTest, SeriesIndexBeyond32Bits) {
+    // Version numbers past 2^31 are reached and numbered from the given start.
+    CGenerationRun run;
+    CRecordingSink sink;
+    RunRequest request = Request(kHuge, 3, false);
+    const int64_t first = 5000000000LL;
+    request.firstIndex = first;
+    run.RunGeneration(request, sink);
+    SyntaxStringGenerator::CStringGenerator engine;
+    engine.LoadTemplate(kHuge);
+    ASSERT_EQ(sink.versions.size(), 3u);
+    for (int64_t k = 0; k < 3; ++k)
+        EXPECT_EQ(sink.versions[k].text, engine.GenerateVersion(first + k, AutoCorrectionOptions::AllOff()));
+
+    // Near the end only the remaining versions are drawn.
+    CRecordingSink tail;
+    RunRequest end = Request(u"{a|b|c|d|e}", 10, false);
+    end.firstIndex = 3;
+    run.RunGeneration(end, tail);
+    EXPECT_EQ(tail.Texts(), (std::vector<std::u16string>{u"d", u"e"}));
+}
+
+TEST(GenerationRunTest, LoadFailureIsReportedAndTouchesNothing) {
+    CGenerationRun run;
+    CRecordingSink sink;
+    const RunSummary s = run.RunGeneration(Request(u"[<x><y|b]", 10, false), sink);
+    EXPECT_EQ(s.end, RunEnd::kLoadFailed);
+    EXPECT_NE(s.loadErrorKind, 0);
+    EXPECT_FALSE(s.reason.empty());
+    EXPECT_EQ(sink.clears, 0);
+    EXPECT_TRUE(sink.ranges.empty());
+    EXPECT_FALSE(run.IsRunning());
+}
+
+namespace {
+
+class CRows : public CResultRows {
+public:
+    explicit CRows(std::vector<std::u16string> texts) : texts_(std::move(texts)) {}
+    std::size_t RowCount() const override { return texts_.size(); }
+    std::u16string_view RowText(std::size_t row) const override { return texts_[row]; }
+
+private:
+    std::vector<std::u16string> texts_;
+};
+
+}  // namespace
+
+TEST(GenerationRunTest, ResultSetJobsOnTheWorker) {
+    CGenerationRun run;
+    CRows rows({u"A", u"B", u"A", u"C", u"B"});
+    {
+        CRecordingSink sink;
+        ASSERT_TRUE(run.StartDeleteIdentical(rows, DeletingOptions{}, sink));
+        run.Wait();
+        EXPECT_EQ(sink.deleted, (std::vector<std::size_t>{2, 4}));
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_EQ(sink.messages[0], u"All strings has been processed. 2 strings has been deleted.");
+        EXPECT_EQ(sink.idleChanges, (std::vector<bool>{false, true}));
+        EXPECT_EQ(sink.kinds.front(), kJobSearching);
+        EXPECT_TRUE(run.IsResultSetIdle());
+        EXPECT_FALSE(run.IsRunning());
+        EXPECT_EQ(run.WorkText(), u"");
+    }
+    {
+        // An unknown method runs nothing and says nothing.
+        CRecordingSink sink;
+        ASSERT_TRUE(run.StartDeleteIdentical(rows, DeletingOptions{5, 7, 20}, sink));
+        run.Wait();
+        EXPECT_TRUE(sink.deleted.empty());
+        EXPECT_TRUE(sink.messages.empty());
+    }
+    {
+        CRecordingSink sink;
+        ASSERT_TRUE(run.StartShuffle(rows, sink, 42));
+        run.Wait();
+        ASSERT_EQ(sink.reordered.size(), 5u);
+        std::vector<uint32_t> sorted = sink.reordered;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(sorted, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+        EXPECT_EQ(sink.messages, std::vector<std::u16string>{u"All strings has been shuffled."});
+    }
+    CRows none({});
+    CRecordingSink sink;
+    EXPECT_FALSE(run.StartShuffle(none, sink));
+}
