@@ -1,0 +1,160 @@
+// The results model: rows, numbers with gaps, cell texts and colours, the
+// bulk removal and reordering that the result-set jobs use, snapshots that
+// outlive the rows, and reads from another thread while rows are appended.
+#include "views/results_model.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+std::vector<KeptVersion> Batch(int64_t firstOrdinal, const std::vector<std::u16string>& texts) {
+    std::vector<KeptVersion> batch;
+    for (const auto& text : texts) batch.push_back({firstOrdinal++, text});
+    return batch;
+}
+
+QString Cell(const CResultsModel& model, int row, int column) {
+    return model.data(model.index(row, column)).toString();
+}
+
+}  // namespace
+
+class ResultsModelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void CellsHeadersAndColours() {
+        CResultsModel model;
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        model.AppendVersions(Batch(0, {u"alpha", u"\U0001F600x", u"gamma"}));
+        QCOMPARE(inserted.count(), 1);  // one insertion for the whole batch
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(model.columnCount(), 3);
+        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("#"));
+        QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Length"));
+        QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Text"));
+        QCOMPARE(Cell(model, 0, 0), QStringLiteral("1"));
+        QCOMPARE(Cell(model, 1, 1), QStringLiteral("3"));  // a surrogate pair counts two
+        QCOMPARE(Cell(model, 2, 2), QStringLiteral("gamma"));
+
+        const auto colour = [&](int row, int column) {
+            return model.data(model.index(row, column), Qt::BackgroundRole).value<QColor>();
+        };
+        QCOMPARE(colour(0, 0), QColor(212, 229, 237));
+        QCOMPARE(colour(1, 1), QColor(212, 229, 237));
+        QCOMPARE(colour(0, 2), QColor(255, 255, 255));
+        QCOMPARE(colour(1, 2), QColor(233, 242, 246));
+        QCOMPARE(colour(2, 2), QColor(255, 255, 255));
+
+        model.AppendVersions(Batch(3, {u"delta"}));
+        QCOMPARE(Cell(model, 3, 0), QStringLiteral("4"));
+        model.Clear();
+        QCOMPARE(model.RowCount(), std::size_t{0});
+        model.AppendVersions(Batch(0, {u"again"}));
+        QCOMPARE(Cell(model, 0, 0), QStringLiteral("1"));
+    }
+
+    void LongTextsKeepTheirCharacters() {
+        CResultsModel model;
+        std::u16string huge(700000, u'h');
+        huge[0] = u'[';
+        huge.back() = u']';
+        std::vector<KeptVersion> batch;
+        for (int i = 0; i < 3000; ++i) batch.push_back({i, std::u16string(400, static_cast<char16_t>(u'a' + i % 26))});
+        batch.push_back({3000, huge});
+        batch.push_back({3001, u"after"});
+        model.AppendVersions(std::move(batch));
+        QCOMPARE(model.RowCount(), std::size_t{3002});
+        QVERIFY(model.RowText(3000) == huge);
+        QVERIFY(model.RowText(2999) == std::u16string(400, static_cast<char16_t>(u'a' + 2999 % 26)));
+        QVERIFY(model.RowText(3001) == u"after");
+        QVERIFY(model.ApproximateBytes() >= (3000 * 400 + huge.size()) * 2);
+    }
+
+    void RemovedRowsLeaveGapsInOneReset() {
+        CResultsModel model;
+        model.AppendVersions(Batch(0, {u"A", u"B", u"A", u"C", u"B"}));
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        model.RemoveRows({2, 4});
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(removed.count(), 0);
+        QCOMPARE(model.RowCount(), std::size_t{3});
+        QCOMPARE(model.RowNumber(0), int64_t{1});
+        QCOMPARE(model.RowNumber(1), int64_t{2});
+        QCOMPARE(model.RowNumber(2), int64_t{4});
+        QVERIFY(model.RowText(2) == u"C");
+        // The text column's colours follow the new positions.
+        QCOMPARE(model.data(model.index(2, 2), Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 255));
+
+        // Repeats and rows past the end are ignored.
+        model.RemoveRows({0, 0, 7});
+        QCOMPARE(model.RowCount(), std::size_t{2});
+        QVERIFY(model.RowText(0) == u"B");
+        QCOMPARE(model.RowNumber(0), int64_t{2});
+    }
+
+    void ReorderMovesLengthAndTextButNotNumbers() {
+        CResultsModel model;
+        model.AppendVersions(Batch(0, {u"one", u"three", u"fifteen"}));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        QVERIFY(model.Reorder({2, 0, 1}));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(reset.count(), 0);  // rows stay, so does the selection
+        QCOMPARE(Cell(model, 0, 0), QStringLiteral("1"));
+        QCOMPARE(Cell(model, 0, 1), QStringLiteral("7"));
+        QCOMPARE(Cell(model, 0, 2), QStringLiteral("fifteen"));
+        QCOMPARE(Cell(model, 1, 2), QStringLiteral("one"));
+        QCOMPARE(Cell(model, 2, 1), QStringLiteral("5"));
+
+        QVERIFY(!model.Reorder({0, 0, 1}));     // not a permutation
+        QVERIFY(!model.Reorder({0, 1, 2, 3}));  // more rows than the list has
+        QCOMPARE(Cell(model, 0, 2), QStringLiteral("fifteen"));
+        QVERIFY(model.Reorder({1, 0}));  // a prefix: rows appended after the job began stay put
+        QCOMPARE(Cell(model, 0, 2), QStringLiteral("one"));
+        QCOMPARE(Cell(model, 2, 2), QStringLiteral("three"));
+    }
+
+    void SnapshotOutlivesClearAndRemoval() {
+        CResultsModel model;
+        model.AppendVersions(Batch(0, {u"first", u"second", u"third"}));
+        const CRowSnapshot some = model.Snapshot({2, 0, 9});
+        const CRowSnapshot all = model.SnapshotAll();
+        model.RemoveRows({0});
+        model.Clear();
+        model.AppendVersions(Batch(0, {u"XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX"}));
+        QCOMPARE(some.Size(), std::size_t{2});
+        QVERIFY(some.Text(0) == u"third");
+        QVERIFY(some.Text(1) == u"first");
+        QCOMPARE(all.Size(), std::size_t{3});
+        QVERIFY(all.Text(1) == u"second");
+    }
+
+    void ReadsFromAnotherThreadWhileRowsArrive() {
+        CResultsModel model;
+        std::vector<std::u16string> texts;
+        for (int i = 0; i < 1000; ++i) texts.push_back(u"row " + std::u16string(1 + i % 50, u'*'));
+        model.AppendVersions(Batch(0, texts));
+        std::atomic<bool> stop{false};
+        std::atomic<int> wrong{0};
+        std::thread reader([&] {
+            while (!stop.load()) {
+                for (std::size_t i = 0; i < 1000; ++i) {
+                    if (model.RowText(i) != texts[i]) wrong.fetch_add(1);
+                }
+            }
+        });
+        for (int b = 0; b < 200; ++b) model.AppendVersions(Batch(1000 + b * 1000, texts));
+        stop.store(true);
+        reader.join();
+        QCOMPARE(wrong.load(), 0);
+        QCOMPARE(model.RowCount(), std::size_t{201000});
+    }
+};
+
+QTEST_MAIN(ResultsModelTest)
+#include "results_model_qtest.moc"

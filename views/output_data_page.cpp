@@ -1,0 +1,328 @@
+#include "views/output_data_page.h"
+
+#include "app/run/generation_run.h"
+#include "chrome/message_box.h"
+#include "chrome/string_table.h"
+#include "views/output_string_dialog.h"
+#include "views/results_font.h"
+#include "views/saving.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <utility>
+
+CColoredListCtrl::CColoredListCtrl(COutputDataPage& page, QWidget* parent) : QTableView(parent), page_(page) {
+    setObjectName(QStringLiteral("CColoredListCtrl"));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setFont(ResultsFont());
+    setContextMenuPolicy(Qt::NoContextMenu);  // the page shows menu 317
+
+    // A million rows: every row the same height, no per-row measuring.
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(fontMetrics().height() + 3);
+
+    QHeaderView* columns = horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setSectionsMovable(false);
+    columns->setHighlightSections(false);
+    columns->setStretchLastSection(false);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->setFont(QApplication::font());
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+}
+
+void CColoredListCtrl::keyPressEvent(QKeyEvent* event) {
+    if (page_.HandleListKey(event)) {
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+COutputDataPage::COutputDataPage(CGenerationRun& run, QWidget* parent)
+    : QWidget(parent), run_(run), model_(new CResultsModel(this)), list_(new CColoredListCtrl(*this, this)) {
+    setObjectName(QStringLiteral("COutputDataPage"));
+    list_->setModel(model_);
+    list_->setGeometry(rect());
+    InitColumnWidths();
+
+    connect(model_, &QAbstractItemModel::rowsInserted, this, &COutputDataPage::CommandStateChanged);
+    connect(model_, &QAbstractItemModel::modelReset, this, &COutputDataPage::CommandStateChanged);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &COutputDataPage::CommandStateChanged);
+    connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid()) ShowVersion(static_cast<std::size_t>(index.row()));
+    });
+
+    contextMenu_ = new QMenu(this);
+    contextMenu_->setObjectName(QStringLiteral("menu317"));
+    AddCommand(contextMenu_, kCopySelected, QStringLiteral("&Copy Selected\tCtrl+C"));
+    AddCommand(contextMenu_, kSelectAll, QStringLiteral("Select All\tCtrl+A"));
+    contextMenu_->addSeparator();
+    AddCommand(contextMenu_, kSaveSelected, QStringLiteral("&Save Selected\tCtrl+S"));
+    AddCommand(contextMenu_, kSaveAll, QStringLiteral("&Save All"));
+    contextMenu_->addSeparator();
+    AddCommand(contextMenu_, kSaveSelectedToDifferentFiles, QStringLiteral("&Save Selected to different files\tCtrl+D"));
+    AddCommand(contextMenu_, kSaveAllToDifferentFiles, QStringLiteral("Save All to different files"));
+    contextMenu_->addSeparator();
+    AddCommand(contextMenu_, kSavingOptions, QStringLiteral("&Saving Options..."));
+
+    saveMenu_ = new QMenu(this);
+    saveMenu_->setObjectName(QStringLiteral("menu319"));
+    AddCommand(saveMenu_, kSaveSelected, QStringLiteral("&Save Selected\tCtrl+S"));
+    AddCommand(saveMenu_, kSaveAll, QStringLiteral("&Save All"));
+    saveMenu_->addSeparator();
+    AddCommand(saveMenu_, kSaveSelectedToDifferentFiles, QStringLiteral("&Save Selected to different files\tCtrl+D"));
+    AddCommand(saveMenu_, kSaveAllToDifferentFiles, QStringLiteral("&Save All to different files"));
+    saveMenu_->addSeparator();
+    AddCommand(saveMenu_, kSavingOptions, QStringLiteral("&Saving Options..."));
+    connect(saveMenu_, &QMenu::aboutToShow, this, [this] { UpdateMenu(saveMenu_); });
+    connect(contextMenu_, &QMenu::aboutToShow, this, [this] { UpdateMenu(contextMenu_); });
+}
+
+COutputDataPage::~COutputDataPage() = default;
+
+QAction* COutputDataPage::AddCommand(QMenu* menu, int id, const QString& text) {
+    QAction* action = menu->addAction(text);
+    action->setData(id);
+    // Queued: the command may open a modal dialog, which should not run inside the menu's own loop.
+    connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); }, Qt::QueuedConnection);
+    return action;
+}
+
+void COutputDataPage::UpdateMenu(QMenu* menu) {
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator()) action->setEnabled(IsCommandEnabled(action->data().toInt()));
+    }
+}
+
+QMenu* COutputDataPage::ContextMenu() {
+    UpdateMenu(contextMenu_);
+    return contextMenu_;
+}
+
+QMenu* COutputDataPage::SaveMenu() {
+    UpdateMenu(saveMenu_);
+    return saveMenu_;
+}
+
+void COutputDataPage::contextMenuEvent(QContextMenuEvent* event) {
+    ContextMenu()->popup(event->globalPos());
+    event->accept();
+}
+
+void COutputDataPage::InitColumnWidths() {
+    list_->setColumnWidth(CResultsModel::kNumberColumn, 50);
+    list_->setColumnWidth(CResultsModel::kLengthColumn, 65);
+    list_->setColumnWidth(CResultsModel::kTextColumn, std::min(list_->viewport()->width() + 200, 32767));
+}
+
+void COutputDataPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    list_->setGeometry(rect());
+}
+
+void COutputDataPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The text column is sized once, from the list's width when the page first appears.
+    if (!columnsInitialised_) {
+        columnsInitialised_ = true;
+        list_->setGeometry(rect());
+        InitColumnWidths();
+    }
+}
+
+std::vector<std::size_t> COutputDataPage::SelectedRows() const {
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    for (const QItemSelectionRange& range : list_->selectionModel()->selection()) {
+        if (range.isValid()) spans.emplace_back(range.top(), range.bottom());
+    }
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::size_t> rows;
+    std::size_t next = 0;  // first row not yet listed
+    for (const auto& [top, bottom] : spans) {
+        for (std::size_t row = std::max(top, next); row <= bottom; ++row) rows.push_back(row);
+        next = std::max(next, bottom + 1);
+    }
+    return rows;
+}
+
+bool COutputDataPage::HasSelection() const { return list_->selectionModel()->hasSelection(); }
+
+bool COutputDataPage::CanCopySelected() const {
+    return !savingInProgress_ && HasSelection() && run_.IsResultSetIdle();
+}
+
+bool COutputDataPage::CanSelectAll() const {
+    return !savingInProgress_ && model_->RowCount() > 0 && !run_.IsRunning() && run_.IsResultSetIdle();
+}
+
+bool COutputDataPage::IsCommandEnabled(int commandId) const {
+    switch (commandId) {
+    case kCopySelected:
+    case kSaveSelected:
+    case kSaveSelectedToDifferentFiles: return CanCopySelected();
+    case kSelectAll:
+    case kSaveAll:
+    case kSaveAllToDifferentFiles: return CanSelectAll();
+    case kSavingOptions: return !savingInProgress_;
+    default: return false;
+    }
+}
+
+bool COutputDataPage::RunCommand(int commandId) {
+    if (!IsCommandEnabled(commandId)) return false;
+    switch (commandId) {
+    case kCopySelected: CopySelectedVersions(); break;
+    case kSelectAll: SelectAllVersions(); break;
+    case kSaveSelected: SaveSelected(); break;
+    case kSaveAll: SaveAll(); break;
+    case kSaveSelectedToDifferentFiles: SaveSelectedToDifferentFiles(); break;
+    case kSaveAllToDifferentFiles: SaveAllToDifferentFiles(); break;
+    case kSavingOptions: EditSavingOptions(); break;
+    default: return false;
+    }
+    return true;
+}
+
+bool COutputDataPage::HandleListKey(QKeyEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) return false;
+    const int key = event->key();
+    if (key != Qt::Key_A && key != Qt::Key_C && key != Qt::Key_D && key != Qt::Key_S) return false;
+    // The keys are swallowed even when they do nothing, so the view's own
+    // Ctrl+A and Ctrl+C cannot bypass the result-set idle flag.
+    if (!run_.IsResultSetIdle() || savingInProgress_) return true;
+    switch (key) {
+    case Qt::Key_A: SelectAllVersions(); break;
+    case Qt::Key_C:
+        if (HasSelection()) CopySelectedVersions();
+        break;
+    case Qt::Key_D:
+        if (HasSelection()) SaveSelectedToDifferentFiles();
+        break;
+    case Qt::Key_S:
+        if (HasSelection()) SaveSelected();
+        break;
+    default: break;
+    }
+    return true;
+}
+
+void COutputDataPage::CopySelectedVersions() {
+    const std::vector<std::size_t> rows = SelectedRows();
+    std::size_t units = 0;
+    for (std::size_t row : rows) units += model_->RowText(row).size() + 4;
+    if (units == 0) return;
+    QString text;
+    text.reserve(static_cast<qsizetype>(units));
+    for (std::size_t row : rows) {
+        const std::u16string_view version = model_->RowText(row);
+        text.append(QStringView(version.data(), static_cast<qsizetype>(version.size())));
+        text.append(QStringLiteral("\r\n\r\n"));
+    }
+    QApplication::clipboard()->setText(text);
+}
+
+void COutputDataPage::SelectAllVersions() {
+    const int rows = model_->rowCount();
+    if (rows == 0) return;
+    list_->selectionModel()->select(
+        QItemSelection(model_->index(0, 0), model_->index(rows - 1, CResultsModel::kColumnCount - 1)),
+        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void COutputDataPage::ShowVersion(std::size_t row) {
+    if (row >= model_->RowCount()) return;
+    const std::u16string_view text = model_->RowText(row);
+    const QString title = FormatStringById(
+        kIdsVersionTitle, {QString::number(model_->RowNumber(row)), QString::number(text.size())});
+    COutputStringDialog viewer(title, QStringView(text.data(), static_cast<qsizetype>(text.size())).toString(), this);
+    viewer.exec();
+}
+
+void COutputDataPage::AfterSave() {
+    list_->setFocus();
+    list_->viewport()->update();
+}
+
+void COutputDataPage::SaveRowsToOneFile(bool selectedOnly) {
+    const std::optional<std::filesystem::path> file = ChooseResultFile(this);
+    if (!file) return;
+    savingInProgress_ = true;
+    emit CommandStateChanged();
+    const auto done = qScopeGuard([this] {
+        savingInProgress_ = false;
+        emit CommandStateChanged();
+    });
+    // Taken after the dialog: the rows saved are the ones the user sees now.
+    const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedRows()) : model_->SnapshotAll();
+    const std::u16string separator = ExpandSeparator(saving_.versionsSeparator);
+    ReportSaveResult(SaveRowsToFile(snapshot, separator, *file, this));
+}
+
+void COutputDataPage::SaveRowsToFolder(bool selectedOnly) {
+    const std::optional<std::filesystem::path> folder = ChooseResultFolder(list_);
+    if (!folder) return;
+    savingInProgress_ = true;
+    emit CommandStateChanged();
+    const auto done = qScopeGuard([this] {
+        savingInProgress_ = false;
+        emit CommandStateChanged();
+    });
+    const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedRows()) : model_->SnapshotAll();
+    if (snapshot.Size() == 0) return;
+    ReportSaveResult(SaveRowsToSeparateFiles(snapshot, *folder, this));
+}
+
+void COutputDataPage::SaveSelected() {
+    if (savingInProgress_ || !HasSelection()) return;
+    SaveRowsToOneFile(true);
+    AfterSave();
+}
+
+void COutputDataPage::SaveAll() {
+    if (savingInProgress_) return;
+    SaveRowsToOneFile(false);
+    AfterSave();
+}
+
+void COutputDataPage::SaveSelectedToDifferentFiles() {
+    if (savingInProgress_ || !HasSelection()) return;
+    SaveRowsToFolder(true);
+    AfterSave();
+}
+
+void COutputDataPage::SaveAllToDifferentFiles() {
+    if (savingInProgress_) return;
+    SaveRowsToFolder(false);
+    AfterSave();
+}
+
+void COutputDataPage::EditSavingOptions() {
+    CSavingOptionsDlg dialog(saving_, window());
+    dialog.exec();
+}
+
+void COutputDataPage::OfferSaveOnExit() {
+    if (savingInProgress_ || model_->RowCount() == 0) return;
+    if (ShowMessageById(kIdsSaveBeforeExit, kMbYesNoQuestion) == kMbResultYes) SaveAll();
+}

@@ -1,0 +1,119 @@
+// The "Results" page: the results list (number, length, text of every kept
+// version), its selection, context menu, keys, clipboard copy, the viewer of
+// one version, and the save commands with their drop-down menu.
+//
+//   COutputDataPage page(run);
+//   page.Model()->AppendVersions(std::move(batch));
+//   if (page.CanCopySelected()) page.CopySelectedVersions();
+//   page.SaveMenu()->popup(point);      // the Results toolbar's Save
+//   page.OfferSaveOnExit();             // when the window closes
+//
+// Command availability follows the run's flags: the copy, select and save
+// commands need the result-set idle flag (cleared while a job rewrites the
+// rows); Select All and the "all" saves also need the running flag clear.
+// Threading: user interface thread only; the model's RowText may be read by
+// the worker (see results_model.h).
+#pragma once
+
+#include "views/files/result_files.h"
+#include "views/results_model.h"
+
+#include <QTableView>
+#include <QWidget>
+
+#include <cstddef>
+#include <vector>
+
+class CGenerationRun;
+class COutputDataPage;
+class QAction;
+class QMenu;
+
+// The list: full-row multiple selection, fixed row height, the cell colours
+// of the model, and the Ctrl keys of the page.
+class CColoredListCtrl : public QTableView {
+    Q_OBJECT
+public:
+    explicit CColoredListCtrl(COutputDataPage& page, QWidget* parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    COutputDataPage& page_;
+};
+
+class COutputDataPage : public QWidget {
+    Q_OBJECT
+public:
+    // Command ids of menus 317 and 319.
+    enum CommandId : int {
+        kCopySelected = 32779,
+        kSelectAll = 32802,
+        kSaveSelected = 32784,
+        kSaveAll = 32778,
+        kSaveSelectedToDifferentFiles = 32785,
+        kSaveAllToDifferentFiles = 32803,
+        kSavingOptions = 32833,
+    };
+
+    explicit COutputDataPage(CGenerationRun& run, QWidget* parent = nullptr);
+    ~COutputDataPage() override;
+
+    CResultsModel* Model() const { return model_; }
+    QTableView* List() const { return list_; }
+    SavingOptions& Saving() { return saving_; }
+
+    // Ascending selected rows.
+    std::vector<std::size_t> SelectedRows() const;
+    bool HasSelection() const;
+
+    bool CanCopySelected() const;  // >= 1 selected and result-set idle
+    bool CanSelectAll() const;     // >= 1 row, not running, result-set idle
+    bool IsCommandEnabled(int commandId) const;
+    bool IsSaving() const { return savingInProgress_; }
+
+    void CopySelectedVersions();
+    void SelectAllVersions();
+    void ShowVersion(std::size_t row);
+    void SaveSelected();                  // 32784
+    void SaveAll();                       // 32778
+    void SaveSelectedToDifferentFiles();  // 32785
+    void SaveAllToDifferentFiles();       // 32803
+    void EditSavingOptions();             // 32833
+    // Runs a command by id if it is available now; false when it is not.
+    bool RunCommand(int commandId);
+
+    QMenu* ContextMenu();  // menu 317, availability as of now
+    QMenu* SaveMenu();     // menu 319, availability refreshed when it opens
+    // "Save generated results before exit?" when rows exist; Yes saves all.
+    void OfferSaveOnExit();
+
+    // The list's keys (Ctrl+A/C/D/S); true when the key was one of them.
+    bool HandleListKey(QKeyEvent* event);
+
+signals:
+    void CommandStateChanged();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QAction* AddCommand(QMenu* menu, int id, const QString& text);
+    void UpdateMenu(QMenu* menu);
+    void SaveRowsToOneFile(bool selectedOnly);
+    void SaveRowsToFolder(bool selectedOnly);
+    void AfterSave();
+    void InitColumnWidths();
+
+    CGenerationRun& run_;
+    CResultsModel* model_;
+    CColoredListCtrl* list_;
+    SavingOptions saving_;
+    QMenu* contextMenu_ = nullptr;
+    QMenu* saveMenu_ = nullptr;
+    bool columnsInitialised_ = false;
+    bool savingInProgress_ = false;
+};

@@ -1,0 +1,210 @@
+#include "views/saving.h"
+
+#include "chrome/message_box.h"
+#include "chrome/string_table.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+ResultFileChooser& FileChooser() {
+    static ResultFileChooser chooser;
+    return chooser;
+}
+
+ResultFolderChooser& FolderChooser() {
+    static ResultFolderChooser chooser;
+    return chooser;
+}
+
+std::filesystem::path ToPath(const QString& text) {
+    return PathFromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                             static_cast<std::size_t>(text.size())));
+}
+
+QString FromPath(const std::filesystem::path& path) {
+    return QString::fromStdU16String(path.u16string());
+}
+
+// Short saves finish before anything is shown; longer ones get a modal
+// progress dialog so that the list cannot be used while its rows are written.
+constexpr int kProgressDelayMs = 400;
+constexpr int kProgressPollMs = 40;
+
+SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(const SaveControl&)>& save) {
+    std::atomic<int64_t> done{0};
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> finished{false};
+    bool saved = false;
+
+    QWidget* owner = parent ? parent->window() : nullptr;
+    QProgressDialog progress(QStringLiteral("Saving results..."), QStringLiteral("Cancel"), 0,
+                             static_cast<int>(std::min<int64_t>(total, INT32_MAX)), owner);
+    progress.setWindowTitle(LoadStringById(kIdsProductName));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(kProgressDelayMs);
+    progress.setValue(0);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel.store(true); });
+
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(kProgressPollMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished.load()) {
+            loop.quit();
+            return;
+        }
+        progress.setValue(static_cast<int>(std::min<int64_t>(done.load(), progress.maximum())));
+    });
+
+    SaveControl control;
+    control.progress = [&done](int64_t n) { done.store(n, std::memory_order_relaxed); };
+    control.cancelled = [&cancel] { return cancel.load(std::memory_order_relaxed); };
+
+    std::thread worker([&] {
+        saved = save(control);
+        finished.store(true);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    poll.start();
+    loop.exec();
+    // The loop also ends early when the application quits; the snapshot and
+    // the worker's state live on this stack, so the worker is waited for.
+    worker.join();
+    poll.stop();
+    progress.reset();
+    progress.hide();
+    if (saved) return SaveResult::kSaved;
+    return cancel.load() ? SaveResult::kCancelled : SaveResult::kFailed;
+}
+
+}  // namespace
+
+CSavingOptionsDlg::CSavingOptionsDlg(SavingOptions& options, QWidget* parent)
+    : QDialog(parent),
+      options_(options),
+      group_(new QGroupBox(QStringLiteral("Custom versions separator"), this)),
+      edit_(new QLineEdit(group_)),
+      hint_(new QLabel(QStringLiteral("<br> - \"Enter\" symbol"), group_)) {
+    setObjectName(QStringLiteral("CSavingOptionsDlg"));
+    setWindowTitle(QStringLiteral("Saving options"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    if (!QApplication::windowIcon().isNull()) setWindowIcon(QApplication::windowIcon());
+
+    hint_->setTextFormat(Qt::PlainText);
+    edit_->setText(QString::fromStdU16String(options_.versionsSeparator));
+    edit_->setMinimumWidth(260);
+
+    auto* groupLayout = new QVBoxLayout(group_);
+    groupLayout->addWidget(edit_);
+    groupLayout->addWidget(hint_);
+
+    auto* ok = new QPushButton(QStringLiteral("Ok"), this);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    ok->setObjectName(QStringLiteral("ok"));
+    cancel->setObjectName(QStringLiteral("cancel"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(11, 11, 11, 11);
+    layout->addWidget(group_);
+    layout->addLayout(buttons);
+    setFixedSize(sizeHint());
+}
+
+void CSavingOptionsDlg::accept() {
+    options_.versionsSeparator = edit_->text().toStdU16String();
+    QDialog::accept();
+}
+
+void SetResultFileChooser(ResultFileChooser chooser) { FileChooser() = std::move(chooser); }
+
+void SetResultFolderChooser(ResultFolderChooser chooser) { FolderChooser() = std::move(chooser); }
+
+std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent) {
+    for (;;) {
+        QString chosen;
+        if (FileChooser()) {
+            chosen = FileChooser()(parent);
+        } else {
+            // The dialog asks itself before replacing the file as named.
+            chosen = QFileDialog::getSaveFileName(parent, QString(), QString(),
+                                                  QStringLiteral("Text Files (*.txt);;All Files (*.*)"));
+        }
+        if (chosen.isEmpty()) return std::nullopt;
+        const std::filesystem::path asChosen = ToPath(chosen);
+        const std::filesystem::path final = WithDefaultExtension(asChosen);
+        std::error_code error;
+        if (final != asChosen && std::filesystem::exists(final, error)) {
+            const QString question = QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                         .arg(QDir::toNativeSeparators(FromPath(final)));
+            if (ShowMessageText(question, kMbYesNoQuestion) != kMbResultYes) continue;
+        }
+        return final;
+    }
+}
+
+std::optional<std::filesystem::path> ChooseResultFolder(QWidget* parent) {
+    const QString start = QDir::currentPath();
+    QString chosen;
+    if (FolderChooser()) {
+        chosen = FolderChooser()(parent, start);
+    } else {
+        chosen = QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose folder for saving results"), start);
+    }
+    if (chosen.isEmpty()) return std::nullopt;
+    return ToPath(chosen);
+}
+
+SaveResult SaveRowsToFile(const CRowSnapshot& rows, std::u16string_view expandedSeparator,
+                          const std::filesystem::path& path, QWidget* parent) {
+    const auto count = static_cast<int64_t>(rows.Size());
+    if (count == 0) return SaveResult::kFailed;
+    return RunSave(count, parent, [&](const SaveControl& control) {
+        return SaveVersionsToFile([&rows](int64_t i) { return rows.Text(static_cast<std::size_t>(i)); }, count,
+                                  expandedSeparator, path, control);
+    });
+}
+
+SaveResult SaveRowsToSeparateFiles(const CRowSnapshot& rows, const std::filesystem::path& folder, QWidget* parent) {
+    const auto count = static_cast<int64_t>(rows.Size());
+    if (count == 0) return SaveResult::kFailed;
+    return RunSave(count, parent, [&](const SaveControl& control) {
+        return SaveVersionsToSeparateFiles([&rows](int64_t i) { return rows.Text(static_cast<std::size_t>(i)); },
+                                           count, folder, control);
+    });
+}
+
+void ReportSaveResult(SaveResult result) {
+    switch (result) {
+    case SaveResult::kSaved: ShowMessageById(kIdsResultsSaved, kMbIconInformation); break;
+    case SaveResult::kFailed: ShowMessageById(kIdsSavingErrors, kMbIconExclamation); break;
+    case SaveResult::kCancelled: break;
+    }
+}
