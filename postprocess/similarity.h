@@ -20,7 +20,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 struct DeletingOptions {
@@ -40,6 +39,32 @@ std::string Md5Hex(std::string_view bytes);  // 32 lower-case hex digits
 // Decimal UTF-16 length followed by the MD5 hex digest of the UTF-8 text.
 std::string ExactKey(std::u16string_view text);
 
+// The same key held compactly (24 bytes): a run may keep millions of them.
+struct ExactKeyDigest {
+    uint64_t length = 0;  // UTF-16 code units
+    Md5Digest digest{};
+    bool operator==(const ExactKeyDigest&) const = default;
+};
+ExactKeyDigest ExactKeyOf(std::u16string_view text);
+std::string ExactKeyText(const ExactKeyDigest& key);  // the string form of ExactKey
+
+// A set of exact-match keys: open addressing over the digests themselves.
+class CExactKeySet {
+public:
+    bool Insert(const ExactKeyDigest& key);  // true when the key was not there yet
+    bool Contains(const ExactKeyDigest& key) const;
+    std::size_t Size() const { return size_; }
+    void Clear();
+    std::size_t ApproximateBytes() const;
+
+private:
+    std::size_t SlotOf(const ExactKeyDigest& key) const;
+    void Grow();
+
+    std::vector<ExactKeyDigest> slots_;  // an all-zero slot is empty: no text has that key
+    std::size_t size_ = 0;
+};
+
 struct NormalizedText {
     std::string text;
     int wordCount = 0;
@@ -56,7 +81,11 @@ struct Shingle {
     auto operator<=>(const Shingle&) const = default;
 };
 using ShingleSet = std::vector<Shingle>;  // ordered by digest, then text; distinct
+// A shingle length below 1 counts as 1.
 ShingleSet BuildShingles(std::string_view normalized, int wordCount, int shingleLength);
+// The digests of the same shingles, sorted and distinct, without their texts.
+void BuildShingleDigests(std::string_view normalized, int wordCount, int shingleLength,
+                         std::vector<Md5Digest>& out);
 
 struct ShingleRecord {
     int64_t index = 0;
@@ -88,7 +117,7 @@ bool TestAndRemember(ShingleStore& store, int64_t index, std::string_view lowerC
                      int allowedPercent);
 
 struct SimilarityState {
-    std::unordered_set<std::string> exactKeys;
+    CExactKeySet exactKeys;
     ShingleStore shingles;
     std::size_t ApproximateBytes() const;
 };
