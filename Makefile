@@ -20,4 +20,4 @@ release: deps
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
 run: release
-	./$(RELEASE_DIR)/cli/phrasemill-cli generate --count 10 examples/product-description.txt
+	./$(RELEASE_DIR)/app/phrasemill

@@ -1,0 +1,473 @@
+#include "app/main_frame.h"
+
+#include "app/option_dialogs.h"
+#include "app/options_panel.h"
+#include "chrome/message_box.h"
+#include "chrome/string_table.h"
+#include "engine/template_check.h"
+#include "views/output_data_page.h"
+#include "views/results_model.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QProgressBar>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+QString FromU16(const std::u16string& s) {
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+class CWaitCursor {
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};
+
+constexpr int kIdleMilliseconds = 100;
+constexpr int kSeparator = 0;
+
+}  // namespace
+
+CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent), config_(std::move(config)) {
+    setWindowTitle(LoadStringById(kIdsProductName));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/phrasemill.svg")));
+    settings_ = config_.settingsFile.isEmpty() ? std::make_unique<CSettingsStore>()
+                                               : std::make_unique<CSettingsStore>(config_.settingsFile);
+
+    CreateActions();
+    dataBar_ = CreateToolBar(tr("Data"), kIdsDataToolbar,
+                             {kSave, kCheckSyntax, kGenerate, kSeparator, kStop, kSeparator, kAbout, kSeparator, kHelp});
+    resultsBar_ = CreateToolBar(tr("Results"), kIdsResultsToolbar,
+                                {kSave, kDeleteIdentical, kShuffle, kSeparator, kStop, kSeparator, kAbout, kSeparator,
+                                 kHelp});
+
+    auto* container = new QWidget(this);
+    auto* containerLayout = new QVBoxLayout(container);
+    containerLayout->setContentsMargins(5, 5, 3, 0);
+    pages_ = new QTabWidget(container);
+    pages_->setContextMenuPolicy(Qt::NoContextMenu);
+    containerLayout->addWidget(pages_);
+    setCentralWidget(container);
+
+    dataPage_ = new CInputDataPage(settings_->ReadMain(),
+                                   config_.templateLocation.value_or(CTemplateFileLocation::ForProgram()), pages_);
+    resultsPage_ = new COutputDataPage(run_, pages_);
+    pages_->addTab(dataPage_, tr("Data"));
+    pages_->addTab(resultsPage_, tr("Results"));
+    sink_ = new CQtRunSink(*this, *resultsPage_->Model(), this);
+
+    for (int i = 0; i < 4; ++i) {
+        panes_[i] = new QLabel(statusBar());
+        panes_[i]->setTextFormat(Qt::PlainText);
+        statusBar()->addWidget(panes_[i]);
+    }
+    progress_ = new QProgressBar(statusBar());
+    progress_->setTextVisible(false);
+    progress_->hide();
+    statusBar()->installEventFilter(this);
+    positionText_ = FormatStringById(kIdsPositionFormat, {QStringLiteral("0")});
+
+    correction_ = settings_->ReadCorrection();
+    deleting_ = settings_->ReadDeleting();
+    resultsPage_->Saving().versionsSeparator = settings_->ReadSeparator().toStdU16String();
+
+    connect(pages_, &QTabWidget::currentChanged, this, &CMainFrame::OnPageChanged);
+    connect(dataPage_->Editor(), &CColoredRichEditCtrl::PositionChanged, this, &CMainFrame::OnPositionChanged);
+    connect(dataPage_->Editor(), &QPlainTextEdit::textChanged, this, &CMainFrame::UpdateCommands);
+    connect(dataPage_->Options(), &COptionsDialogP1::EditCorrectionRequested, this,
+            &CMainFrame::EditCorrectionOptions);
+    connect(dataPage_->Options(), &COptionsDialogP1::EditDeletingRequested, this, &CMainFrame::EditDeletingOptions);
+    connect(resultsPage_, &COutputDataPage::CommandStateChanged, this, &CMainFrame::UpdateCommands);
+
+    dataPage_->LoadDefaultText();
+    idleTimer_ = new QTimer(this);
+    idleTimer_->setInterval(kIdleMilliseconds);
+    connect(idleTimer_, &QTimer::timeout, this, [this] {
+        UpdateCommands();
+        if (progress_->isVisible()) progress_->setValue(static_cast<int>(sink_->LatestProgress()));
+        RefreshStatus();
+    });
+    idleTimer_->start();
+
+    OnPageChanged(kDataPage);
+    resize(900, 640);
+    UpdateCommands();
+}
+
+CMainFrame::~CMainFrame() {
+    ShutDown();
+    if (!settingsWritten_) WriteSettings();
+}
+
+void CMainFrame::CreateActions() {
+    struct Definition {
+        int id;
+        const char* icon;
+        const char* tip;
+    };
+    const Definition definitions[] = {
+        {kSave, "save", "Save"},
+        {kCheckSyntax, "check", "Check the template's syntax"},
+        {kGenerate, "generate", "Generate versions"},
+        {kStop, "stop", "Stop the running job"},
+        {kDeleteIdentical, "delete-identical", "Delete identical or similar versions"},
+        {kShuffle, "shuffle", "Shuffle the versions"},
+        {kAbout, "about", "About Phrasemill"},
+        {kHelp, "help", "Help"},
+    };
+    for (const Definition& d : definitions) {
+        auto* action = new QAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(d.icon))), QString(), this);
+        action->setToolTip(tr(d.tip));
+        action->setData(d.id);
+        actions_[d.id] = action;
+    }
+    actions_[kHelp]->setShortcut(QKeySequence(Qt::Key_F1));
+    actions_[kHelp]->setShortcutContext(Qt::ApplicationShortcut);
+    addAction(actions_[kHelp]);
+    connect(actions_[kSave], &QAction::triggered, this, &CMainFrame::OnSave);
+    connect(actions_[kCheckSyntax], &QAction::triggered, this, [this] {
+        CWaitCursor wait;
+        CheckTemplate(true);
+    });
+    connect(actions_[kGenerate], &QAction::triggered, this, &CMainFrame::OnGenerate);
+    connect(actions_[kStop], &QAction::triggered, this, &CMainFrame::OnStop);
+    connect(actions_[kDeleteIdentical], &QAction::triggered, this, &CMainFrame::OnDeleteIdentical);
+    connect(actions_[kShuffle], &QAction::triggered, this, &CMainFrame::OnShuffle);
+    connect(actions_[kAbout], &QAction::triggered, this, &CMainFrame::OnAbout);
+    connect(actions_[kHelp], &QAction::triggered, this, &CMainFrame::OnHelp);
+}
+
+QToolBar* CMainFrame::CreateToolBar(const QString& title, int textsId, const std::vector<int>& layout) {
+    QToolBar* bar = addToolBar(title);
+    bar->setObjectName(title);
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(32, 32));
+    bar->toggleViewAction()->setVisible(false);
+    auto* indent = new QWidget(bar);
+    indent->setFixedWidth(16);
+    bar->addWidget(indent);
+    // The texts keep their trailing spaces: they were chosen to give the
+    // buttons even widths.
+    QString texts = LoadStringById(textsId);
+    while (texts.startsWith(u'\n') || texts.startsWith(u'\r')) texts.remove(0, 1);
+    while (texts.endsWith(u'\n') || texts.endsWith(u'\r')) texts.chop(1);
+    const QStringList labels = texts.split(u'\n');
+    int next = 0;
+    for (int id : layout) {
+        if (id == kSeparator) {
+            bar->addSeparator();
+            continue;
+        }
+        QAction* action = actions_.at(id);
+        // One action serves both bars; the label is set once, from the first bar.
+        if (action->text().isEmpty() && next < labels.size()) action->setText(labels[next]);
+        ++next;
+        bar->addAction(action);
+    }
+    return bar;
+}
+
+QAction* CMainFrame::CommandAction(int commandId) const {
+    const auto it = actions_.find(commandId);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+bool CMainFrame::CanStartJob() const {
+    return !run_.IsRunning() && !sink_->HasPending();
+}
+
+void CMainFrame::UpdateCommands() {
+    const bool dataPage = pages_->currentIndex() == kDataPage;
+    const bool running = run_.IsRunning();
+    actions_[kSave]->setEnabled(!dataPage || dataPage_->Editor()->TextLength() > 0);
+    actions_[kCheckSyntax]->setEnabled(true);
+    actions_[kGenerate]->setEnabled(CanStartJob());
+    actions_[kStop]->setEnabled(running);
+    actions_[kDeleteIdentical]->setEnabled(CanStartJob());
+    actions_[kShuffle]->setEnabled(CanStartJob());
+    actions_[kAbout]->setEnabled(true);
+    actions_[kHelp]->setEnabled(true);
+}
+
+void CMainFrame::RefreshStatus() {
+    const bool dataPage = pages_->currentIndex() == kDataPage;
+    panes_[0]->setText(dataPage ? positionText_ : QString());
+    panes_[1]->setText(dataPage ? QString()
+                                : LoadStringById(kIdsMaxPossibleCaption) + FromU16(run_.MaxPossibleValue()));
+    panes_[2]->setText(dataPage ? QString() : LoadStringById(kIdsGeneratedCaption) + FromU16(run_.GeneratedValue()));
+    panes_[3]->setText(FromU16(run_.WorkText()));
+}
+
+void CMainFrame::LayoutStatusBar() {
+    const int w = statusBar()->width();
+    const int widths[4] = {w / 10, w / 4, w / 4, w / 10};
+    for (int i = 0; i < 4; ++i) panes_[i]->setFixedWidth(widths[i]);
+    const int barHeight = 16;
+    const int y = std::max(2, (statusBar()->height() - barHeight) / 2);
+    progress_->setGeometry(static_cast<int>(0.7 * w + 40), y, static_cast<int>(0.3 * w - 60), barHeight);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == statusBar() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        LayoutStatusBar();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::OnPageChanged(int index) {
+    const bool dataPage = index == kDataPage;
+    dataBar_->setVisible(dataPage);
+    resultsBar_->setVisible(!dataPage);
+    if (dataPage) dataPage_->Editor()->setFocus();
+    RefreshStatus();
+    UpdateCommands();
+}
+
+void CMainFrame::OnPositionChanged(int position) {
+    positionText_ = FormatStringById(kIdsPositionFormat, {QString::number(position)});
+    RefreshStatus();
+}
+
+void CMainFrame::OnSave() {
+    if (pages_->currentIndex() == kDataPage) {
+        dataPage_->SaveInputText();
+        return;
+    }
+    QMenu* menu = resultsPage_->SaveMenu();
+    QWidget* button = resultsBar_->widgetForAction(actions_[kSave]);
+    const QPoint at = button ? button->mapToGlobal(QPoint(0, button->height())) : mapToGlobal(QPoint(16, 45));
+    menu->popup(at);
+}
+
+bool CMainFrame::CheckTemplate(bool interactive) {
+    CColoredRichEditCtrl* editor = dataPage_->Editor();
+    const TemplateCheckResult check = CheckTemplateText(editor->Text());
+    if (!check.passed) {
+        editor->SelectRange(check.selectionStart, check.selectionEnd);
+        ShowMessageText(FromU16(check.message), kMbIconExclamation);
+    } else if (interactive) {
+        ShowMessageText(FromU16(check.message), kMbIconInformation);
+    }
+    editor->setFocus();
+    return check.passed;
+}
+
+void CMainFrame::OnGenerate() {
+    RunRequest request;
+    request.correction = correction_;
+    request.deleting = deleting_;
+    TemplateCheckResult check;
+    {
+        CWaitCursor wait;
+        check = CheckTemplateText(dataPage_->Editor()->Text());
+    }
+    if (!check.passed) {
+        CColoredRichEditCtrl* editor = dataPage_->Editor();
+        editor->SelectRange(check.selectionStart, check.selectionEnd);
+        ShowMessageText(FromU16(check.message), kMbIconExclamation);
+        editor->setFocus();
+        return;
+    }
+    if (!CanStartJob()) return;
+    COptionsDialogP1* panel = dataPage_->Options();
+    const LengthRange range = panel->ReadLengthRange();
+    if (range.maxLength < range.minLength) {
+        ShowMessageText(tr("Min string length restriction more than max."), kMbIconExclamation);
+        return;
+    }
+    panel->ReadGenerationOptions(generation_);
+    request.templateText = std::move(check.templateText);
+    request.options = generation_;
+    if (!run_.StartGeneration(std::move(request), *sink_)) return;
+    pages_->setCurrentIndex(kResultsPage);
+    UpdateCommands();
+}
+
+void CMainFrame::OnStop() {
+    run_.Stop();
+    OnJobEnded();
+    RefreshStatus();
+    UpdateCommands();
+}
+
+void CMainFrame::OnDeleteIdentical() {
+    if (!CanStartJob() || resultsPage_->Model()->RowCount() == 0) return;
+    CDeletingOptionsDlg dialog(deleting_, CDeletingOptionsDlg::kDeleteMode, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!CanStartJob()) return;
+    run_.StartDeleteIdentical(*resultsPage_->Model(), deleting_, *sink_);
+    UpdateCommands();
+}
+
+void CMainFrame::OnShuffle() {
+    if (!CanStartJob() || resultsPage_->Model()->RowCount() == 0) return;
+    run_.StartShuffle(*resultsPage_->Model(), *sink_);
+    UpdateCommands();
+}
+
+void CMainFrame::EditCorrectionOptions() {
+    CStringHandlingOptions dialog(correction_, this);
+    dialog.exec();
+}
+
+void CMainFrame::EditDeletingOptions() {
+    CDeletingOptionsDlg dialog(deleting_, CDeletingOptionsDlg::kOptionsMode, this);
+    dialog.exec();
+}
+
+void CMainFrame::OnAbout() {
+    QDialog about(this);
+    about.setWindowTitle(tr("About Phrasemill 2.0"));
+    auto* icon = new QLabel(&about);
+    icon->setPixmap(windowIcon().pixmap(48, 48));
+    auto* label = new QLabel(LoadStringById(kIdsProductName) + QStringLiteral(" Built on ") +
+                                 QStringLiteral(__DATE__),
+                             &about);
+    label->setObjectName(QStringLiteral("aboutText"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon);
+    row->addSpacing(12);
+    row->addWidget(label, 1);
+    auto* layout = new QVBoxLayout(&about);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    about.setFixedSize(about.sizeHint().expandedTo(QSize(300, 0)));
+    about.exec();
+}
+
+QString CMainFrame::HelpFolder() {
+    return QCoreApplication::applicationDirPath();
+}
+
+QString CMainFrame::HelpFileToOpen(const QString& folder, bool chmViewerAvailable) {
+    const QString chm = QDir(folder).filePath(LoadStringById(kIdsHelpFile));
+    const QString html = QDir(folder).filePath(QStringLiteral("phrasemill-help.html"));
+    if (chmViewerAvailable && QFileInfo::exists(chm)) return chm;
+    return html;
+}
+
+void CMainFrame::OnHelp() {
+    // A compiled help file needs a viewer that the desktop may not have; the
+    // HTML copy opens in any browser.
+#ifdef Q_OS_WIN
+    const bool chmViewer = true;
+    QString viewer;
+#else
+    QString viewer;
+    for (const char* candidate : {"xchm", "kchmviewer"}) {
+        viewer = QStandardPaths::findExecutable(QLatin1String(candidate));
+        if (!viewer.isEmpty()) break;
+    }
+    const bool chmViewer = !viewer.isEmpty();
+#endif
+    const QString file = HelpFileToOpen(HelpFolder(), chmViewer);
+    if (file.endsWith(QLatin1String(".chm"))) {
+        if (!viewer.isEmpty() ? QProcess::startDetached(viewer, {file})
+                              : QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+            return;
+        QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFileToOpen(HelpFolder(), false)));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+void CMainFrame::OnJobStarted(int64_t range, JobKind) {
+    progress_->setRange(0, static_cast<int>(range));
+    progress_->setValue(0);
+    progress_->show();
+    LayoutStatusBar();
+    RefreshStatus();
+}
+
+void CMainFrame::OnJobEnded() {
+    progress_->setValue(0);
+    progress_->hide();
+    RefreshStatus();
+    UpdateCommands();
+}
+
+void CMainFrame::OnStatusRefresh() {
+    if (progress_->isVisible()) progress_->setValue(static_cast<int>(sink_->LatestProgress()));
+    RefreshStatus();
+}
+
+void CMainFrame::OnRunFinished(const RunSummary& summary, bool detached) {
+    RefreshStatus();
+    UpdateCommands();
+    if (detached || summary.reason.empty()) return;
+    if (summary.end == RunEnd::kDone || summary.end == RunEnd::kStopped) return;
+    // A template that passed the check can still fail to load (the check sees
+    // the text before macro substitution); say why instead of showing nothing.
+    ShowMessageText(FromU16(summary.reason), kMbIconExclamation);
+}
+
+void CMainFrame::OnJobMessage(const std::u16string& message, bool detached) {
+    if (detached) return;
+    ShowMessageText(FromU16(message), kMbIconInformation);
+}
+
+void CMainFrame::OnResultSetIdleChanged(bool) {
+    UpdateCommands();
+}
+
+void CMainFrame::ShutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    // The worker may be waiting for room in the list's queue: release it, stop
+    // it, and wait (it stops within one version) before anything it uses goes.
+    sink_->Detach();
+    run_.Stop();
+    run_.Wait();
+    sink_->Drain();
+    progress_->hide();
+    idleTimer_->stop();
+}
+
+void CMainFrame::WriteSettings() {
+    settings_->WriteCorrection(correction_);
+    settings_->WriteDeleting(deleting_);
+    settings_->WriteSeparator(FromU16(resultsPage_->Saving().versionsSeparator));
+    settings_->WriteMain(dataPage_->Options()->CurrentSettings());
+    settings_->Sync();
+    settingsWritten_ = true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (shutDown_) {
+        event->accept();
+        return;
+    }
+    ShutDown();
+    RefreshStatus();
+    resultsPage_->OfferSaveOnExit();
+    dataPage_->SaveDefaultText();
+    WriteSettings();
+    event->accept();
+}

@@ -1,0 +1,136 @@
+// The main window: a toolbar per page, the "Data" and "Results" pages, the
+// status bar with its four panes and the progress bar, the command table with
+// its enable rules, and the commands Check Syntax, Generate!, Stop, Save,
+// Delete Identical, Shuffle, About and Help. It owns the generation run, the
+// option records and the settings store, and closes in order: the worker is
+// stopped and waited for, the results save is offered, the template file and
+// the settings are written.
+//
+//   CMainFrame frame;                       // the user's settings and template file
+//   CMainFrame frame({iniFile, CTemplateFileLocation::At(file)});   // tests
+//   frame.DataPage()->Editor()->SetText(u"{a|b}");
+//   frame.CommandAction(CMainFrame::kGenerate)->trigger();
+//
+// Thread safety: user interface thread only; the run reports through CQtRunSink.
+#pragma once
+
+#include "app/qt_run_sink.h"
+#include "app/run/generation_run.h"
+#include "app/settings_store.h"
+#include "views/input_data_page.h"
+#include "views/files/result_files.h"
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+class COutputDataPage;
+class QAction;
+class QLabel;
+class QProgressBar;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+
+struct FrameConfig {
+    QString settingsFile;  // empty: the user's settings
+    std::optional<CTemplateFileLocation> templateLocation;  // default: next to the program
+};
+
+class CMainFrame : public QMainWindow, private CRunSinkClient {
+    Q_OBJECT
+public:
+    enum CommandId : int {
+        kSave = 32772,
+        kCheckSyntax = 32773,
+        kGenerate = 32775,
+        kStop = 32791,
+        kDeleteIdentical = 32793,
+        kShuffle = 32794,
+        kAbout = 57664,
+        kHelp = 32798,
+    };
+    enum Page { kDataPage = 0, kResultsPage = 1 };
+
+    explicit CMainFrame(FrameConfig config = {}, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CInputDataPage* DataPage() const { return dataPage_; }
+    COutputDataPage* ResultsPage() const { return resultsPage_; }
+    CGenerationRun& Run() { return run_; }
+    CQtRunSink& Sink() { return *sink_; }
+    QAction* CommandAction(int commandId) const;
+    QToolBar* DataBar() const { return dataBar_; }
+    QToolBar* ResultsBar() const { return resultsBar_; }
+    QTabWidget* Pages() const { return pages_; }
+    QLabel* StatusPane(int index) const { return panes_[index]; }
+    QProgressBar* Progress() const { return progress_; }
+
+    AutoCorrectionOptions& Correction() { return correction_; }
+    DeletingOptions& Deleting() { return deleting_; }
+    const GenerationOptions& Generation() const { return generation_; }
+    const QString& PositionText() const { return positionText_; }
+
+    void UpdateCommands();    // evaluate every enable rule now
+    void RefreshStatus();     // the four panes from the run's values
+    bool CanStartJob() const; // no worker, and nothing of the last one still on its way to the list
+
+    // The commands.
+    void OnSave();
+    bool CheckTemplate(bool interactive);
+    void OnGenerate();
+    void OnStop();
+    void OnDeleteIdentical();
+    void OnShuffle();
+    void OnAbout();
+    void OnHelp();
+    void EditCorrectionOptions();
+    void EditDeletingOptions();
+
+    // The help documents next to the program; which one Help opens.
+    static QString HelpFolder();
+    static QString HelpFileToOpen(const QString& folder, bool chmViewerAvailable);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateActions();
+    QToolBar* CreateToolBar(const QString& title, int textsId, const std::vector<int>& layout);
+    void OnPageChanged(int index);
+    void LayoutStatusBar();
+    void OnPositionChanged(int position);
+    void ShutDown();
+    void WriteSettings();
+
+    // CRunSinkClient
+    void OnJobStarted(int64_t range, JobKind kind) override;
+    void OnJobEnded() override;
+    void OnStatusRefresh() override;
+    void OnRunFinished(const RunSummary& summary, bool detached) override;
+    void OnJobMessage(const std::u16string& message, bool detached) override;
+    void OnResultSetIdleChanged(bool idle) override;
+
+    FrameConfig config_;
+    std::unique_ptr<CSettingsStore> settings_;
+    AutoCorrectionOptions correction_;
+    DeletingOptions deleting_;
+    GenerationOptions generation_;
+    CGenerationRun run_;
+    QToolBar* dataBar_ = nullptr;
+    QToolBar* resultsBar_ = nullptr;
+    QTabWidget* pages_ = nullptr;
+    CInputDataPage* dataPage_ = nullptr;
+    COutputDataPage* resultsPage_ = nullptr;
+    QLabel* panes_[4] = {};
+    QProgressBar* progress_ = nullptr;
+    CQtRunSink* sink_ = nullptr;
+    QTimer* idleTimer_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QString positionText_;
+    bool shutDown_ = false;
+    bool settingsWritten_ = false;
+};

@@ -1,0 +1,154 @@
+#include "app/qt_run_sink.h"
+
+#include "views/results_model.h"
+
+#include <QElapsedTimer>
+#include <QMetaObject>
+
+CQtRunSink::CQtRunSink(CRunSinkClient& client, CResultsModel& model, QObject* parent)
+    : QObject(parent), client_(client), model_(model) {}
+
+CQtRunSink::~CQtRunSink() {
+    Detach();
+}
+
+void CQtRunSink::Push(std::function<void()> apply, bool isBatch) {
+    std::unique_lock lock(mutex_);
+    if (isBatch) {
+        roomForBatch_.wait(lock, [this] { return pendingBatches_ < kMaxPendingBatches || detached_; });
+        ++pendingBatches_;
+    }
+    pending_.emplace_back(std::move(apply), isBatch);
+    if (!slicePosted_) {
+        slicePosted_ = true;
+        QMetaObject::invokeMethod(this, &CQtRunSink::DrainSlice, Qt::QueuedConnection);
+    }
+}
+
+void CQtRunSink::DrainSlice() {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        std::pair<std::function<void()>, bool> item;
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_.empty()) {
+                slicePosted_ = false;
+                return;
+            }
+            if (clock.elapsed() >= kSliceMilliseconds) {
+                // The rest waits behind whatever input and timers came meanwhile.
+                QMetaObject::invokeMethod(this, &CQtRunSink::DrainSlice, Qt::QueuedConnection);
+                return;
+            }
+            item = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        item.first();
+        if (item.second) {
+            std::lock_guard lock(mutex_);
+            --pendingBatches_;
+            roomForBatch_.notify_all();
+        }
+    }
+}
+
+void CQtRunSink::Drain() {
+    for (;;) {
+        std::pair<std::function<void()>, bool> item;
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_.empty()) return;
+            item = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        item.first();
+        if (item.second) {
+            std::lock_guard lock(mutex_);
+            --pendingBatches_;
+            roomForBatch_.notify_all();
+        }
+    }
+}
+
+bool CQtRunSink::HasPending() const {
+    std::lock_guard lock(mutex_);
+    return !pending_.empty();
+}
+
+void CQtRunSink::Detach() {
+    std::lock_guard lock(mutex_);
+    detached_ = true;
+    roomForBatch_.notify_all();
+}
+
+void CQtRunSink::Reattach() {
+    std::lock_guard lock(mutex_);
+    detached_ = false;
+}
+
+void CQtRunSink::ClearResults() {
+    Push([this] { model_.Clear(); }, false);
+}
+
+void CQtRunSink::AppendVersions(std::vector<KeptVersion>&& batch) {
+    auto shared = std::make_shared<std::vector<KeptVersion>>(std::move(batch));
+    Push([this, shared] { model_.AppendVersions(std::move(*shared)); }, true);
+}
+
+void CQtRunSink::JobStarted(int64_t range, JobKind kind) {
+    progress_.store(0, std::memory_order_relaxed);
+    Push([this, range, kind] { client_.OnJobStarted(range, kind); }, false);
+}
+
+void CQtRunSink::JobProgress(int64_t position) {
+    progress_.store(position, std::memory_order_relaxed);
+}
+
+void CQtRunSink::JobEnded() {
+    Push([this] { client_.OnJobEnded(); }, false);
+}
+
+void CQtRunSink::StatusRefresh() {
+    Push([this] { client_.OnStatusRefresh(); }, false);
+}
+
+void CQtRunSink::RunFinished(const RunSummary& summary) {
+    Push(
+        [this, summary] {
+            bool detached;
+            {
+                std::lock_guard lock(mutex_);
+                detached = detached_;
+            }
+            client_.OnRunFinished(summary, detached);
+        },
+        false);
+}
+
+void CQtRunSink::DeleteRows(std::vector<std::size_t>&& ascendingRows) {
+    auto shared = std::make_shared<std::vector<std::size_t>>(std::move(ascendingRows));
+    Push([this, shared] { model_.RemoveRows(*shared); }, false);
+}
+
+void CQtRunSink::ReorderRows(std::vector<uint32_t>&& order) {
+    auto shared = std::make_shared<std::vector<uint32_t>>(std::move(order));
+    Push([this, shared] { model_.Reorder(*shared); }, false);
+}
+
+void CQtRunSink::JobMessage(const std::u16string& message) {
+    Push(
+        [this, message] {
+            bool detached;
+            {
+                std::lock_guard lock(mutex_);
+                detached = detached_;
+            }
+            client_.OnJobMessage(message, detached);
+        },
+        false);
+}
+
+void CQtRunSink::ResultSetIdleChanged(bool idle) {
+    Push([this, idle] { client_.OnResultSetIdleChanged(idle); }, false);
+}

@@ -1,0 +1,54 @@
+// The "Data" page: the template editor with the options panel beneath it, and
+// the template text file: "DefaultText.txt" loaded when the page is made and
+// written back at exit, and the Save command's file.
+//
+//   CInputDataPage page(mainSettings, CTemplateFileLocation::Beside(QCoreApplication::applicationDirPath()));
+//   page.LoadDefaultText();      // once, at start
+//   page.SaveInputText();        // the Save command (file dialog, messages 342/343)
+//   page.SaveDefaultText();      // at exit: trimmed; a blank text keeps the file
+//
+// The template file lives next to the program; when that folder cannot be
+// written it goes to the user's application data folder instead, and at start
+// the newer of the two is loaded, so the template is never lost.
+// Thread safety: user interface thread only.
+#pragma once
+
+#include "app/settings_store.h"
+#include "views/template_editor.h"
+
+#include <QString>
+#include <QWidget>
+
+class COptionsDialogP1;
+
+struct CTemplateFileLocation {
+    QString programFile;  // "DefaultText.txt" next to the program
+    QString fallbackFile; // the same name in the user's application data folder
+
+    static CTemplateFileLocation ForProgram();
+    static CTemplateFileLocation At(const QString& file);  // one fixed file (tests)
+    QString FileToLoad() const;   // the newer of the existing ones; empty when none
+    QString FileToWrite() const;  // the program's file when its folder is writable
+};
+
+class CInputDataPage : public QWidget {
+    Q_OBJECT
+public:
+    CInputDataPage(const MainSettings& stored, CTemplateFileLocation location, QWidget* parent = nullptr);
+
+    CColoredRichEditCtrl* Editor() const { return editor_; }
+    COptionsDialogP1* Options() const { return options_; }
+    const CTemplateFileLocation& Location() const { return location_; }
+
+    void LoadDefaultText();
+    bool SaveDefaultText();  // false when the text could be written nowhere
+    void SaveInputText();
+    // The save itself, after the file dialog: ".txt" added when the name has no
+    // ".", the whole text written as it is; shows message 342 or 343.
+    bool SaveInputTextTo(const QString& path);
+
+private:
+    CColoredRichEditCtrl* editor_;
+    COptionsDialogP1* options_;
+    CTemplateFileLocation location_;
+};
