@@ -22,7 +22,13 @@ namespace SyntaxStringGenerator {
 
 class CBracketNode;
 class CDrawnNumbers;
+class CGenerationScratch;
 
+// A template that fails CheckSyntax gets that check's kind and position. A
+// template that passes but whose prepared text (default separators written
+// out) fails the check, e.g. ‘[<x><y|b]’, gets the kind of that second check
+// and its position minus one (the prepared text's own opening "{"), so a load
+// never fails silently. kPreparedTextTooLarge carries the position of the "[".
 struct LoadResult {
     int errorPosition = -1;     // -1 when the template is correct
     int errorKind = 0;          // SyntaxErrorKind
@@ -39,17 +45,31 @@ public:
     LoadResult LoadTemplate(std::u16string_view text);
     double GetVersionCount() const;  // -1 without a tree
 
-    // Version number index in series order, auto-corrected.
+    // Version number index in series order, auto-corrected. Out stays empty
+    // without a tree. Reusing out avoids any allocation per version.
     std::u16string GenerateVersion(int64_t index, const AutoCorrectionOptions& options);
     void GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options, std::u16string& out);
 
-    // A random version, auto-corrected. Returns false (out empty) when no
-    // further distinct version number can be drawn.
+    // A random version, auto-corrected. With at most 10^10 versions it is the
+    // version of a distinct number from DrawVersionNumber (the first one after
+    // a load is number 0); above 10^10 every group chooses freely, no number is
+    // drawn and the supply never runs out. Returns false (out empty) without a
+    // tree or once DrawVersionNumber reports every number drawn.
     bool GenerateRandomVersion(const AutoCorrectionOptions& options, std::u16string& out);
     std::u16string GenerateRandomVersion(const AutoCorrectionOptions& options);
 
-    // Distinct version numbers while the count is at most 10^10; -1 once every
-    // reachable number has been drawn, -2 without a positive count.
+    // A version number not drawn since the last load: 0 first, then
+    // floor(count * r / 2^30) for a 30-bit r made of two 15-bit draws,
+    // redrawn while taken. At most min(count, 2^30) numbers are reachable (one
+    // per r when the count exceeds 2^30); once all are drawn the result is -1,
+    // and -2 without a positive count. While at least half the reachable
+    // numbers are free the draw is that rejection sample (at most 64 tries,
+    // then the next free number upwards); past that, one 30-bit draw picks the
+    // free number of that rank, uniformly among the free ones, so a draw costs
+    // O(log count) however full the set is. Drawn numbers take one bit each
+    // (a hash set of 32-bit values while few are drawn).
+    // Above 10^10 versions nothing is recorded: the result is a plain
+    // floor(count * r / 2^30) and never -1.
     double DrawVersionNumber();
 
     void SeedRandom(uint32_t seed) { random_.Seed(seed); }
@@ -60,6 +80,7 @@ private:
     double versionCount_ = 0;
     std::u16string templateText_;
     std::unique_ptr<CBracketNode> root_;
+    std::unique_ptr<CGenerationScratch> scratch_;
     CRandom15 random_;
 };
 

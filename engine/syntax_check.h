@@ -22,6 +22,8 @@ enum SyntaxErrorKind : int32_t {
     kExtraBraceInSquare = 5,       // "}" without "{" directly inside a square group
     kExtraSquareInBrace = 6,       // "]" without "[" directly inside a brace group
     kSeparatorBracket = 7,         // "<" or ">" without a partner in its alternative
+    kPreparedTextTooLarge = 8,     // default separators would blow the loaded text up past
+                                   // kMaxPreparedLength (LoadTemplate only; position of the "[")
     kBadMacroDefinition = 100,     // malformed "#set" line
     kDeniedMacroNameSymbol = 101,  // bracket in a macro name
 };
@@ -42,6 +44,6 @@ int FindMatchingBracket(std::u16string_view text, int lowerBound, int limit, int
 int FindNextSeparator(std::u16string_view text, int from, int limit);
 
 // The message of a kind: kind 0 gives "Syntax is correct." and nine spaces,
-// kinds 1 to 7 their format filled with position, kinds 100 and 101 theirs,
+// kinds 1 to 8 their format filled with position, kinds 100 and 101 theirs,
 // any other kind "Unknown Error".
 std::u16string SyntaxMessage(int kind, int position);

@@ -1,0 +1,35 @@
+// Precomputed bracket partners for one text, so that the syntax check and the
+// separator preparation find a matching bracket in constant time instead of
+// re-scanning the group each time (which is quadratic for nested templates).
+//
+//   CBracketMatches matches(text);
+//   int close = matches[open];   // -1 when the bracket has no partner
+//
+// Partners are the ones FindMatchingBracket finds with the widest bounds:
+// "{" and "}" are paired among braces only, "[" and "]" among square brackets
+// only, each shape ignoring the other. Narrower bounds are checked by callers.
+// Thread safety: immutable after construction.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+class CBracketMatches {
+public:
+    // Pairs the brackets of text[first .. last] (inclusive); others get -1.
+    CBracketMatches(std::u16string_view text, int first, int last);
+    int operator[](int position) const { return match_[static_cast<size_t>(position)]; }
+
+private:
+    std::vector<int32_t> match_;
+};
+
+// FindNextSeparator with the partners looked up: the first "|" in
+// from+1 .. limit-1 at the scanned level, or -1.
+int FindNextSeparatorIndexed(std::u16string_view text, const CBracketMatches& matches, int from, int limit);
+
+// FindMatchingBracket for a "<" at index (forward, examining up to limit-1) or
+// a ">" at index (backward, down to lowerBound+1), with the partners looked up.
+int FindSeparatorPartnerIndexed(std::u16string_view text, const CBracketMatches& matches, int lowerBound,
+                                int limit, int index);

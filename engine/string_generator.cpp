@@ -1,0 +1,248 @@
+#include "engine/string_generator.h"
+
+#include "engine/syntax_check.h"
+#include "engine/template_tree.h"
+
+#include <bit>
+#include <cmath>
+#include <vector>
+
+namespace SyntaxStringGenerator {
+
+namespace {
+
+constexpr double kTwoTo30 = 1073741824.0;
+constexpr double kDistinctLimit = 1e10;
+
+}  // namespace
+
+// The numbers 0 .. universe-1 already drawn. A hash set of 32-bit values while
+// few are drawn; a bitmap with a Fenwick tree of per-block counts once the hash
+// set would outgrow the bitmap, which also finds the k-th free number.
+class CDrawnNumbers {
+public:
+    explicit CDrawnNumbers(uint64_t universe) : universe_(universe) {
+        if (universe_ <= kBlockBits * 64) MakeDense();
+    }
+
+    uint64_t Universe() const { return universe_; }
+    uint64_t Size() const { return size_; }
+
+    bool Contains(uint64_t v) const {
+        if (dense_) return (bits_[v >> 6] >> (v & 63)) & 1;
+        if (slots_.empty()) return false;
+        for (size_t i = Hash(v);; i = (i + 1) & mask_) {
+            if (slots_[i] == 0) return false;
+            if (slots_[i] == v + 1) return true;
+        }
+    }
+
+    void Insert(uint64_t v) {
+        ++size_;
+        if (dense_) {
+            SetBit(v);
+            return;
+        }
+        if (size_ * 64 >= universe_) {
+            MakeDense();
+            SetBit(v);
+            return;
+        }
+        if (2 * size_ > slots_.size()) Rehash(std::max<size_t>(64, slots_.size() * 2));
+        Place(v);
+    }
+
+    // The free number of rank k (0-based, in increasing order); needs k < universe - size.
+    uint64_t SelectFree(uint64_t k) {
+        if (!dense_) MakeDense();
+        size_t pos = 0;
+        for (size_t step = std::bit_floor(blocks_); step > 0; step >>= 1) {
+            if (pos + step > blocks_) continue;
+            const uint64_t free = step * kBlockBits - tree_[pos + step];
+            if (free <= k) {
+                k -= free;
+                pos += step;
+            }
+        }
+        for (size_t w = pos * kBlockWords;; ++w) {
+            const uint64_t freeBits = ~bits_[w];
+            const auto free = static_cast<uint64_t>(std::popcount(freeBits));
+            if (k < free) {
+                uint64_t x = freeBits;
+                for (uint64_t i = 0; i < k; ++i) x &= x - 1;
+                return w * 64 + static_cast<uint64_t>(std::countr_zero(x));
+            }
+            k -= free;
+        }
+    }
+
+private:
+    static constexpr size_t kBlockWords = 8;
+    static constexpr size_t kBlockBits = kBlockWords * 64;
+
+    size_t Hash(uint64_t v) const { return static_cast<size_t>((v * 0x9E3779B97F4A7C15ull) >> 20) & mask_; }
+
+    void Place(uint64_t v) {
+        size_t i = Hash(v);
+        while (slots_[i] != 0) i = (i + 1) & mask_;
+        slots_[i] = static_cast<uint32_t>(v + 1);
+    }
+
+    void Rehash(size_t capacity) {
+        std::vector<uint32_t> old;
+        old.swap(slots_);
+        slots_.assign(capacity, 0);
+        mask_ = capacity - 1;
+        for (uint32_t s : old) {
+            if (s != 0) Place(s - 1);
+        }
+    }
+
+    void MakeDense() {
+        blocks_ = static_cast<size_t>((universe_ + kBlockBits - 1) / kBlockBits);
+        bits_.assign(blocks_ * kBlockWords, 0);
+        tree_.assign(blocks_ + 1, 0);
+        // Bits past the universe count as drawn, so they are never selected.
+        for (uint64_t v = universe_; v < blocks_ * kBlockBits; ++v) bits_[v >> 6] |= uint64_t{1} << (v & 63);
+        for (uint32_t s : slots_) {
+            if (s != 0) bits_[(s - 1) >> 6] |= uint64_t{1} << ((s - 1) & 63);
+        }
+        std::vector<uint32_t>().swap(slots_);
+        for (size_t b = 0; b < blocks_; ++b) {
+            uint32_t c = 0;
+            for (size_t w = 0; w < kBlockWords; ++w) c += static_cast<uint32_t>(std::popcount(bits_[b * kBlockWords + w]));
+            tree_[b + 1] += c;
+            const size_t parent = (b + 1) + ((b + 1) & (~(b + 1) + 1));
+            if (parent <= blocks_) tree_[parent] += tree_[b + 1];
+        }
+        dense_ = true;
+    }
+
+    void SetBit(uint64_t v) {
+        bits_[v >> 6] |= uint64_t{1} << (v & 63);
+        for (size_t i = static_cast<size_t>(v / kBlockBits) + 1; i <= blocks_; i += i & (~i + 1)) ++tree_[i];
+    }
+
+    uint64_t universe_;
+    uint64_t size_ = 0;
+    bool dense_ = false;
+    std::vector<uint32_t> slots_;  // value + 1, 0 for an empty slot
+    size_t mask_ = 0;
+    std::vector<uint64_t> bits_;
+    std::vector<uint32_t> tree_;  // Fenwick tree over the drawn counts of 512-number blocks
+    size_t blocks_ = 0;
+};
+
+CStringGenerator::CStringGenerator() : scratch_(std::make_unique<CGenerationScratch>()) {}
+
+CStringGenerator::~CStringGenerator() = default;
+
+LoadResult CStringGenerator::LoadTemplate(std::u16string_view text) {
+    versionCount_ = 0;
+    usedNumbers_.reset();
+    templateText_.clear();
+    root_.reset();
+
+    const SyntaxResult check = CheckSyntax(text);
+    if (!check.Ok()) return {check.position, check.kind, -1};
+
+    std::u16string wrapped;
+    wrapped.reserve(text.size() + 2);
+    wrapped.push_back(u'{');
+    wrapped.append(text);
+    wrapped.push_back(u'}');
+    const SyntaxResult prepared = DistributeSeparators(wrapped, templateText_, MaxPreparedLength(text.size()));
+    wrapped = std::u16string();
+    if (!prepared.Ok()) {
+        templateText_.clear();
+        return {prepared.position, prepared.kind, -1};
+    }
+    const SyntaxResult second = CheckSyntax(templateText_);
+    if (!second.Ok()) return {std::max(1, second.position - 1), second.kind, -1};
+
+    root_ = CreateNode(0, templateText_, static_cast<int>(templateText_.size()) - 1, nullptr);
+    if (!root_) return {-1, 0, -1};
+    versionCount_ = root_->GetCount();
+    if (versionCount_ >= 1 && versionCount_ <= kDistinctLimit) {
+        usedNumbers_ = std::make_unique<CDrawnNumbers>(
+            versionCount_ <= kTwoTo30 ? static_cast<uint64_t>(versionCount_) : static_cast<uint64_t>(kTwoTo30));
+    }
+    return {-1, 0, versionCount_};
+}
+
+double CStringGenerator::GetVersionCount() const { return root_ ? root_->GetCount() : -1; }
+
+void CStringGenerator::GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options,
+                                           std::u16string& out) {
+    out.clear();
+    if (!root_) return;
+    root_->Generate(static_cast<double>(std::max<int64_t>(0, index)), out, templateText_, false, random_,
+                    scratch_.get());
+    if (options.AnyOn()) AutoCorrect(out, options);
+}
+
+std::u16string CStringGenerator::GenerateVersion(int64_t index, const AutoCorrectionOptions& options) {
+    std::u16string out;
+    GenerateVersionInto(index, options, out);
+    return out;
+}
+
+bool CStringGenerator::GenerateRandomVersion(const AutoCorrectionOptions& options, std::u16string& out) {
+    out.clear();
+    if (!root_) return false;
+    const bool freeChoice = versionCount_ > kDistinctLimit;
+    double x = -1;
+    if (!freeChoice) {
+        x = DrawVersionNumber();
+        if (x < 0) return false;
+    }
+    root_->Generate(x, out, templateText_, freeChoice, random_, scratch_.get());
+    if (options.AnyOn()) AutoCorrect(out, options);
+    return true;
+}
+
+std::u16string CStringGenerator::GenerateRandomVersion(const AutoCorrectionOptions& options) {
+    std::u16string out;
+    GenerateRandomVersion(options, out);
+    return out;
+}
+
+double CStringGenerator::DrawVersionNumber() {
+    if (versionCount_ < 1) return -2;
+    const auto draw30 = [this] {
+        const int high = random_.Next();
+        return static_cast<double>(high) * 32768.0 + random_.Next();
+    };
+    if (!usedNumbers_) return std::floor(versionCount_ * draw30() / kTwoTo30);
+
+    CDrawnNumbers& used = *usedNumbers_;
+    const uint64_t universe = used.Universe();
+    // Above 2^30 versions a drawn r stands for its number; at or below, the
+    // number itself is recorded.
+    const bool bySlot = versionCount_ > kTwoTo30;
+    const auto toSlot = [&](double r) {
+        return bySlot ? static_cast<uint64_t>(r) : static_cast<uint64_t>(std::floor(versionCount_ * r / kTwoTo30));
+    };
+    if (used.Size() == universe) return -1;
+    uint64_t slot = 0;
+    if (used.Size() == 0) {
+        slot = 0;
+    } else if (2 * (universe - used.Size()) >= universe) {
+        bool found = false;
+        for (int attempt = 0; attempt < 64 && !found; ++attempt) {
+            slot = toSlot(draw30());
+            found = !used.Contains(slot);
+        }
+        while (!found) {
+            slot = slot + 1 == universe ? 0 : slot + 1;
+            found = !used.Contains(slot);
+        }
+    } else {
+        const uint64_t free = universe - used.Size();
+        slot = used.SelectFree(static_cast<uint64_t>(std::floor(static_cast<double>(free) * draw30() / kTwoTo30)));
+    }
+    used.Insert(slot);
+    return bySlot ? std::floor(versionCount_ * static_cast<double>(slot) / kTwoTo30) : static_cast<double>(slot);
+}
+
+}  // namespace SyntaxStringGenerator

@@ -1,0 +1,265 @@
+#include "engine/syntax_check.h"
+
+#include "engine/bracket_matches.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+bool IsOpening(char16_t c) { return c == u'{' || c == u'['; }
+
+// Forward or backward scan for the partner of a brace or square bracket,
+// counting only brackets of the same shape.
+int MatchGroupBracket(std::u16string_view text, int lowerBound, int limit, int index) {
+    const char16_t c = text[static_cast<size_t>(index)];
+    const bool square = c == u'[' || c == u']';
+    const char16_t open = square ? u'[' : u'{';
+    const char16_t close = square ? u']' : u'}';
+    int depth = 0;
+    if (c == open) {
+        for (int p = index + 1; p < limit && p < static_cast<int>(text.size()); ++p) {
+            const char16_t x = text[static_cast<size_t>(p)];
+            if (x == open) {
+                ++depth;
+            } else if (x == close) {
+                if (depth == 0) return p;
+                --depth;
+            }
+        }
+        return -1;
+    }
+    for (int p = index - 1; p > lowerBound && p >= 0; --p) {
+        const char16_t x = text[static_cast<size_t>(p)];
+        if (x == close) {
+            ++depth;
+        } else if (x == open) {
+            if (depth == 0) return p;
+            --depth;
+        }
+    }
+    return -1;
+}
+
+// The "<"/">" matcher, parameterised by how a nested group's partner is found,
+// so that the plain and the indexed variants share one definition.
+template <typename GroupMatch>
+int MatchSeparatorBracket(std::u16string_view text, int lowerBound, int limit, int index, GroupMatch groupMatch) {
+    int depth = 0;
+    if (text[static_cast<size_t>(index)] == u'<') {
+        for (int p = index + 1; p < limit && p < static_cast<int>(text.size()); ++p) {
+            const char16_t x = text[static_cast<size_t>(p)];
+            if (x == u'<') {
+                ++depth;
+            } else if (x == u'>') {
+                if (depth == 0) return p;
+                --depth;
+            } else if (x == u'}') {
+                return -1;
+            } else if (IsOpening(x)) {
+                const int m = groupMatch(p);
+                if (m < 0 || m >= limit) return -1;
+                p = m;
+            }
+        }
+        return -1;
+    }
+    for (int p = index - 1; p > lowerBound && p >= 0; --p) {
+        const char16_t x = text[static_cast<size_t>(p)];
+        if (x == u'>') {
+            ++depth;
+        } else if (x == u'<') {
+            if (depth == 0) return p;
+            --depth;
+        } else if (x == u'{') {
+            return -1;
+        } else if (x == u'}' || x == u']') {
+            const int m = groupMatch(p);
+            if (m < 0 || m <= lowerBound) return -1;
+            p = m;
+        }
+    }
+    return -1;
+}
+
+template <typename GroupMatch>
+int NextSeparator(std::u16string_view text, int from, int limit, GroupMatch groupMatch) {
+    for (int p = from + 1; p < limit && p < static_cast<int>(text.size()); ++p) {
+        const char16_t x = text[static_cast<size_t>(p)];
+        if (x == u'|') return p;
+        if (IsOpening(x)) {
+            const int m = groupMatch(p);
+            if (m < 0 || m >= limit) return -1;
+            p = m;
+        }
+    }
+    return -1;
+}
+
+// The separator-bracket check of the square group W[s..e]; returns the offset
+// from s of the offending bracket, or -1.
+int CheckSeparatorBrackets(std::u16string_view w, const CBracketMatches& matches, int s, int e) {
+    int b = FindNextSeparatorIndexed(w, matches, s, e);
+    if (w[static_cast<size_t>(s) + 1] == u'<' &&
+        FindSeparatorPartnerIndexed(w, matches, 0, b >= 0 ? b : e, s + 1) < 0) {
+        return 1;
+    }
+    int d = s;
+    while (b >= 0) {
+        if (w[static_cast<size_t>(b) - 1] == u'>' && FindSeparatorPartnerIndexed(w, matches, d, e, b - 1) < 0) {
+            return b - 1 - s;
+        }
+        d = b;
+        b = FindNextSeparatorIndexed(w, matches, b, e);
+    }
+    return -1;
+}
+
+std::u16string Format(const char* format, long value) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    std::u16string out;
+    for (const char* c = buffer; *c; ++c) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*c)));
+    return out;
+}
+
+}  // namespace
+
+CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last)
+    : match_(text.size(), -1) {
+    std::vector<int32_t> braces;
+    std::vector<int32_t> squares;
+    for (int p = first; p <= last; ++p) {
+        const char16_t c = text[static_cast<size_t>(p)];
+        std::vector<int32_t>* stack = nullptr;
+        bool opening = false;
+        switch (c) {
+            case u'{': stack = &braces; opening = true; break;
+            case u'[': stack = &squares; opening = true; break;
+            case u'}': stack = &braces; break;
+            case u']': stack = &squares; break;
+            default: continue;
+        }
+        if (opening) {
+            stack->push_back(p);
+        } else if (!stack->empty()) {
+            const int open = stack->back();
+            stack->pop_back();
+            match_[static_cast<size_t>(open)] = p;
+            match_[static_cast<size_t>(p)] = open;
+        }
+    }
+}
+
+int FindNextSeparatorIndexed(std::u16string_view text, const CBracketMatches& matches, int from, int limit) {
+    return NextSeparator(text, from, limit, [&](int p) { return matches[p]; });
+}
+
+int FindSeparatorPartnerIndexed(std::u16string_view text, const CBracketMatches& matches, int lowerBound,
+                                int limit, int index) {
+    return MatchSeparatorBracket(text, lowerBound, limit, index, [&](int p) { return matches[p]; });
+}
+
+int FindMatchingBracket(std::u16string_view text, int lowerBound, int limit, int index) {
+    if (index < 0 || index >= static_cast<int>(text.size())) return -1;
+    switch (text[static_cast<size_t>(index)]) {
+        case u'{': case u'}': case u'[': case u']':
+            return MatchGroupBracket(text, lowerBound, limit, index);
+        case u'<': case u'>':
+            // A nested group is skipped with its partner found forward (for
+            // "<") or backward (for ">") within the same bounds.
+            return MatchSeparatorBracket(text, lowerBound, limit, index,
+                                         [&](int p) { return MatchGroupBracket(text, lowerBound, limit, p); });
+        default:
+            return -1;
+    }
+}
+
+int FindNextSeparator(std::u16string_view text, int from, int limit) {
+    if (from < -1) from = -1;
+    return NextSeparator(text, from, limit, [&](int p) { return MatchGroupBracket(text, 0, limit, p); });
+}
+
+SyntaxResult CheckSyntax(std::u16string_view text) {
+    // W = "{" + text + "}": a position in W is the 1-based position in text.
+    std::u16string w;
+    w.reserve(text.size() + 2);
+    w.push_back(u'{');
+    w.append(text);
+    w.push_back(u'}');
+    const int length = static_cast<int>(w.size());
+    // Partner searches run up to length-1, so the wrapper's own brackets never
+    // take part in the pairing.
+    const CBracketMatches matches(w, 1, length - 2);
+
+    // The depth-first group scan, with an explicit stack so that nesting depth
+    // is limited by memory, not by the call stack. A frame resumes at the
+    // partner of the group it opened, as the scan of the enclosing group does.
+    struct Frame {
+        int close;
+        int p;
+        int braces;
+        int squares;
+        bool square;
+        bool wrapper;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({length - 1, 1, 0, 0, false, true});
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.p > f.close - 1) {
+            stack.pop_back();
+            continue;
+        }
+        const int p = f.p;
+        const char16_t c = w[static_cast<size_t>(p)];
+        if (c == u'[') {
+            ++f.squares;
+            const int m = matches[p];
+            if (m < 0) return {p, kUnclosedSquare};
+            const int offset = CheckSeparatorBrackets(w, matches, p, m);
+            if (offset >= 0) return {p + offset, kSeparatorBracket};
+            f.p = m;
+            stack.push_back({m, p + 1, 0, 0, true, false});
+        } else if (c == u']') {
+            if (--f.squares < 0) return {p, !f.square && !f.wrapper ? kExtraSquareInBrace : kExtraSquareAtTop};
+            ++f.p;
+        } else if (c == u'{') {
+            const int m = matches[p];
+            if (m < 0) return {p, kUnclosedBrace};
+            ++f.braces;
+            f.p = m;
+            stack.push_back({m, p + 1, 0, 0, false, false});
+        } else if (c == u'}') {
+            if (--f.braces < 0) return {p, f.square ? kExtraBraceInSquare : kExtraBraceAtTop};
+            ++f.p;
+        } else {
+            ++f.p;
+        }
+    }
+    return {};
+}
+
+std::u16string SyntaxMessage(int kind, int position) {
+    switch (kind) {
+        case kSyntaxOk: return u"Syntax is correct.         ";
+        case kExtraBraceAtTop: return Format("Extra bracket } at position %ld", position);
+        case kExtraSquareAtTop: return Format("Extra bracket ] at position %ld", position);
+        case kUnclosedBrace: return Format(" Unclosed bracket { at position %ld", position);
+        case kUnclosedSquare: return Format(" Unclosed bracket [ at position %ld", position);
+        case kExtraBraceInSquare: return Format("Extra bracket } at position %ld", position);
+        case kExtraSquareInBrace: return Format("Extra bracket  ] at position %ld", position);
+        case kSeparatorBracket: return Format("Incorrect syntax for <> brackets at position %ld", position);
+        case kPreparedTextTooLarge:
+            return Format("Default separator of the group at position %ld makes the template too large", position);
+        case kBadMacroDefinition:
+            return Format("Incorrect variable definition at position %ld.\r\n"
+                          "Variable must be defined like \"#set %%variable%% = value\" and ended with Enter.",
+                          position);
+        case kDeniedMacroNameSymbol:
+            return Format("Denied symbol in macro variable name at position %ld. "
+                          "Variable name cant't maintain \" { } [ ] \" symbols.",
+                          position);
+        default: return u"Unknown Error";
+    }
+}
