@@ -33,6 +33,12 @@
 
 #include <cmath>
 
+// The icons live in the static pm_gui library, whose resource initialiser the
+// linker would drop without a reference.
+static void InitGuiResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 QString FromU16(const std::u16string& s) {
@@ -53,6 +59,7 @@ constexpr int kSeparator = 0;
 }  // namespace
 
 CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent), config_(std::move(config)) {
+    InitGuiResources();
     setWindowTitle(LoadStringById(kIdsProductName));
     setWindowIcon(QIcon(QStringLiteral(":/icons/phrasemill.svg")));
     settings_ = config_.settingsFile.isEmpty() ? std::make_unique<CSettingsStore>()
