@@ -13,6 +13,11 @@ namespace {
 
 constexpr std::size_t kStdoutChunk = 1 << 16;
 
+// The system's reason, when the failed call left one.
+std::string Reason() {
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
+
 }  // namespace
 
 int Fail(int code, std::string_view message) {
@@ -55,18 +60,20 @@ bool COutput::Open(const std::string& path) {
     path_ = path;
     toFile_ = !(path.empty() || path == "-");
     if (!toFile_) return true;
+    errno = 0;
     if (!file_.Open(std::filesystem::path(path), true)) {
         failed_ = true;
-        error_ = "cannot write '" + path + "': " + std::strerror(errno);
+        error_ = "cannot write '" + path + "'" + Reason();
         return false;
     }
     return true;
 }
 
 bool COutput::FlushStdout() {
+    errno = 0;
     if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), stdout) != buffer_.size()) {
         failed_ = true;
-        error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
+        error_ = "cannot write to standard output" + Reason();
     }
     buffer_.clear();
     return !failed_;
@@ -75,9 +82,10 @@ bool COutput::FlushStdout() {
 bool COutput::Write(std::u16string_view text) {
     if (failed_) return false;
     if (toFile_) {
+        errno = 0;
         if (!file_.Write(text)) {
             failed_ = true;
-            error_ = "cannot write '" + path_ + "': " + std::strerror(errno);
+            error_ = "cannot write '" + path_ + "'" + Reason();
         }
         return !failed_;
     }
@@ -91,15 +99,16 @@ bool COutput::Commit() {
         return false;
     }
     if (toFile_) {
+        errno = 0;
         if (!file_.Commit()) {
             failed_ = true;
-            error_ = "cannot write '" + path_ + "': " + std::strerror(errno);
+            error_ = "cannot write '" + path_ + "'" + Reason();
         }
         return !failed_;
     }
     if (FlushStdout() && std::fflush(stdout) != 0) {
         failed_ = true;
-        error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
+        error_ = "cannot write to standard output" + Reason();
     }
     return !failed_;
 }

@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    InstallInterruptHandler();
+    if (*generateCommand || *dedupeCommand || *shuffleCommand) InstallInterruptHandler();
     if (*checkCommand) return RunCheck(check);
     if (*countCommand) return RunCount(count);
     if (*generateCommand) {

@@ -219,6 +219,8 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     int64_t attempts = 0;
     int64_t kept = 0;
     std::size_t keptBytes = 0;
+    std::size_t indexBytes = 0;
+    int64_t nextIndexCheck = 1;
     std::vector<KeptVersion> batch;
     batch.reserve(std::min<std::size_t>(batchSize, 4096));
     auto lastFlush = Clock::now();
@@ -253,7 +255,14 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
             batch.push_back(KeptVersion{kept, version});
             keptCount_.store(++kept);
 
-            const std::size_t held = keptBytes + (options.skipSimilar ? similarity_.ApproximateBytes() : 0);
+            // Measuring the similarity index walks it, so it is measured at
+            // kept counts that grow geometrically; between two measurements
+            // it grows by at most a thirty-second.
+            if (options.skipSimilar && kept >= nextIndexCheck) {
+                indexBytes = similarity_.ApproximateBytes();
+                nextIndexCheck = kept + std::max<int64_t>(64, kept / 32);
+            }
+            const std::size_t held = keptBytes + indexBytes;
             if (held >= budget) {
                 summary.end = RunEnd::kMemoryBudget;
                 summary.reason = u"Stopped early: the kept versions" +
