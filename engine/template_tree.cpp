@@ -285,13 +285,17 @@ size_t MaxPreparedLength(size_t templateLength) { return (size_t{1} << 24) + 16 
 CBracketNode::~CBracketNode() {
     std::vector<std::unique_ptr<CBracketNode>> pending;
     for (Alternative& alt : alternatives) {
-        for (auto& child : alt.children) pending.push_back(std::move(child));
+        for (auto& child : alt.children) {
+            if (child) pending.push_back(std::move(child));
+        }
     }
     while (!pending.empty()) {
         std::unique_ptr<CBracketNode> node = std::move(pending.back());
         pending.pop_back();
         for (Alternative& alt : node->alternatives) {
-            for (auto& child : alt.children) pending.push_back(std::move(child));
+            for (auto& child : alt.children) {
+                if (child) pending.push_back(std::move(child));
+            }
         }
     }
 }
