@@ -1,0 +1,592 @@
+// The Results page on its own: command availability while idle, running and
+// during a result-set job (menus and keys), the clipboard copy, the version
+// viewer, the Saving Options dialog, every save layout through the page's
+// commands (bytes, separators, file names, ".txt"), failures and the exit
+// question.
+#include "app/run/generation_run.h"
+#include "chrome/message_box.h"
+#include "views/output_data_page.h"
+#include "views/output_string_dialog.h"
+#include "views/saving.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Message {
+    QString text;
+    unsigned flags;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// Runs act on the next modal widget that appears; the returned timer may be
+// deleted to give up waiting.
+QTimer* OnNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        }
+    });
+    timer->start();
+    return timer;
+}
+
+// Holds the worker inside the first callback that calls Hold() until Release().
+class CGateSink : public CRunSink {
+public:
+    void AppendVersions(std::vector<KeptVersion>&&) override {}
+    void ClearResults() override { Hold(); }
+    void ResultSetIdleChanged(bool idle) override {
+        if (!idle) Hold();
+    }
+    void WaitUntilHeld() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return held_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    void Hold() {
+        std::unique_lock lock(mutex_);
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    bool open_ = false;
+};
+
+}  // namespace
+
+class ResultsPageTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CGenerationRun> run_;
+    std::unique_ptr<COutputDataPage> page_;
+    std::vector<Message> messages_;
+    std::deque<int> answers_;
+    std::deque<QString> files_;
+    std::deque<QString> folders_;
+    QStringList folderStarts_;
+    int fileQuestions_ = 0;
+    std::unique_ptr<QTemporaryDir> dir_;
+
+    fs::path Dir() const { return fs::path(dir_->path().toStdString()); }
+    QString InDir(const QString& name) const { return dir_->filePath(name); }
+
+    void Fill(const std::vector<std::u16string>& texts, int64_t firstOrdinal = 0) {
+        std::vector<KeptVersion> batch;
+        for (const auto& text : texts) batch.push_back({firstOrdinal++, text});
+        page_->Model()->AppendVersions(std::move(batch));
+    }
+
+    void Select(std::initializer_list<int> rows) {
+        QItemSelectionModel* selection = page_->List()->selectionModel();
+        selection->clear();
+        for (int row : rows) {
+            selection->select(page_->Model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+
+    QAction* MenuAction(QMenu* menu, int id) {
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator() && action->data().toInt() == id) return action;
+        }
+        return nullptr;
+    }
+
+    // Availability as the context menu, the drop-down menu and the page report it.
+    QString Enabled() {
+        QMenu* context = page_->ContextMenu();
+        QMenu* save = page_->SaveMenu();
+        QString flags;
+        for (int id : {32779, 32802, 32784, 32778, 32785, 32803, 32833}) {
+            const bool enabled = MenuAction(context, id)->isEnabled();
+            QAction* inSaveMenu = MenuAction(save, id);
+            if (inSaveMenu && inSaveMenu->isEnabled() != enabled) return QStringLiteral("menus disagree");
+            if (page_->IsCommandEnabled(id) != enabled) return QStringLiteral("page disagrees");
+            flags += enabled ? QLatin1Char('1') : QLatin1Char('0');
+        }
+        return flags;
+    }
+
+    void Key(int key) { QTest::keyClick(page_->List(), static_cast<Qt::Key>(key), Qt::ControlModifier); }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        run_ = std::make_unique<CGenerationRun>();
+        page_ = std::make_unique<COutputDataPage>(*run_);
+        page_->resize(700, 400);
+        page_->show();
+        messages_.clear();
+        answers_.clear();
+        files_.clear();
+        folders_.clear();
+        folderStarts_.clear();
+        fileQuestions_ = 0;
+        SetMessageBoxHook([this](const QString& text, unsigned flags) {
+            messages_.push_back({text, flags});
+            if (answers_.empty()) return static_cast<int>(kMbResultOk);
+            const int answer = answers_.front();
+            answers_.pop_front();
+            return answer;
+        });
+        SetResultFileChooser([this](QWidget*) {
+            ++fileQuestions_;
+            if (files_.empty()) return QString();
+            QString file = files_.front();
+            files_.pop_front();
+            return file;
+        });
+        SetResultFolderChooser([this](QWidget*, const QString& start) {
+            folderStarts_ << start;
+            if (folders_.empty()) return QString();
+            QString folder = folders_.front();
+            folders_.pop_front();
+            return folder;
+        });
+        QApplication::clipboard()->setText(QStringLiteral("untouched"));
+    }
+
+    void cleanup() {
+        if (run_) {
+            run_->Stop();
+            run_->Wait();
+        }
+        page_.reset();
+        run_.reset();
+        SetMessageBoxHook({});
+        SetResultFileChooser({});
+        SetResultFolderChooser({});
+    }
+
+    void MenusHoldTheirItemsInOrder() {
+        const auto texts = [](QMenu* menu) {
+            QStringList list;
+            for (QAction* action : menu->actions()) list << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            return list;
+        };
+        QCOMPARE(texts(page_->ContextMenu()),
+                 QStringList({"&Copy Selected\tCtrl+C", "Select All\tCtrl+A", "-", "&Save Selected\tCtrl+S",
+                              "&Save All", "-", "&Save Selected to different files\tCtrl+D",
+                              "Save All to different files", "-", "&Saving Options..."}));
+        QCOMPARE(texts(page_->SaveMenu()),
+                 QStringList({"&Save Selected\tCtrl+S", "&Save All", "-", "&Save Selected to different files\tCtrl+D",
+                              "&Save All to different files", "-", "&Saving Options..."}));
+    }
+
+    void AvailabilityWhileIdle() {
+        // Order: copy, select all, save selected, save all, selected to files, all to files, options.
+        QCOMPARE(Enabled(), QStringLiteral("0000001"));
+        Fill({u"a", u"b", u"c"});
+        QCOMPARE(Enabled(), QStringLiteral("0101011"));
+        Select({1});
+        QCOMPARE(Enabled(), QStringLiteral("1111111"));
+        QVERIFY(page_->CanCopySelected());
+        QVERIFY(page_->CanSelectAll());
+        // Ctrl+A on an empty list works without effect.
+        page_->Model()->Clear();
+        Key(Qt::Key_A);
+        QVERIFY(!page_->HasSelection());
+        QCOMPARE(Enabled(), QStringLiteral("0000001"));
+    }
+
+    void AvailabilityWhileRunning() {
+        Fill({u"a", u"b", u"c"});
+        Select({0});
+        CGateSink sink;
+        RunRequest request;
+        request.templateText = u"{x|y|z}";
+        request.options.versionsCount = 3;
+        request.options.randomOrder = false;
+        QVERIFY(run_->StartGeneration(request, sink));
+        sink.WaitUntilHeld();
+        QVERIFY(run_->IsRunning());
+        // Copy and the "selected" saves stay; Select All and the "all" saves wait for the run.
+        QCOMPARE(Enabled(), QStringLiteral("1010101"));
+        // The list's keys do not look at the running flag.
+        page_->List()->selectionModel()->clear();
+        Key(Qt::Key_A);
+        QCOMPARE(page_->SelectedRows().size(), std::size_t{3});
+        Key(Qt::Key_C);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("a\r\n\r\nb\r\n\r\nc\r\n\r\n"));
+        sink.Release();
+        run_->Wait();
+        QVERIFY(!run_->IsRunning());
+        QCOMPARE(Enabled(), QStringLiteral("1111111"));
+    }
+
+    void AvailabilityDuringAJob() {
+        Fill({u"a", u"b", u"a"});
+        Select({0, 2});
+        CGateSink sink;
+        QVERIFY(run_->StartDeleteIdentical(*page_->Model(), DeletingOptions{}, sink));
+        sink.WaitUntilHeld();
+        QVERIFY(!run_->IsResultSetIdle());
+        QCOMPARE(Enabled(), QStringLiteral("0000001"));
+        QVERIFY(!page_->RunCommand(32779));
+        // Every Ctrl key of the list does nothing while the rows are being rewritten.
+        page_->List()->selectionModel()->clear();
+        Key(Qt::Key_A);
+        QVERIFY(!page_->HasSelection());
+        Select({1});
+        Key(Qt::Key_C);
+        Key(Qt::Key_S);
+        Key(Qt::Key_D);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("untouched"));
+        QCOMPARE(fileQuestions_, 0);
+        QVERIFY(folderStarts_.isEmpty());
+        sink.Release();
+        run_->Wait();
+        QVERIFY(run_->IsResultSetIdle());
+        QCOMPARE(Enabled(), QStringLiteral("1111111"));
+    }
+
+    void CopiesSelectedRowsInRowOrder() {
+        Fill({u"one", u"two", u"three", u"four", u"five", u"six"});
+        Key(Qt::Key_C);  // nothing selected: nothing copied
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("untouched"));
+        Select({4, 1});
+        Key(Qt::Key_C);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("two\r\n\r\nfive\r\n\r\n"));
+        QApplication::clipboard()->setText(QStringLiteral("untouched"));
+        QVERIFY(page_->RunCommand(32779));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("two\r\n\r\nfive\r\n\r\n"));
+    }
+
+    void ViewerShowsTheRowAndDiscardsEdits() {
+        std::vector<std::u16string> texts(7, u"short");
+        texts[6] = u"exactly thirty characters long";
+        Fill(texts);
+        QCOMPARE(texts[6].size(), std::size_t{30});
+        QTableView* list = page_->List();
+        list->scrollTo(page_->Model()->index(6, 0));
+        const QPoint inRow = list->visualRect(page_->Model()->index(6, 2)).center();
+
+        QString title;
+        QString shown;
+        bool copyBefore = true;
+        bool copyAfter = false;
+        bool selectAll = false;
+        QRect editRect;
+        QSize client;
+        QString family;
+        OnNextModal([&](QWidget* modal) {
+            auto* viewer = qobject_cast<COutputStringDialog*>(modal);
+            if (!viewer) {
+                modal->close();
+                return;
+            }
+            title = viewer->windowTitle();
+            shown = viewer->Edit()->toPlainText();
+            QMenu* menu = viewer->ContextMenu();
+            copyBefore = menu->actions().at(0)->isEnabled();
+            selectAll = menu->actions().at(1)->isEnabled();
+            QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("&Copy"));
+            QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("&Select All"));
+            viewer->Edit()->selectAll();
+            copyAfter = viewer->ContextMenu()->actions().at(0)->isEnabled();
+            editRect = viewer->Edit()->geometry();
+            client = viewer->size();
+            family = viewer->Edit()->font().families().value(0);
+            QTest::keyClicks(viewer->Edit(), "replaced");
+            QTest::keyClick(viewer, Qt::Key_Escape);
+        });
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, inRow);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, inRow);
+        QCOMPARE(title, QStringLiteral("Version #7 (length 30) "));
+        QCOMPARE(shown, QStringLiteral("exactly thirty characters long"));
+        QVERIFY(!copyBefore);
+        QVERIFY(selectAll);
+        QVERIFY(copyAfter);
+        QCOMPARE(editRect, QRect(11, 11, client.width() - 22, client.height() - 22));
+        QCOMPARE(family, QStringLiteral("Tahoma"));
+        QVERIFY(page_->Model()->RowText(6) == u"exactly thirty characters long");
+        QVERIFY(!QApplication::activeModalWidget());
+
+        // Below the last row nothing opens.
+        bool opened = false;
+        QPointer<QTimer> watcher = OnNextModal([&](QWidget* modal) {
+            opened = true;
+            modal->close();
+        });
+        list->scrollToTop();
+        const QPoint below(20, list->viewport()->height() - 3);
+        QVERIFY(!list->indexAt(below).isValid());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, below);
+        QTest::qWait(50);
+        QVERIFY(!opened);
+        delete watcher.data();
+    }
+
+    void SavingOptionsDialogStoresOnOkOnly() {
+        page_->Saving().versionsSeparator = u"<br><br>";
+        QString shown;
+        OnNextModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<CSavingOptionsDlg*>(modal);
+            if (!dialog) {
+                modal->close();
+                return;
+            }
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Saving options"));
+            QCOMPARE(dialog->Group()->title(), QStringLiteral("Custom versions separator"));
+            QCOMPARE(dialog->Hint()->text(), QStringLiteral("<br> - \"Enter\" symbol"));
+            shown = dialog->SeparatorEdit()->text();
+            dialog->SeparatorEdit()->setText(QStringLiteral(" x<br> "));
+            dialog->findChild<QPushButton*>(QStringLiteral("ok"))->click();
+        });
+        QVERIFY(page_->RunCommand(32833));
+        QCOMPARE(shown, QStringLiteral("<br><br>"));
+        QVERIFY(page_->Saving().versionsSeparator == u" x<br> ");
+
+        OnNextModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<CSavingOptionsDlg*>(modal);
+            dialog->SeparatorEdit()->clear();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        page_->EditSavingOptions();
+        QVERIFY(page_->Saving().versionsSeparator == u" x<br> ");
+
+        OnNextModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<CSavingOptionsDlg*>(modal);
+            dialog->SeparatorEdit()->clear();
+            dialog->findChild<QPushButton*>(QStringLiteral("ok"))->click();
+        });
+        page_->EditSavingOptions();
+        QVERIFY(page_->Saving().versionsSeparator.empty());  // an empty separator is accepted
+    }
+
+    void OneFileLayoutsAndSeparators() {
+        Fill({u"A", u"B"});
+        files_ = {InDir("default")};
+        page_->SaveAll();
+        QCOMPARE(ReadFile(Dir() / "default.txt"), std::string("A\r\n\r\nB\r\n\r\n"));
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QCOMPARE(messages_[0].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+
+        page_->Saving().versionsSeparator = u"---<br>";
+        files_ = {InDir("hyphens.txt")};
+        page_->SaveAll();
+        QCOMPARE(ReadFile(Dir() / "hyphens.txt"), std::string("A---\r\nB---\r\n"));
+
+        page_->Saving().versionsSeparator = u"<BR>";
+        files_ = {InDir("capitals.txt")};
+        page_->SaveAll();
+        QCOMPARE(ReadFile(Dir() / "capitals.txt"), std::string("A<BR>B<BR>"));
+
+        page_->Saving().versionsSeparator = u"";
+        files_ = {InDir("empty.txt")};
+        page_->SaveAll();
+        QCOMPARE(ReadFile(Dir() / "empty.txt"), std::string("AB"));
+        QVERIFY(page_->Saving().versionsSeparator.empty());  // the stored text is not expanded
+
+        // Non-ASCII text is written as UTF-8.
+        page_->Model()->Clear();
+        Fill({u"\u00e9t\u00e9"});
+        page_->Saving().versionsSeparator = u"<br>";
+        files_ = {InDir("accents.txt")};
+        page_->SaveAll();
+        QCOMPARE(ReadFile(Dir() / "accents.txt"), std::string("\xc3\xa9t\xc3\xa9\r\n"));
+        QCOMPARE(messages_.size(), std::size_t{5});
+    }
+
+    void SaveSelectedWritesRowOrderAndReplaces() {
+        Fill({u"first", u"second", u"third"});
+        WriteFile(Dir() / "existing.txt", "old contents that are longer than the new ones");
+        Select({2, 0});  // rows #3 and #1
+        files_ = {InDir("existing.txt")};
+        Key(Qt::Key_S);
+        QCOMPARE(ReadFile(Dir() / "existing.txt"), std::string("first\r\n\r\nthird\r\n\r\n"));
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+        // The selection and the rows are as they were.
+        QCOMPARE(page_->SelectedRows(), (std::vector<std::size_t>{0, 2}));
+        QCOMPARE(page_->Model()->RowCount(), std::size_t{3});
+    }
+
+    void FileNameGetsTxtOnlyWithoutExtension() {
+        Fill({u"v"});
+        QVERIFY(fs::create_directory(Dir() / "my.dir"));
+        files_ = {InDir("out"), InDir("out.csv"), InDir("my.dir/out")};
+        page_->SaveAll();
+        page_->SaveAll();
+        page_->SaveAll();
+        QVERIFY(fs::exists(Dir() / "out.txt"));
+        QVERIFY(!fs::exists(Dir() / "out"));
+        QVERIFY(fs::exists(Dir() / "out.csv"));
+        QVERIFY(!fs::exists(Dir() / "out.csv.txt"));
+        QVERIFY(fs::exists(Dir() / "my.dir" / "out.txt"));
+        QCOMPARE(messages_.size(), std::size_t{3});
+    }
+
+    void AppendedExtensionIsConfirmedBeforeReplacing() {
+        Fill({u"new"});
+        WriteFile(Dir() / "report.txt", "keep me");
+        // "No" returns to the chooser; cancelling it then saves nothing.
+        files_ = {InDir("report")};
+        answers_ = {kMbResultNo};
+        page_->SaveAll();
+        QCOMPARE(fileQuestions_, 2);
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QVERIFY(messages_[0].text.contains(QStringLiteral("report.txt")));
+        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
+        QCOMPARE(ReadFile(Dir() / "report.txt"), std::string("keep me"));
+
+        // "Yes" replaces it.
+        messages_.clear();
+        files_ = {InDir("report")};
+        answers_ = {kMbResultYes};
+        page_->SaveAll();
+        QCOMPARE(ReadFile(Dir() / "report.txt"), std::string("new\r\n\r\n"));
+        QCOMPARE(messages_.size(), std::size_t{2});
+        QCOMPARE(messages_[1].text, QStringLiteral("Results have been saved successfully."));
+
+        // A name chosen with its extension is not asked about again (the dialog did).
+        messages_.clear();
+        files_ = {InDir("report.txt")};
+        page_->SaveAll();
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+    }
+
+    void SeparateFilesLayoutAndNames() {
+        std::vector<std::u16string> texts;
+        for (int i = 1; i <= 12; ++i) texts.push_back(u"version " + QString::number(i).toStdU16String());
+        Fill(texts);
+        page_->Saving().versionsSeparator = u"SEPARATOR";  // not used by this layout
+        WriteFile(Dir() / "result0000012.txt", "left from a larger save");
+        WriteFile(Dir() / "result0000003.txt", "old");
+        folders_ = {dir_->path()};
+        QVERIFY(page_->RunCommand(32803));
+        QCOMPARE(folderStarts_, QStringList({QDir::currentPath()}));
+        for (int n = 0; n < 12; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "result%07d.txt", n);
+            QCOMPARE(ReadFile(Dir() / name), "version " + std::to_string(n + 1) + "\r\n\r\n");
+        }
+        QCOMPARE(ReadFile(Dir() / "result0000012.txt"), std::string("left from a larger save"));
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QCOMPARE(messages_[0].text, QStringLiteral("Results have been saved successfully."));
+
+        // Selected rows #2, #5 and #7 become files 0, 1 and 2.
+        QTemporaryDir second;
+        Select({6, 1, 4});
+        folders_ = {second.path()};
+        Key(Qt::Key_D);
+        const fs::path base(second.path().toStdString());
+        QCOMPARE(ReadFile(base / "result0000000.txt"), std::string("version 2\r\n\r\n"));
+        QCOMPARE(ReadFile(base / "result0000001.txt"), std::string("version 5\r\n\r\n"));
+        QCOMPARE(ReadFile(base / "result0000002.txt"), std::string("version 7\r\n\r\n"));
+        QVERIFY(!fs::exists(base / "result0000003.txt"));
+
+        // Cancelling the folder chooser ends the command silently.
+        messages_.clear();
+        page_->SaveAllToDifferentFiles();
+        QVERIFY(messages_.empty());
+    }
+
+    void FailuresReportMessage355() {
+        Fill({u"A", u"B"});
+        files_ = {InDir("missing-folder/out.txt")};
+        page_->SaveAll();
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QCOMPARE(messages_[0].text, QStringLiteral("There were errors during saving. Some data might be lost."));
+        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconExclamation));
+        QVERIFY(!fs::exists(Dir() / "missing-folder"));
+
+        // A folder standing where the file should go.
+        QVERIFY(fs::create_directory(Dir() / "taken.txt"));
+        Select({0});
+        files_ = {InDir("taken.txt")};
+        page_->SaveSelected();
+        QCOMPARE(messages_.size(), std::size_t{2});
+        QCOMPARE(messages_[1].flags, static_cast<unsigned>(kMbIconExclamation));
+
+        // Per-file save into a folder that is not there.
+        folders_ = {InDir("no-such-folder")};
+        page_->SaveAllToDifferentFiles();
+        QCOMPARE(messages_.size(), std::size_t{3});
+        QCOMPARE(messages_[2].text, QStringLiteral("There were errors during saving. Some data might be lost."));
+
+        // Cancelling the file chooser shows nothing.
+        page_->SaveAll();
+        QCOMPARE(messages_.size(), std::size_t{3});
+        QCOMPARE(page_->Model()->RowCount(), std::size_t{2});
+    }
+
+    void ExitQuestionAnswers() {
+        // An empty list asks nothing.
+        page_->OfferSaveOnExit();
+        QVERIFY(messages_.empty());
+        QCOMPARE(fileQuestions_, 0);
+
+        Fill({u"kept"});
+        answers_ = {kMbResultNo};
+        page_->OfferSaveOnExit();
+        QCOMPARE(messages_.size(), std::size_t{1});
+        QCOMPARE(messages_[0].text, QStringLiteral("Save generated results before exit?"));
+        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
+        QCOMPARE(fileQuestions_, 0);
+
+        answers_ = {kMbResultYes};  // then the file chooser is cancelled
+        page_->OfferSaveOnExit();
+        QCOMPARE(fileQuestions_, 1);
+        QCOMPARE(messages_.size(), std::size_t{2});
+
+        answers_ = {kMbResultYes};
+        files_ = {InDir("on-exit")};
+        page_->OfferSaveOnExit();
+        QCOMPARE(ReadFile(Dir() / "on-exit.txt"), std::string("kept\r\n\r\n"));
+        QCOMPARE(messages_.size(), std::size_t{4});
+        QCOMPARE(messages_[3].text, QStringLiteral("Results have been saved successfully."));
+        int files = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(Dir())) ++files;
+        QCOMPARE(files, 1);
+    }
+};
+
+QTEST_MAIN(ResultsPageTest)
+#include "results_page_qtest.moc"
