@@ -49,14 +49,6 @@ void PrintStderr(std::u16string_view text) {
     std::fflush(stderr);
 }
 
-std::optional<int64_t> ParseWhole(std::string_view text, int64_t max) {
-    int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 || value > max)
-        return std::nullopt;
-    return value;
-}
-
 bool ParseRules(const std::optional<std::string>& rules, AutoCorrectionOptions& out) {
     if (!rules) return true;
     if (rules->size() != 8) return false;
@@ -266,6 +258,14 @@ private:
 };
 
 }  // namespace
+
+std::optional<int64_t> ParseWhole(std::string_view text, int64_t max) {
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 || value > max)
+        return std::nullopt;
+    return value;
+}
 
 void InstallInterruptHandler() {
     struct sigaction action {};

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct CheckOptions {
     std::string input;
@@ -40,7 +41,7 @@ struct GenerateOptions {
     int32_t percent = 20;
     std::string splitDir;
     std::optional<int64_t> from;
-    std::optional<uint64_t> memoryBudgetMb;
+    std::optional<int64_t> memoryBudgetMb;
 };
 
 struct CorrectOptions {
@@ -66,6 +67,9 @@ int RunGenerate(const GenerateOptions& options);
 int RunCorrect(const CorrectOptions& options);
 int RunDedupe(const RowJobOptions& options);
 int RunShuffle(const RowJobOptions& options);
+
+// A whole decimal number from 0 to max, nothing else around it.
+std::optional<int64_t> ParseWhole(std::string_view text, int64_t max);
 
 // Installs the Ctrl+C handler that stops a run like the Stop command.
 void InstallInterruptHandler();

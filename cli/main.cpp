@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -33,13 +34,13 @@ int main(int argc, char** argv) {
     countCommand->add_option("file", count.input, kFileHelp);
 
     GenerateOptions generate;
-    uint32_t seed = 0;
+    std::string seed;
     std::string rules;
     int32_t minLength = 0;
     std::string maxLength;
     std::string skipSimilar;
-    int64_t from = 0;
-    uint64_t memoryBudget = 0;
+    std::string from;
+    std::string memoryBudget;
     auto* generateCommand = app.add_subcommand("generate", "Generate versions of a template");
     generateCommand->add_option("file", generate.input, kFileHelp);
     generateCommand->add_option("-n,--count", generate.count, "number of versions wanted, or max")
@@ -77,11 +78,9 @@ int main(int argc, char** argv) {
     generateCommand
         ->add_option("--split-dir", generate.splitDir, "write one file per version (result0000000.txt, ...) into DIR")
         ->excludes(outputOption);
-    auto* fromOption = generateCommand->add_option("--from", from, "series order: start at version number K")
-                           ->check(CLI::NonNegativeNumber);
+    auto* fromOption = generateCommand->add_option("--from", from, "series order: start at version number K");
     auto* budgetOption = generateCommand->add_option(
         "--memory-budget", memoryBudget, "stop early when what the run keeps reaches this many MB (default: half of RAM)");
-    budgetOption->check(CLI::PositiveNumber);
 
     CorrectOptions correct;
     std::string correctRules;
@@ -105,7 +104,7 @@ int main(int argc, char** argv) {
     dedupeCommand->add_option("-o,--output", dedupe.output, "output file (default: stdout)");
 
     RowJobOptions shuffle;
-    uint64_t shuffleSeed = 0;
+    std::string shuffleSeed;
     auto* shuffleCommand = app.add_subcommand("shuffle", "Put the rows' texts into a random order");
     shuffleCommand->add_option("file", shuffle.input, kRowsHelp);
     auto* shuffleSeedOption = shuffleCommand->add_option("--seed", shuffleSeed, "seed, to repeat a shuffle");
@@ -125,13 +124,24 @@ int main(int argc, char** argv) {
     if (*checkCommand) return RunCheck(check);
     if (*countCommand) return RunCount(count);
     if (*generateCommand) {
-        if (seedOption->count()) generate.seed = seed;
+        if (seedOption->count()) {
+            const auto value = ParseWhole(seed, UINT32_MAX);
+            if (!value) return Fail(kExitUsage, "--seed takes a whole number from 0 to 4294967295");
+            generate.seed = static_cast<uint32_t>(*value);
+        }
         if (rulesOption->count()) generate.rules = rules;
         if (minOption->count()) generate.minLength = minLength;
         if (maxOption->count()) generate.maxLength = maxLength;
         if (similarOption->count()) generate.skipSimilar = skipSimilar;
-        if (fromOption->count()) generate.from = from;
-        if (budgetOption->count()) generate.memoryBudgetMb = memoryBudget;
+        if (fromOption->count()) {
+            generate.from = ParseWhole(from, INT64_MAX);
+            if (!generate.from) return Fail(kExitUsage, "--from takes a version number from 0 to 9223372036854775807");
+        }
+        if (budgetOption->count()) {
+            generate.memoryBudgetMb = ParseWhole(memoryBudget, INT64_MAX >> 20);
+            if (!generate.memoryBudgetMb || *generate.memoryBudgetMb == 0)
+                return Fail(kExitUsage, "--memory-budget takes a positive number of MB");
+        }
         return RunGenerate(generate);
     }
     if (*correctCommand) {
@@ -140,7 +150,11 @@ int main(int argc, char** argv) {
     }
     if (*dedupeCommand) return RunDedupe(dedupe);
     if (*shuffleCommand) {
-        if (shuffleSeedOption->count()) shuffle.seed = shuffleSeed;
+        if (shuffleSeedOption->count()) {
+            const auto value = ParseWhole(shuffleSeed, INT64_MAX);
+            if (!value) return Fail(kExitUsage, "--seed takes a whole number from 0 to 9223372036854775807");
+            shuffle.seed = static_cast<uint64_t>(*value);
+        }
         return RunShuffle(shuffle);
     }
     return kExitUsage;
