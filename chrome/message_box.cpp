@@ -29,6 +29,8 @@ constexpr int kTextTop = 24;
 constexpr int kButtonWidth = 83;
 constexpr int kButtonHeight = 26;
 constexpr int kBorder = 1;
+constexpr int kIconSize = 32;
+constexpr int kIconGap = 8;
 
 QStyle::StandardPixmap IconForFlags(unsigned flags) {
     if ((flags & 0x30) == 0x30) return QStyle::SP_MessageBoxWarning;
@@ -66,7 +68,9 @@ void CXPThemeMessageBox::reject() {
 }
 
 void CXPThemeMessageBox::Arrange() {
-    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    // The layout numbers are made for the classic 32-pixel icon; styles that
+    // ask for larger ones would push the icon into the text.
+    const int iconSize = kIconSize;
     const QIcon icon = style()->standardIcon(IconForFlags(flags_), nullptr, this);
     icon_->setPixmap(icon.pixmap(iconSize, iconSize));
     icon_->setGeometry(kIconLeft, kIconTop, iconSize, iconSize);
@@ -109,7 +113,8 @@ void CXPThemeMessageBox::Arrange() {
     }
 
     const int c = iconWidth == 0 ? 10 : (width - textWidth - iconWidth) / 2 + 10;
-    text_->setGeometry(c + (width - textWidth - c) / 2, kTextTop, textWidth, textHeight);
+    const int left = std::max(c + (width - textWidth - c) / 2, kIconLeft + iconWidth + kIconGap);
+    text_->setGeometry(left, kTextTop, std::min(textWidth, width - left), textHeight);
 
     const int top = height - kButtonHeight - 8;
     button1_->resize(kButtonWidth, kButtonHeight);

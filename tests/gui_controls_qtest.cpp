@@ -1,0 +1,531 @@
+// The desktop application's controls on their own: the numeric boxes' typing
+// rules, the option dialogs, the settings store's layouts and fallbacks, the
+// message box, the template editor's colouring and keys, and the template file.
+#include "app/option_dialogs.h"
+#include "app/options_panel.h"
+#include "app/settings_store.h"
+#include "chrome/message_box.h"
+#include "chrome/string_table.h"
+#include "views/input_data_page.h"
+#include "views/template_editor.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+QTextCharFormat FormatAt(CColoredRichEditCtrl& editor, int position) {
+    const QTextBlock block = editor.document()->findBlock(position);
+    const int offset = position - block.position();
+    QTextCharFormat result;
+    for (const QTextLayout::FormatRange& range : block.layout()->formats())
+        if (offset >= range.start && offset < range.start + range.length) result = range.format;
+    return result;
+}
+
+struct HookedMessage {
+    QString text;
+    unsigned flags = 0;
+};
+
+}  // namespace
+
+class GuiControlsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void numericBoxTypingRules();
+    void numericBoxRefusesPaste();
+    void panelReadsAndEnabling();
+    void correctionDialogConfirmAndCancel();
+    void deletingDialogConfirmCancelAndModes();
+    void settingsLayoutsAndFallbacks();
+    void messageBoxButtonsAndResults();
+    void messageBoxSizing();
+    void editorColouring();
+    void editorTypingRecoloursOnlyItsParagraph();
+    void editorKeysAndPositions();
+    void templateFileLocations();
+    void saveInputText();
+};
+
+void GuiControlsTest::numericBoxTypingRules() {
+    CNumericalComboBox box;
+    box.addItems({"Max", "50", "100"});
+    box.setCurrentIndex(0);
+    CNumberEdit* edit = box.NumberEdit();
+    edit->setFocus();
+
+    QTest::keyClicks(edit, "x");
+    QCOMPARE(edit->text(), QString("Max"));
+    edit->setCursorPosition(3);
+    QTest::keyClick(edit, Qt::Key_5);
+    QCOMPARE(edit->text(), QString("5"));
+    QTest::keyClicks(edit, "a-1 2");
+    QCOMPARE(edit->text(), QString("512"));
+    QTest::keyClicks(edit, "3456");
+    QCOMPARE(edit->text(), QString("51234"));  // five digits at most
+
+    box.setEditText("Unlimited");
+    QCOMPARE(edit->text(), QString("Unlimited"));  // the word itself is not cut to five characters
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(edit->text(), QString());
+    box.setEditText("Max");
+    edit->setCursorPosition(0);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(edit->text(), QString());
+
+    // A typed digit never completes to an item of the list ("5" is not "50").
+    QTest::keyClick(edit, Qt::Key_5);
+    QCOMPARE(edit->text(), QString("5"));
+    // Enter does not add the typed text to the list.
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(box.count(), 3);
+
+    // A selected digit can be replaced even at five digits.
+    box.setEditText("12345");
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_9);
+    QCOMPARE(edit->text(), QString("9"));
+}
+
+void GuiControlsTest::numericBoxRefusesPaste() {
+    CNumericalComboBox box;
+    box.addItems({"Max"});
+    CNumberEdit* edit = box.NumberEdit();
+    QApplication::clipboard()->setText("123");
+    box.setEditText("7");
+    edit->setCursorPosition(1);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(edit->text(), QString("7"));
+    QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
+    QCOMPARE(edit->text(), QString("7"));
+    QVERIFY(!edit->acceptDrops());
+    // Input methods commit only digits.
+    QInputMethodEvent commit;
+    commit.setCommitString("x1");
+    QApplication::sendEvent(edit, &commit);
+    QCOMPARE(edit->text(), QString("7"));
+}
+
+void GuiControlsTest::panelReadsAndEnabling() {
+    COptionsDialogP1 panel(MainSettings{0, 1, 0, 1});
+    QVERIFY(!panel.LengthLimitBox()->isChecked());
+    QVERIFY(!panel.MinLengthBox()->isEnabled());
+    QVERIFY(!panel.MaxLengthBox()->isEnabled());
+    QVERIFY(panel.EditCorrectionButton()->isEnabled());
+    QVERIFY(panel.EditDeletingButton()->isEnabled());
+    QCOMPARE(panel.GenerationTypeBox()->currentText(), QString("In Series"));
+    QCOMPARE(panel.MaxLengthBox()->currentText(), QString("Unlimited"));
+    QCOMPARE(panel.VersionsCountBox()->currentText(), QString("Max"));
+
+    panel.LengthLimitBox()->click();
+    QVERIFY(panel.MinLengthBox()->isEnabled());
+    panel.SkipSimilarBox()->click();
+    QVERIFY(!panel.EditDeletingButton()->isEnabled());
+
+    panel.MinLengthBox()->setEditText("");
+    panel.MaxLengthBox()->setEditText("");
+    panel.VersionsCountBox()->setEditText("");
+    GenerationOptions options;
+    panel.ReadGenerationOptions(options);
+    QCOMPARE(panel.MinLengthBox()->currentText(), QString("0"));  // empty boxes become "0"
+    QCOMPARE(panel.MaxLengthBox()->currentText(), QString("0"));
+    QCOMPARE(options.versionsCount, 0);
+    QCOMPARE(options.maxLength, 0);
+    QVERIFY(!options.randomOrder);
+
+    panel.VersionsCountBox()->setEditText("Max");
+    panel.MaxLengthBox()->setEditText("Unlimited");
+    panel.LengthLimitBox()->click();  // off: the length fields keep their values
+    options.minLength = 3;
+    options.maxLength = 4;
+    panel.ReadGenerationOptions(options);
+    QCOMPARE(options.versionsCount, INT32_MAX);
+    QVERIFY(!options.lengthLimit);
+    QCOMPARE(options.minLength, 3);
+    QCOMPARE(panel.ReadLengthRange().maxLength, INT32_MAX);
+
+    // An unknown stored generation type selects nothing and is kept.
+    COptionsDialogP1 odd(MainSettings{1, 1, 5, 0});
+    QCOMPARE(odd.GenerationTypeBox()->currentIndex(), -1);
+    QCOMPARE(odd.CurrentSettings().generationType, 5);
+    GenerationOptions keep;
+    keep.randomOrder = false;
+    odd.ReadGenerationOptions(keep);
+    QVERIFY(!keep.randomOrder);
+    odd.GenerationTypeBox()->setCurrentIndex(1);
+    QCOMPARE(odd.CurrentSettings(), (MainSettings{1, 1, 1, 0}));
+}
+
+void GuiControlsTest::correctionDialogConfirmAndCancel() {
+    AutoCorrectionOptions options;
+    {
+        CStringHandlingOptions dialog(options);
+        for (int i = 0; i < 8; ++i) QVERIFY(dialog.Box(i)->isChecked());
+        dialog.Box(1)->setChecked(false);
+        dialog.Box(7)->setChecked(false);
+        dialog.CancelButton()->click();
+    }
+    QCOMPARE(options, AutoCorrectionOptions{});
+    {
+        CStringHandlingOptions dialog(options);
+        dialog.Box(1)->setChecked(false);
+        dialog.Box(7)->setChecked(false);
+        dialog.OkButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(options.removeSpacesBeforePunctuation, uint8_t{0});
+    QCOMPARE(options.skipHtmlTags, uint8_t{0});
+    QCOMPARE(options.trimLine, uint8_t{1});
+    CStringHandlingOptions reopened(options);
+    QVERIFY(!reopened.Box(1)->isChecked());
+    QVERIFY(reopened.Box(2)->isChecked());
+}
+
+void GuiControlsTest::deletingDialogConfirmCancelAndModes() {
+    DeletingOptions options;
+    {
+        CDeletingOptionsDlg dialog(options, CDeletingOptionsDlg::kOptionsMode);
+        QCOMPARE(dialog.windowTitle(), QString("Deleting options"));
+        QCOMPARE(dialog.ConfirmButton()->text(), QString("Ok"));
+        QVERIFY(dialog.ExactButton()->isChecked());
+        QVERIFY(!dialog.ShingleLengthEdit()->isEnabled());
+        QCOMPARE(dialog.ShingleLengthEdit()->text(), QString("7"));
+        QCOMPARE(dialog.PercentEdit()->text(), QString("20"));
+        dialog.ShinglesButton()->click();
+        QVERIFY(dialog.ShingleLengthEdit()->isEnabled());
+        dialog.ShingleLengthEdit()->clear();
+        dialog.PercentEdit()->clear();
+        QTest::keyClicks(dialog.PercentEdit(), "3x57");  // digits only, two at most
+        QCOMPARE(dialog.PercentEdit()->text(), QString("35"));
+        dialog.ConfirmButton()->click();
+    }
+    QCOMPARE(options, (DeletingOptions{1, 7, 35}));  // the emptied length keeps its value
+    {
+        CDeletingOptionsDlg dialog(options, CDeletingOptionsDlg::kDeleteMode);
+        QCOMPARE(dialog.windowTitle(), QString("Delete"));
+        QCOMPARE(dialog.ConfirmButton()->text(), QString("Delete"));
+        QVERIFY(dialog.ShinglesButton()->isChecked());
+        dialog.ExactButton()->click();
+        dialog.ShingleLengthEdit()->setText("0");
+        dialog.CancelButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+    QCOMPARE(options, (DeletingOptions{1, 7, 35}));
+    {
+        CDeletingOptionsDlg dialog(options, CDeletingOptionsDlg::kDeleteMode);
+        dialog.ExactButton()->click();
+        dialog.ShingleLengthEdit()->setText("0");  // zero is ignored like an empty field
+        dialog.ConfirmButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(options, (DeletingOptions{0, 7, 35}));
+}
+
+void GuiControlsTest::settingsLayoutsAndFallbacks() {
+    QTemporaryDir folder;
+    const QString file = folder.filePath("settings.ini");
+    {
+        CSettingsStore store(file);
+        QCOMPARE(store.ReadCorrection(), AutoCorrectionOptions{});
+        QCOMPARE(store.ReadDeleting(), DeletingOptions{});
+        QCOMPARE(store.ReadSeparator(), QString("<br><br>"));
+        QCOMPARE(store.ReadMain(), MainSettings{});
+
+        AutoCorrectionOptions correction;
+        correction.capitalizeLine = 0;
+        store.WriteCorrection(correction);
+        store.WriteDeleting(DeletingOptions{1, 9, 33});
+        store.WriteSeparator("");
+        store.WriteMain(MainSettings{0, 1, 0, 1});
+        store.Sync();
+    }
+    {
+        CSettingsStore store(file);
+        QCOMPARE(store.ReadBinary(kCorrectionValue), QByteArray("\1\1\1\0\1\1\1\1", 8));
+        QCOMPARE(store.ReadBinary(kDeletingValue), QByteArray("\1\0\0\0\x09\0\0\0\x21\0\0\0", 12));
+        QCOMPARE(store.ReadBinary(kMainValue), QByteArray("\0\0\0\0\1\0\0\0\0\0\0\0\1\0\0\0", 16));
+        QCOMPARE(store.ReadDeleting(), (DeletingOptions{1, 9, 33}));
+        QCOMPARE(store.ReadSeparator(), QString());  // an empty value stays empty
+        QCOMPARE(store.ReadMain(), (MainSettings{0, 1, 0, 1}));
+        QCOMPARE(store.ReadCorrection().capitalizeLine, uint8_t{0});
+
+        // Wrong sizes leave the defaults, whole.
+        store.WriteBinary(kDeletingValue, QByteArray(8, '\1'));
+        store.WriteBinary(kCorrectionValue, QByteArray(9, '\0'));
+        store.WriteBinary(kMainValue, QByteArray(12, '\0'));
+        QCOMPARE(store.ReadDeleting(), DeletingOptions{});
+        QCOMPARE(store.ReadCorrection(), AutoCorrectionOptions{});
+        QCOMPARE(store.ReadMain(), MainSettings{});
+
+        // Values that would keep nothing fall back one by one.
+        const int32_t unusable[3] = {5, 0, 100};
+        store.WriteBinary(kDeletingValue, CSettingsStore::PackInts(unusable, 3));
+        QCOMPARE(store.ReadDeleting(), DeletingOptions{});
+        const int32_t mixed[3] = {1, 120, 45};
+        store.WriteBinary(kDeletingValue, CSettingsStore::PackInts(mixed, 3));
+        QCOMPARE(store.ReadDeleting(), (DeletingOptions{1, 7, 45}));
+        // A generation type the panel does not know is kept as it is.
+        const int32_t main[4] = {1, 0, 5, 1};
+        store.WriteBinary(kMainValue, CSettingsStore::PackInts(main, 4));
+        QCOMPARE(store.ReadMain(), (MainSettings{1, 0, 5, 1}));
+        // A text where binary data belongs is not binary data.
+        QSettings raw(file, QSettings::IniFormat);
+        raw.setValue(QString("%1/%2").arg(kSettingsGroup, kCorrectionValue), QString("12345678"));
+        raw.sync();
+        QCOMPARE(store.ReadCorrection(), AutoCorrectionOptions{});
+    }
+}
+
+void GuiControlsTest::messageBoxButtonsAndResults() {
+    {
+        CXPThemeMessageBox box("Saved.", kMbIconInformation);
+        QCOMPARE(box.windowTitle(), QString("Phrasemill 2.0"));
+        QVERIFY(box.Button2()->isHidden());
+        QCOMPARE(box.Button1()->text(), QString("OK"));
+        QVERIFY(!box.Widened());
+        QCOMPARE(box.size(), QSize(206, 93));
+        QCOMPARE(box.Button1()->x(), (206 - box.Button1()->width()) / 2);
+        QTimer::singleShot(0, box.Button1(), &QPushButton::click);
+        QCOMPARE(box.exec(), 1);
+    }
+    {
+        CXPThemeMessageBox box(LoadStringById(kIdsSaveBeforeExit), kMbYesNoQuestion);
+        QVERIFY(!box.Button2()->isHidden());
+        QCOMPARE(box.Button1()->text(), QString("Yes"));
+        QCOMPARE(box.Button2()->text(), QString("No"));
+        // Side by side, five pixels apart, the pair centred.
+        QCOMPARE(box.Button2()->x() - (box.Button1()->x() + box.Button1()->width()), 5);
+        const int left = box.Button1()->x();
+        const int right = box.width() - (box.Button2()->x() + box.Button2()->width());
+        QVERIFY(std::abs(left - right) <= 3);
+        QTimer::singleShot(0, box.Button1(), &QPushButton::click);
+        QCOMPARE(box.exec(), 6);
+        QTimer::singleShot(0, box.Button2(), &QPushButton::click);
+        QCOMPARE(box.exec(), 7);
+        QTimer::singleShot(0, &box, [&box] { QTest::keyClick(&box, Qt::Key_Escape); });
+        QCOMPARE(box.exec(), 2);
+    }
+    std::vector<HookedMessage> shown;
+    SetMessageBoxHook([&](const QString& text, unsigned flags) {
+        shown.push_back({text, flags});
+        return 7;
+    });
+    QCOMPARE(ShowMessageById(99999, kMbIconInformation), -1);
+    QVERIFY(shown.empty());
+    QCOMPARE(ShowMessageById(kIdsInputSaved, kMbIconInformation), 7);
+    QCOMPARE(shown.size(), std::size_t{1});
+    QCOMPARE(shown[0].text, QString("Input text has been saved successfully."));
+    SetMessageBoxHook({});
+}
+
+void GuiControlsTest::messageBoxSizing() {
+    const QString text = FormatStringById(kIdsBadMacroDefinition, {"12"});
+    QVERIFY(text.startsWith("Incorrect variable definition at position 12.\r\nVariable must be defined like \"#set %variable% = value\""));
+    CXPThemeMessageBox box(text, kMbIconExclamation);
+    QVERIFY(box.Widened());
+    QVERIFY(box.width() <= 600);
+    QVERIFY(box.width() > 206);
+    const QLabel* label = box.TextLabel();
+    QVERIFY2(label->x() >= box.IconLabel()->x() + box.IconLabel()->width(), qPrintable(QString("%1 %2 %3 %4 %5").arg(label->x()).arg(label->width()).arg(box.IconLabel()->x()).arg(box.IconLabel()->width()).arg(box.width())));
+    QVERIFY(label->x() + label->width() <= box.width());
+    // The text box is at least as high as the wrapped text needs, and the
+    // buttons stand below it.
+    const int needed = label->fontMetrics()
+                           .boundingRect(QRect(0, 0, label->width(), 100000), Qt::TextWordWrap, text)
+                           .height();
+    QVERIFY(label->height() >= needed);
+    QVERIFY(box.Button1()->y() >= label->y() + label->height());
+    QVERIFY(box.height() >= label->height() + 100);
+}
+
+void GuiControlsTest::editorColouring() {
+    CColoredRichEditCtrl editor;
+    editor.SetText(u"#set %n% = {x|y}\r\nuse %n% and #set [a<, >|b]\r\n  #set %m% = 1\r\n");
+    auto color = [&](int p) { return FormatAt(editor, p).foreground().color(); };
+    auto bold = [&](int p) { return FormatAt(editor, p).fontWeight() == QFont::Bold; };
+    QCOMPARE(color(0), QColor(181, 75, 7));           // "#set" at the line start
+    QCOMPARE(FormatAt(editor, 0).background().color(), QColor(255, 255, 255));
+    QCOMPARE(color(11), QColor(255, 0, 64));          // "{"
+    QVERIFY(bold(11));
+    QCOMPARE(color(13), QColor(69, 181, 17));         // "|"
+    QVERIFY(bold(13));
+    QVERIFY(!bold(12));                               // "x" is plain
+    const int line2 = 17;
+    QCOMPARE(FormatAt(editor, line2 + 4).background().color(), QColor(255, 255, 255));  // "%n%"
+    QVERIFY(FormatAt(editor, line2 + 4).hasProperty(QTextFormat::BackgroundBrush));
+    QVERIFY(!FormatAt(editor, line2 + 12).hasProperty(QTextFormat::BackgroundBrush));  // mid-line "#set"
+    QCOMPARE(color(line2 + 12), QColor(0, 0, 0));
+    QCOMPARE(color(line2 + 17), QColor(0, 10, 255));   // "["
+    QCOMPARE(color(line2 + 19), QColor(69, 181, 17));  // "<"
+    const int line3 = line2 + 27;
+    QCOMPARE(color(line3 + 2), QColor(181, 75, 7));    // "#set" after spaces only
+    QCOMPARE(editor.Macros().size(), std::size_t{2});
+}
+
+void GuiControlsTest::editorTypingRecoloursOnlyItsParagraph() {
+    CColoredRichEditCtrl editor;
+    std::u16string text;
+    for (int i = 0; i < 200; ++i) text += u"line {a|b} %v%\r\n";
+    editor.SetText(text);
+    const int before = editor.Highlighter()->HighlightedBlocks();
+    QTextCursor cursor = editor.textCursor();
+    cursor.setPosition(5);
+    editor.setTextCursor(cursor);
+    editor.setFocus();
+    QTest::keyClicks(&editor, "x[");
+    const int typed = editor.Highlighter()->HighlightedBlocks() - before;
+    QVERIFY2(typed <= 4, qPrintable(QString::number(typed)));
+    QCOMPARE(FormatAt(editor, 6).foreground().color(), QColor(0, 10, 255));
+
+    // A paste that defines a new macro re-colours the whole text once.
+    QVERIFY(!FormatAt(editor, editor.TextLength() - 1 - 3).hasProperty(QTextFormat::BackgroundBrush));
+    const int beforePaste = editor.Highlighter()->HighlightedBlocks();
+    cursor.movePosition(QTextCursor::End);
+    editor.setTextCursor(cursor);
+    QApplication::clipboard()->setText("#set %v% = z\n");
+    editor.paste();
+    QVERIFY(editor.Highlighter()->HighlightedBlocks() - beforePaste >= 200);
+    QVERIFY(FormatAt(editor, 13).hasProperty(QTextFormat::BackgroundBrush));  // "%v%" of line 1
+    // A paste that changes no name leaves the other paragraphs alone.
+    const int beforeSecond = editor.Highlighter()->HighlightedBlocks();
+    QApplication::clipboard()->setText("{p|q}");
+    editor.paste();
+    QVERIFY(editor.Highlighter()->HighlightedBlocks() - beforeSecond <= 4);
+}
+
+void GuiControlsTest::editorKeysAndPositions() {
+    CColoredRichEditCtrl editor;
+    std::vector<int> positions;
+    connect(&editor, &CColoredRichEditCtrl::PositionChanged, [&](int p) { positions.push_back(p); });
+    editor.setFocus();
+    QTest::keyClick(&editor, Qt::Key_F5);
+    QTest::keyClick(&editor, Qt::Key_F5, Qt::ShiftModifier);
+    QTest::keyClick(&editor, Qt::Key_F7);
+    QTest::keyClick(&editor, Qt::Key_F8, Qt::ShiftModifier);
+    QTest::keyClick(&editor, Qt::Key_F9);
+    QTest::keyClick(&editor, Qt::Key_F6, Qt::ShiftModifier);
+    QTest::keyClick(&editor, Qt::Key_F6);
+    QCOMPARE(editor.toPlainText(), QString("{[<>|]}"));
+    QCOMPARE(positions.back(), 7);
+
+    editor.SetText(u"ab\r\ncd");
+    QCOMPARE(editor.Text(), std::u16string(u"ab\r\ncd"));
+    QCOMPARE(editor.TextLength(), 5);  // the line break counts one
+    editor.SelectRange(3, 3);
+    QCOMPARE(positions.back(), 3);
+    // Extending the selection reports the end that moved.
+    QTest::keyClick(&editor, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(positions.back(), 4);
+    QTest::keyClick(&editor, Qt::Key_Left);
+    QCOMPARE(positions.back(), 3);
+    editor.SelectRange(3, 1);
+    QCOMPARE(positions.back(), 1);
+
+    editor.SelectRange(0, 2);
+    editor.InsertSnippet("#set %% = ");
+    QCOMPARE(editor.toPlainText(), QString("#set %% = \ncd"));
+    QCOMPARE(editor.textCursor().position(), 10);
+
+    std::unique_ptr<QMenu> menu(editor.CreateContextMenu());
+    auto find = [&](int id) -> QAction* {
+        for (QAction* a : menu->actions())
+            if (a->data().toInt() == id) return a;
+        return nullptr;
+    };
+    QVERIFY(!find(CColoredRichEditCtrl::kCut)->isEnabled());
+    QVERIFY(!find(CColoredRichEditCtrl::kDelete)->isEnabled());
+    QVERIFY(find(CColoredRichEditCtrl::kPaste)->isEnabled());
+    QVERIFY(find(CColoredRichEditCtrl::kSelectAll)->isEnabled());
+    editor.SelectRange(0, 4);
+    menu.reset(editor.CreateContextMenu());
+    QVERIFY(find(CColoredRichEditCtrl::kDelete)->isEnabled());
+    find(CColoredRichEditCtrl::kDelete)->trigger();
+    QCOMPARE(editor.toPlainText(), QString(" %% = \ncd"));
+    editor.SetText(u"");
+    menu.reset(editor.CreateContextMenu());
+    QVERIFY(!find(CColoredRichEditCtrl::kSelectAll)->isEnabled());
+}
+
+void GuiControlsTest::templateFileLocations() {
+    QTemporaryDir folder;
+    CTemplateFileLocation location;
+    location.programFile = folder.filePath("missing-folder/DefaultText.txt");
+    location.fallbackFile = folder.filePath("data/DefaultText.txt");
+    QCOMPARE(location.FileToLoad(), QString());
+    QCOMPARE(location.FileToWrite(), location.fallbackFile);  // the program's folder cannot take it
+
+    {
+        CInputDataPage page(MainSettings{}, location);
+        page.Editor()->SetText(u"  {a|b}\r\nc  \r\n\r\n");
+        QVERIFY(page.SaveDefaultText());
+    }
+    QFile saved(location.fallbackFile);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("{a|b}\r\nc"));
+    saved.close();
+    {
+        CInputDataPage page(MainSettings{}, location);
+        page.LoadDefaultText();
+        QCOMPARE(page.Editor()->Text(), std::u16string(u"{a|b}\r\nc"));
+        page.Editor()->SetText(u" \r\n\t ");
+        QVERIFY(page.SaveDefaultText());  // blank: the file keeps its contents
+    }
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("{a|b}\r\nc"));
+    saved.close();
+
+    // With both files present the newer one is loaded.
+    CTemplateFileLocation both;
+    both.programFile = folder.filePath("DefaultText.txt");
+    both.fallbackFile = location.fallbackFile;
+    QFile program(both.programFile);
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.write("older");
+    program.close();
+    QVERIFY(program.open(QIODevice::ReadWrite));
+    QVERIFY(program.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    program.close();
+    QCOMPARE(both.FileToLoad(), both.fallbackFile);
+    QCOMPARE(both.FileToWrite(), both.programFile);
+}
+
+void GuiControlsTest::saveInputText() {
+    QTemporaryDir folder;
+    std::vector<HookedMessage> shown;
+    SetMessageBoxHook([&](const QString& text, unsigned flags) {
+        shown.push_back({text, flags});
+        return 1;
+    });
+    CInputDataPage page(MainSettings{}, CTemplateFileLocation::At(folder.filePath("DefaultText.txt")));
+    page.Editor()->SetText(u"a\r\nb ");
+    QVERIFY(page.SaveInputTextTo(folder.filePath("template")));
+    QFile file(folder.filePath("template.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("a\r\nb "));  // the whole text, not trimmed
+    QCOMPARE(shown.back().text, QString("Input text has been saved successfully."));
+    QCOMPARE(shown.back().flags, unsigned{kMbIconInformation});
+    QVERIFY(page.SaveInputTextTo(folder.filePath("plan.v2/name.md")) == false);
+    QCOMPARE(shown.back().text, QString("Input text could not be saved."));
+    QCOMPARE(shown.back().flags, unsigned{kMbIconExclamation});
+    SetMessageBoxHook({});
+}
+
+QTEST_MAIN(GuiControlsTest)
+#include "gui_controls_qtest.moc"
