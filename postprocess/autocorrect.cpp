@@ -115,17 +115,26 @@ void UpperCaseAtSplit(SplitText& t, std::size_t k) {
 // is a space, a mark or a full stop, so the passes need not look past the
 // stretch.
 
+// The passes below write every character and then decide, without a branch,
+// whether the write pointer moves on (or moves back): on running prose the
+// outcome of each test is close to random and mispredictions would dominate.
+
+// Bit c set for the marks; all six are below 64.
+constexpr uint64_t kMarkBits = (uint64_t{1} << '.') | (uint64_t{1} << ',') | (uint64_t{1} << '!') |
+                               (uint64_t{1} << '?') | (uint64_t{1} << ':') | (uint64_t{1} << ';');
+inline bool IsMarkFast(char16_t c) { return (c < 64) & static_cast<bool>((kMarkBits >> (c & 63)) & 1); }
+
 // A mark gets a space after it unless a space or another mark follows.
 void AddSpacesAfterPunctuation(const std::u16string& in, std::u16string& out) {
     const std::size_t n = in.size();
-    out.resize(2 * n);
+    out.resize(2 * n + 1);
     char16_t* w = out.data();
     for (std::size_t i = 0; i < n; ++i) {
         const char16_t c = in[i];
+        const char16_t next = i + 1 < n ? in[i + 1] : char16_t(0);
         *w++ = c;
-        if (IsMark(c)) {
-            if (i + 1 == n || (in[i + 1] != u' ' && !IsMark(in[i + 1]))) *w++ = u' ';
-        }
+        *w = u' ';
+        w += IsMarkFast(c) & (next != u' ') & !IsMarkFast(next);
     }
     out.resize(static_cast<std::size_t>(w - out.data()));
 }
@@ -136,55 +145,52 @@ void RemoveExtraSpaces(const std::u16string& in, std::u16string& out) {
     const std::size_t n = in.size();
     out.resize(n);
     char16_t* w = out.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i >= 2 && in[i] == u' ' && in[i - 1] == u' ') continue;
-        *w++ = in[i];
+    for (std::size_t i = 0; i < n && i < 2; ++i) *w++ = in[i];
+    for (std::size_t i = 2; i < n; ++i) {
+        const char16_t c = in[i];
+        *w = c;
+        w += !((c == u' ') & (in[i - 1] == u' '));
     }
     out.resize(static_cast<std::size_t>(w - out.data()));
 }
 
-// A whole run of spaces goes when a mark follows it inside the stretch.
+// A whole run of spaces goes when a mark follows it inside the stretch: the
+// mark is written over the run's first space.
 void RemoveSpacesBeforePunctuation(const std::u16string& in, std::u16string& out) {
     const std::size_t n = in.size();
     out.resize(n);
-    char16_t* w = out.data();
-    std::size_t i = 0;
-    while (i < n) {
-        if (in[i] != u' ') {
-            *w++ = in[i++];
-            continue;
-        }
-        std::size_t j = i;
-        while (j < n && in[j] == u' ') ++j;
-        if (j == n || !IsMark(in[j])) {
-            std::fill(w, w + (j - i), u' ');
-            w += j - i;
-        }
-        i = j;
+    char16_t* const base = out.data();
+    char16_t* w = base;
+    char16_t* runStart = base;
+    bool previousSpace = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t c = in[i];
+        const bool space = c == u' ';
+        runStart = (space & !previousSpace) ? w : runStart;
+        w = (previousSpace & IsMarkFast(c)) ? runStart : w;
+        *w++ = c;
+        previousSpace = space;
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
+    out.resize(static_cast<std::size_t>(w - base));
 }
 
-// Exactly two full stops become one; longer runs stay.
+// Exactly two full stops become one; longer runs stay. A run's length is known
+// at the character after it, which then overwrites the run's second stop.
 void RemoveExtraPunctuation(const std::u16string& in, std::u16string& out) {
     const std::size_t n = in.size();
     out.resize(n);
-    char16_t* w = out.data();
-    std::size_t i = 0;
-    while (i < n) {
-        if (in[i] != u'.') {
-            *w++ = in[i++];
-            continue;
-        }
-        std::size_t j = i;
-        while (j < n && in[j] == u'.') ++j;
-        const std::size_t run = j - i;
-        const std::size_t keep = run == 2 ? 1 : run;
-        std::fill(w, w + keep, u'.');
-        w += keep;
-        i = j;
+    char16_t* const base = out.data();
+    char16_t* w = base;
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t c = in[i];
+        const bool stop = c == u'.';
+        w -= (!stop) & (run == 2);
+        *w++ = c;
+        run = stop ? run + 1 : 0;
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
+    w -= run == 2;
+    out.resize(static_cast<std::size_t>(w - base));
 }
 
 // In place: after a sentence end (not the stretch's last character) the first
@@ -205,18 +211,113 @@ void CapitalizeSentences(SplitText& t) {
     }
 }
 
+// The tags of a text: for every "<", the ">" that the bracket matcher finds
+// searching forward up to the end of the text, or none. Computed for all "<"
+// at once from the right, instead of one forward scan per "<", which would
+// cost the square of the text's length on texts full of "<" that open no tag.
+//
+// A forward "<" scan from position j at depth 0 ends at: j itself for ">";
+// failure for "}" or the end; after a "{"/"[" group (skipped whole, failure
+// when it is unclosed) or a nested "<" (its own scan, failure when it fails)
+// it goes on from the position after that group's end; anything else, "]"
+// included, passes. Only bracket positions matter, so the scan runs over the
+// list of them: the scan from just after list entry k continues at entry k+1.
+class CTagFinder {
+public:
+    void Build(const std::u16string& text) {
+        positions_.clear();
+        result_.clear();
+        braces_.clear();
+        squares_.clear();
+        const char16_t* t = text.data();
+        const std::size_t n = text.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const char16_t c = t[i];
+            if (!IsBracket(c)) continue;
+            const int32_t k = static_cast<int32_t>(positions_.size());
+            positions_.push_back(static_cast<uint32_t>(i));
+            result_.push_back(-1);  // for "{" and "[": the list entry of the partner
+            if (c == u'{') braces_.push_back(k);
+            else if (c == u'[') squares_.push_back(k);
+            else if (c == u'}' && !braces_.empty()) {
+                result_[braces_.back()] = k;
+                braces_.pop_back();
+            } else if (c == u']' && !squares_.empty()) {
+                result_[squares_.back()] = k;
+                squares_.pop_back();
+            }
+        }
+        const int32_t size = static_cast<int32_t>(positions_.size());
+        auto after = [&](int32_t k) { return k + 1 < size ? result_[k + 1] : -1; };
+        for (int32_t k = size - 1; k >= 0; --k) {
+            const char16_t c = t[positions_[k]];
+            int32_t r;
+            if (c == u'>') {
+                r = k;
+            } else if (c == u'}') {
+                r = -1;
+            } else if (c == u'{' || c == u'[') {
+                const int32_t m = result_[k];
+                r = m < 0 ? -1 : after(m);
+            } else if (c == u'<') {
+                const int32_t m = after(k);
+                r = m < 0 ? -1 : after(m);
+            } else {  // "]"
+                r = after(k);
+            }
+            result_[k] = r;
+        }
+    }
+
+    // The next tag whose "<" is at or after from: {start, close}, or false.
+    bool Next(std::size_t from, std::size_t& start, std::size_t& close) {
+        const int32_t size = static_cast<int32_t>(positions_.size());
+        while (cursor_ < size && positions_[cursor_] < from) ++cursor_;
+        for (; cursor_ < size; ++cursor_) {
+            if (text_[positions_[cursor_]] != u'<') continue;
+            const int32_t m = cursor_ + 1 < size ? result_[cursor_ + 1] : -1;
+            if (m < 0) continue;
+            start = positions_[cursor_];
+            close = positions_[m];
+            return true;
+        }
+        return false;
+    }
+
+    void Start(const std::u16string& text) {
+        text_ = text.data();
+        cursor_ = 0;
+        Build(text);
+    }
+
+    void Trim(std::size_t keep) {
+        for (std::vector<int32_t>* v : {&result_, &braces_, &squares_})
+            if (v->capacity() > keep) std::vector<int32_t>().swap(*v);
+        if (positions_.capacity() > keep) std::vector<uint32_t>().swap(positions_);
+    }
+
+private:
+    static bool IsBracket(char16_t c) {
+        return c == u'<' || c == u'>' || c == u'{' || c == u'}' || c == u'[' || c == u']';
+    }
+
+    std::vector<uint32_t> positions_;
+    std::vector<int32_t> result_;  // list entry of the ">" the scan from entry k finds, or -1
+    std::vector<int32_t> braces_, squares_;
+    const char16_t* text_ = nullptr;
+    int32_t cursor_ = 0;
+};
+
 struct Scratch {
     std::u16string a, b, out;
-    std::vector<int32_t> tagEnd;
-    std::vector<int32_t> braces, squares;
+    CTagFinder tags;
 
     // Keeps one huge text from pinning its memory for the thread's lifetime.
     void Trim() {
         constexpr std::size_t kKeep = 1 << 20;
         for (std::u16string* s : {&a, &b, &out})
             if (s->capacity() > kKeep) std::u16string().swap(*s);
-        for (std::vector<int32_t>* v : {&tagEnd, &braces, &squares})
-            if (v->capacity() > kKeep) std::vector<int32_t>().swap(*v);
+        tags.Trim(kKeep);
     }
 };
 
@@ -249,62 +350,6 @@ void CorrectStretch(const AutoCorrectionOptions& o, std::u16string& a, std::u16s
     }
 }
 
-// For every "<" at j, match[j + 1] receives the position of the ">" that the
-// bracket matcher finds searching forward up to the end of the text, or -1.
-// One right-to-left pass instead of a forward scan per "<", whose cost would
-// grow with the square of the text for texts full of unmatched "<".
-//
-// A forward "<" scan from position j at depth 0 ends at: j itself for ">";
-// failure for "}" or the end; after a "{"/"[" group (skipped whole, failure
-// when it is unclosed) or a nested "<" (its own scan, failure when it fails)
-// it goes on from the position after that group's end.
-void ComputeTagEnds(const std::u16string& text, std::vector<int32_t>& from, std::vector<int32_t>& braces,
-                    std::vector<int32_t>& squares) {
-    const int32_t n = static_cast<int32_t>(text.size());
-    from.assign(static_cast<std::size_t>(n) + 1, -1);
-    braces.clear();
-    squares.clear();
-    // Forward matches of "{" and "[" (each shape on its own), parked in from[].
-    for (int32_t i = 0; i < n; ++i) {
-        switch (text[i]) {
-            case u'{': braces.push_back(i); break;
-            case u'[': squares.push_back(i); break;
-            case u'}':
-                if (!braces.empty()) {
-                    from[braces.back()] = i;
-                    braces.pop_back();
-                }
-                break;
-            case u']':
-                if (!squares.empty()) {
-                    from[squares.back()] = i;
-                    squares.pop_back();
-                }
-                break;
-            default: break;
-        }
-    }
-    from[n] = -1;
-    for (int32_t j = n - 1; j >= 0; --j) {
-        const char16_t c = text[j];
-        int32_t r;
-        if (c == u'>') {
-            r = j;
-        } else if (c == u'}') {
-            r = -1;
-        } else if (c == u'{' || c == u'[') {
-            const int32_t m = from[j];
-            r = m < 0 ? -1 : from[m + 1];
-        } else if (c == u'<') {
-            const int32_t m = from[j + 1];
-            r = m < 0 ? -1 : from[m + 1];
-        } else {
-            r = from[j + 1];
-        }
-        from[j] = r;
-    }
-}
-
 void CorrectWholeText(std::u16string& text, const AutoCorrectionOptions& o) {
     CorrectStretch(o, text, scratch.b, nullptr, 0);
 }
@@ -315,7 +360,7 @@ void CorrectBetweenTags(std::u16string& text, const AutoCorrectionOptions& o) {
         CorrectWholeText(text, o);
         return;
     }
-    ComputeTagEnds(text, s.tagEnd, s.braces, s.squares);
+    s.tags.Start(text);
     const std::size_t n = text.size();
     s.out.clear();
     s.out.reserve(n + n / 4 + 16);
@@ -324,13 +369,7 @@ void CorrectBetweenTags(std::u16string& text, const AutoCorrectionOptions& o) {
     for (;;) {
         std::size_t tagStart = n;
         std::size_t tagClose = n;
-        for (std::size_t j = search; j < n; ++j) {
-            if (text[j] == u'<' && s.tagEnd[j + 1] >= 0) {
-                tagStart = j;
-                tagClose = static_cast<std::size_t>(s.tagEnd[j + 1]);
-                break;
-            }
-        }
+        if (!s.tags.Next(search, tagStart, tagClose)) tagStart = tagClose = n;
         s.a.assign(text, stretchStart, tagStart - stretchStart);
         CorrectStretch(o, s.a, s.b, text.data() + tagStart, n - tagStart);
         s.out.append(s.a);
