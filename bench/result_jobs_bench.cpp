@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -87,6 +88,18 @@ const CBenchRows& SharedRows() {
     return rows;
 }
 
+// The first rows of the shared set, to show how a job's cost grows with the list.
+class CPrefixRows : public CResultRows {
+public:
+    CPrefixRows(const CResultRows& rows, std::size_t count) : rows_(rows), count_(std::min(count, rows.RowCount())) {}
+    std::size_t RowCount() const override { return count_; }
+    std::u16string_view RowText(std::size_t row) const override { return rows_.RowText(row); }
+
+private:
+    const CResultRows& rows_;
+    std::size_t count_;
+};
+
 std::size_t ResidentKiB(const char* field) {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -105,7 +118,7 @@ fs::path ScratchFolder() {
 }
 
 void BM_DeleteIdenticalExact(benchmark::State& state) {
-    const auto& rows = SharedRows();
+    const CPrefixRows rows(SharedRows(), static_cast<std::size_t>(state.range(0)));
     DeleteOutcome out;
     for (auto _ : state) {
         out = DeleteIdenticalExact(rows, {});
@@ -116,10 +129,10 @@ void BM_DeleteIdenticalExact(benchmark::State& state) {
     state.counters["rows_per_s"] =
         benchmark::Counter(static_cast<double>(rows.RowCount()), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_DeleteIdenticalExact)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DeleteIdenticalExact)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_DeleteIdenticalShingles(benchmark::State& state) {
-    const auto& rows = SharedRows();
+    const CPrefixRows rows(SharedRows(), static_cast<std::size_t>(state.range(0)));
     DeleteOutcome out;
     for (auto _ : state) {
         out = DeleteIdenticalShingles(rows, 7, 20, {});
@@ -130,7 +143,7 @@ void BM_DeleteIdenticalShingles(benchmark::State& state) {
     state.counters["rows_per_s"] =
         benchmark::Counter(static_cast<double>(rows.RowCount()), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_DeleteIdenticalShingles)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DeleteIdenticalShingles)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_ShuffleResults(benchmark::State& state) {
     const std::size_t n = Rows(1000000);

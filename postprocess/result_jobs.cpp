@@ -8,7 +8,6 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -106,9 +105,10 @@ std::u16string ShuffleOutcome::Message() const {
 }
 
 DeleteOutcome DeleteIdenticalExact(const CResultRows& rows, const JobControl& control) {
-    std::unordered_set<std::string> keys;
+    // The compact form of ExactKey: the same keys, without a string per row.
+    CExactKeySet keys;
     return ScanForRepeats(rows, control, [&](std::size_t, std::u16string_view text) {
-        return !keys.insert(ExactKey(text)).second;
+        return !keys.Insert(ExactKeyOf(text));
     });
 }
 
