@@ -116,11 +116,12 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table) {
     return pass;
 }
 
-std::u16string ApplyMacros(std::u16string_view text, const MacroTable& table) {
+std::u16string ApplyMacros(std::u16string&& text, const MacroTable& table) {
     // Names are replaced one after the other in table order, each pass seeing
     // the previous passes' output. A pass only runs for a name that occurs in
     // the current text, which the percent-delimited tokens tell at once.
-    std::u16string current(text);
+    std::u16string current(std::move(text));
+    if (table.empty()) return current;
     std::u16string next;
     std::unordered_set<std::u16string_view> tokens;
     CollectPercentTokens(current, tokens);
@@ -139,6 +140,10 @@ std::u16string ApplyMacros(std::u16string_view text, const MacroTable& table) {
         CollectPercentTokens(current, tokens);
     }
     return current;
+}
+
+std::u16string ApplyMacros(std::u16string_view text, const MacroTable& table) {
+    return ApplyMacros(std::u16string(text), table);
 }
 
 void CollectMacros(MacroTable& table, std::u16string_view editorText) {

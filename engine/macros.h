@@ -26,5 +26,10 @@ struct MacroPass {
 MacroPass ProcessMacros(std::u16string_view text, MacroTable& table);
 SyntaxResult ParseMacroDefinition(std::u16string_view line, MacroTable& table);
 std::u16string ApplyMacros(std::u16string_view text, const MacroTable& table);
+// The same, reusing text's buffer when no name occurs in it.
+std::u16string ApplyMacros(std::u16string&& text, const MacroTable& table);
+inline std::u16string ApplyMacros(const char16_t* text, const MacroTable& table) {
+    return ApplyMacros(std::u16string_view(text), table);
+}
 bool IsDirectiveAtLineStart(std::u16string_view text, int position);
 void CollectMacros(MacroTable& table, std::u16string_view editorText);

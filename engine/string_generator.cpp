@@ -146,17 +146,15 @@ LoadResult CStringGenerator::LoadTemplate(std::u16string_view text) {
     const SyntaxResult check = CheckSyntax(text);
     if (!check.Ok()) return {check.position, check.kind, -1};
 
-    std::u16string wrapped;
-    wrapped.reserve(text.size() + 2);
-    wrapped.push_back(u'{');
-    wrapped.append(text);
-    wrapped.push_back(u'}');
-    const SyntaxResult prepared = DistributeSeparators(wrapped, templateText_, MaxPreparedLength(text.size()));
-    wrapped = std::u16string();
+    // The outer braces take no part in the preparation, so they are written
+    // around the prepared template instead of being copied in first.
+    templateText_.push_back(u'{');
+    const SyntaxResult prepared = DistributeSeparators(text, templateText_, MaxPreparedLength(text.size()));
     if (!prepared.Ok()) {
         templateText_.clear();
-        return {prepared.position, prepared.kind, -1};
+        return {prepared.position + 1, prepared.kind, -1};
     }
+    templateText_.push_back(u'}');
     const SyntaxResult second = CheckSyntax(templateText_);
     if (!second.Ok()) return {std::max(1, second.position - 1), second.kind, -1};
 

@@ -96,7 +96,7 @@ int NextSeparator(std::u16string_view text, int from, int limit, GroupMatch grou
     return -1;
 }
 
-// The separator-bracket check of the square group W[s..e]; returns the offset
+// The separator-bracket check of the square group w[s..e]; returns the offset
 // from s of the offending bracket, or -1.
 int CheckSeparatorBrackets(std::u16string_view w, const CBracketMatches& matches, int s, int e) {
     int b = FindNextSeparatorIndexed(w, matches, s, e);
@@ -126,12 +126,13 @@ std::u16string Format(const char* format, long value) {
 }  // namespace
 
 CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last)
-    : match_(text.size(), -1) {
-    std::vector<int32_t> braces;
-    std::vector<int32_t> squares;
+    : bits_(text.size() / 64 + 1, 0), before_(text.size() / 64 + 1, 0) {
+    std::vector<uint32_t> braces;   // ranks of unpaired opening brackets
+    std::vector<uint32_t> squares;
+    std::vector<int32_t> position;  // by rank
     for (int p = first; p <= last; ++p) {
         const char16_t c = text[static_cast<size_t>(p)];
-        std::vector<int32_t>* stack = nullptr;
+        std::vector<uint32_t>* stack = nullptr;
         bool opening = false;
         switch (c) {
             case u'{': stack = &braces; opening = true; break;
@@ -140,14 +141,23 @@ CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last)
             case u']': stack = &squares; break;
             default: continue;
         }
+        const auto rank = static_cast<uint32_t>(partner_.size());
+        bits_[static_cast<size_t>(p) >> 6] |= uint64_t{1} << (p & 63);
+        partner_.push_back(-1);
+        position.push_back(p);
         if (opening) {
-            stack->push_back(p);
+            stack->push_back(rank);
         } else if (!stack->empty()) {
-            const int open = stack->back();
+            const uint32_t open = stack->back();
             stack->pop_back();
-            match_[static_cast<size_t>(open)] = p;
-            match_[static_cast<size_t>(p)] = open;
+            partner_[open] = p;
+            partner_[rank] = position[open];
         }
+    }
+    uint32_t count = 0;
+    for (size_t w = 0; w < bits_.size(); ++w) {
+        before_[w] = count;
+        count += static_cast<uint32_t>(__builtin_popcountll(bits_[w]));
     }
 }
 
@@ -181,16 +191,12 @@ int FindNextSeparator(std::u16string_view text, int from, int limit) {
 }
 
 SyntaxResult CheckSyntax(std::u16string_view text) {
-    // W = "{" + text + "}": a position in W is the 1-based position in text.
-    std::u16string w;
-    w.reserve(text.size() + 2);
-    w.push_back(u'{');
-    w.append(text);
-    w.push_back(u'}');
-    const int length = static_cast<int>(w.size());
-    // Partner searches run up to length-1, so the wrapper's own brackets never
-    // take part in the pairing.
-    const CBracketMatches matches(w, 1, length - 2);
+    // The scan runs over W = "{" + text + "}" without building it: the frames
+    // work in text positions, where W's final "}" is position n, and a
+    // position p is reported as p + 1, the 1-based position in text.
+    const int n = static_cast<int>(text.size());
+    if (n == 0) return {};
+    const CBracketMatches matches(text, 0, n - 1);
 
     // The depth-first group scan, with an explicit stack so that nesting depth
     // is limited by memory, not by the call stack. A frame resumes at the
@@ -204,7 +210,7 @@ SyntaxResult CheckSyntax(std::u16string_view text) {
         bool wrapper;
     };
     std::vector<Frame> stack;
-    stack.push_back({length - 1, 1, 0, 0, false, true});
+    stack.push_back({n, 0, 0, 0, false, true});
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.p > f.close - 1) {
@@ -212,26 +218,26 @@ SyntaxResult CheckSyntax(std::u16string_view text) {
             continue;
         }
         const int p = f.p;
-        const char16_t c = w[static_cast<size_t>(p)];
+        const char16_t c = text[static_cast<size_t>(p)];
         if (c == u'[') {
             ++f.squares;
             const int m = matches[p];
-            if (m < 0) return {p, kUnclosedSquare};
-            const int offset = CheckSeparatorBrackets(w, matches, p, m);
-            if (offset >= 0) return {p + offset, kSeparatorBracket};
+            if (m < 0) return {p + 1, kUnclosedSquare};
+            const int offset = CheckSeparatorBrackets(text, matches, p, m);
+            if (offset >= 0) return {p + 1 + offset, kSeparatorBracket};
             f.p = m;
             stack.push_back({m, p + 1, 0, 0, true, false});
         } else if (c == u']') {
-            if (--f.squares < 0) return {p, !f.square && !f.wrapper ? kExtraSquareInBrace : kExtraSquareAtTop};
+            if (--f.squares < 0) return {p + 1, !f.square && !f.wrapper ? kExtraSquareInBrace : kExtraSquareAtTop};
             ++f.p;
         } else if (c == u'{') {
             const int m = matches[p];
-            if (m < 0) return {p, kUnclosedBrace};
+            if (m < 0) return {p + 1, kUnclosedBrace};
             ++f.braces;
             f.p = m;
             stack.push_back({m, p + 1, 0, 0, false, false});
         } else if (c == u'}') {
-            if (--f.braces < 0) return {p, f.square ? kExtraBraceInSquare : kExtraBraceAtTop};
+            if (--f.braces < 0) return {p + 1, f.square ? kExtraBraceInSquare : kExtraBraceAtTop};
             ++f.p;
         } else {
             ++f.p;

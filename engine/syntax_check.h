@@ -23,7 +23,7 @@ enum SyntaxErrorKind : int32_t {
     kExtraSquareInBrace = 6,       // "]" without "[" directly inside a brace group
     kSeparatorBracket = 7,         // "<" or ">" without a partner in its alternative
     kPreparedTextTooLarge = 8,     // default separators would blow the loaded text up past
-                                   // kMaxPreparedLength (LoadTemplate only; position of the "[")
+                                   // MaxPreparedLength (LoadTemplate only; position of the "[")
     kBadMacroDefinition = 100,     // malformed "#set" line
     kDeniedMacroNameSymbol = 101,  // bracket in a macro name
 };

@@ -1,5 +1,7 @@
 #include "engine/template_check.h"
 
+#include <utility>
+
 TemplateCheckResult CheckTemplateText(std::u16string_view editorText) {
     TemplateCheckResult check;
     MacroTable table;
@@ -21,27 +23,25 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText) {
         }
         return check;
     }
-    check.templateText = ApplyMacros(pass.text, table);
+    check.templateText = ApplyMacros(std::move(pass.text), table);
 
-    // Positions are the editor's, where a line break is one character.
-    std::u16string positions;
-    positions.reserve(editorText.size());
-    for (size_t i = 0; i < editorText.size(); ++i) {
-        if (editorText[i] == u'\r' && i + 1 < editorText.size() && editorText[i + 1] == u'\n') {
-            positions.push_back(u' ');
-            ++i;
-        } else {
-            positions.push_back(editorText[i]);
-        }
-    }
-    const SyntaxResult r = CheckSyntax(positions);
+    // A CR LF pair is plain text to the check, so checking the editor text
+    // itself finds the same defect; only its position is converted to the
+    // editor's count, where a line break is one character.
+    const SyntaxResult r = CheckSyntax(editorText);
     check.kind = r.kind;
     check.position = r.position;
-    check.message = SyntaxMessage(r.kind, r.position);
     if (!r.Ok()) {
+        const size_t offending = static_cast<size_t>(r.position) - 1;
+        int pairs = 0;
+        for (size_t i = 0; i + 1 < offending; ++i) {
+            if (editorText[i] == u'\r' && editorText[i + 1] == u'\n') ++pairs;
+        }
+        check.position = r.position - pairs;
         check.passed = false;
-        check.selectionStart = r.position - 1;
-        check.selectionEnd = r.position;
+        check.selectionStart = check.position - 1;
+        check.selectionEnd = check.position;
     }
+    check.message = SyntaxMessage(check.kind, check.position);
     return check;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <cmath>
 #include <limits>
 
@@ -171,12 +172,11 @@ private:
             if (!alt.Empty()) EnterAlternative(alt, -1, true);
             return;
         }
-        const std::vector<double>& totals = node.Totals();
-        const auto it = std::upper_bound(totals.begin(), totals.end(), x);
-        if (it == totals.end()) return;
-        const size_t i = static_cast<size_t>(it - totals.begin());
-        const Alternative& alt = node.alternatives[i];
-        if (!alt.Empty()) EnterAlternative(alt, x - (i > 0 ? totals[i - 1] : 0.0), false);
+        const auto& alts = node.alternatives;
+        const auto it = std::upper_bound(alts.begin(), alts.end(), x,
+                                         [](double value, const Alternative& alt) { return value < alt.total; });
+        if (it == alts.end()) return;
+        if (!it->Empty()) EnterAlternative(*it, x - (it == alts.begin() ? 0.0 : (it - 1)->total), false);
     }
 
     void EnterAlternative(const Alternative& alt, double x, bool random) {
@@ -189,8 +189,15 @@ private:
         const int digitBegin = static_cast<int>(s_.digits.size());
         s_.pieces.push_back({alt.start + 1, alt.end, alt.children.data(), k});
         if (!random) {
+            std::vector<double>& radix = s_.radix;
+            radix.resize(static_cast<size_t>(k));
+            double product = 1;
+            for (int c = 0; c < k; ++c) {
+                product *= alt.children[static_cast<size_t>(c)]->GetCount();
+                radix[static_cast<size_t>(c)] = product;
+            }
             s_.digits.resize(static_cast<size_t>(digitBegin + k));
-            MixedRadixDigits(alt.radix.data(), k, x, s_.digits.data() + digitBegin);
+            MixedRadixDigits(radix.data(), k, x, s_.digits.data() + digitBegin);
         }
         s_.frames.push_back({pieceBegin, pieceBegin + 1, pieceBegin, 0, alt.start + 1, digitBegin, digitBegin, random});
     }
@@ -316,39 +323,64 @@ std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, in
     std::unique_ptr<CBracketNode> root = MakeNode(opening);
     root->parent = parent;
     root->start = start;
-    root->alternatives.emplace_back().start = start;
     const bool isRoot = parent == nullptr;
-    std::vector<CBracketNode*> open{root.get()};
+
+    // Alternatives and children of the groups still open are collected on two
+    // stacks and handed to their group in one exactly sized piece when it (or
+    // the alternative) closes, which saves most of the allocations of growing
+    // every list element by element.
+    struct OpenGroup {
+        CBracketNode* node;
+        size_t firstAlternative;  // in pendingAlternatives
+        size_t firstChild;        // of the current alternative, in pendingChildren
+    };
+    std::vector<OpenGroup> open{{root.get(), 0, 0}};
+    std::vector<Alternative> pendingAlternatives(1);
+    pendingAlternatives.back().start = start;
+    std::vector<std::unique_ptr<CBracketNode>> pendingChildren;
     std::vector<CBracketNode*> all{root.get()};
+    const auto closeAlternative = [&](const OpenGroup& group, int at) {
+        Alternative& alt = pendingAlternatives.back();
+        alt.end = at;
+        alt.children.reserve(pendingChildren.size() - group.firstChild);
+        std::move(pendingChildren.begin() + static_cast<std::ptrdiff_t>(group.firstChild), pendingChildren.end(),
+                  std::back_inserter(alt.children));
+        pendingChildren.resize(group.firstChild);
+    };
+    const auto closeGroup = [&](const OpenGroup& group, int at) {
+        closeAlternative(group, at);
+        group.node->end = at;
+        group.node->alternatives.reserve(pendingAlternatives.size() - group.firstAlternative);
+        std::move(pendingAlternatives.begin() + static_cast<std::ptrdiff_t>(group.firstAlternative),
+                  pendingAlternatives.end(), std::back_inserter(group.node->alternatives));
+        pendingAlternatives.resize(group.firstAlternative);
+    };
     for (int p = start + 1; p < end; ++p) {
         const char16_t c = text[static_cast<size_t>(p)];
         if (IsOpeningBracket(c)) {
-            CBracketNode* top = open.back();
             std::unique_ptr<CBracketNode> node = MakeNode(c);
-            node->parent = top;
+            node->parent = open.back().node;
             node->start = p;
-            node->alternatives.emplace_back().start = p;
-            open.push_back(node.get());
             all.push_back(node.get());
-            top->alternatives.back().children.push_back(std::move(node));
+            open.push_back({node.get(), pendingAlternatives.size(), pendingChildren.size() + 1});
+            pendingChildren.push_back(std::move(node));
+            pendingAlternatives.emplace_back().start = p;
         } else if (IsClosingBracket(c)) {
-            CBracketNode* top = open.back();
-            if (open.size() == 1 || text[static_cast<size_t>(top->start)] != (c == u']' ? u'[' : u'{')) {
+            const OpenGroup group = open.back();
+            if (open.size() == 1 || text[static_cast<size_t>(group.node->start)] != (c == u']' ? u'[' : u'{')) {
                 return nullptr;
             }
-            top->end = p;
-            top->alternatives.back().end = p;
+            closeGroup(group, p);
             open.pop_back();
         } else if (c == u'|') {
-            CBracketNode* top = open.back();
-            if (top == root.get() && isRoot) continue;
-            top->alternatives.back().end = p;
-            top->alternatives.emplace_back().start = p;
+            const OpenGroup& group = open.back();
+            if (group.node == root.get() && isRoot) continue;
+            closeAlternative(group, p);
+            pendingAlternatives.emplace_back().start = p;
         }
     }
     if (open.size() != 1) return nullptr;
-    root->end = end;
-    root->alternatives.back().end = end;
+    closeGroup(open.back(), end);
 
     // Children were created after their parents, so the reverse creation
     // order counts every child before the group that holds it.
@@ -386,18 +418,11 @@ std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, in
             double s = 0;
             double total = 0;
             bool saturated = false;
-            brace.totals_.reserve(brace.alternatives.size());
             for (Alternative& alt : brace.alternatives) {
                 if (!saturated && s >= kMaxCount - alt.product) saturated = true;
                 if (!saturated) s += alt.product;
                 total += alt.product;
-                brace.totals_.push_back(total);
-                alt.radix.reserve(alt.children.size());
-                double product = 1;
-                for (const auto& child : alt.children) {
-                    product *= child->GetCount();
-                    alt.radix.push_back(product);
-                }
+                alt.total = total;
             }
             brace.count_ = saturated ? kMaxCount : s;
         }
@@ -406,8 +431,7 @@ std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, in
 }
 
 SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength) {
-    out.clear();
-    out.reserve(text.size() + text.size() / 8);
+    out.reserve(out.size() + text.size() + text.size() / 8);
     const int length = static_cast<int>(text.size());
     if (length == 0) return {};
     const CBracketMatches matches(text, 0, length - 1);

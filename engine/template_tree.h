@@ -3,7 +3,7 @@
 // template's versions and produces any version by number or at random.
 //
 //   std::u16string prepared;
-//   DistributeSeparators(u"{" + templ + u"}", prepared);
+//   DistributeSeparators(u"{" + templ + u"}", prepared, MaxPreparedLength(templ.size()));
 //   auto root = SyntaxStringGenerator::CreateNode(0, prepared, int(prepared.size()) - 1, nullptr);
 //   double count = root->GetCount();
 //   std::u16string out;
@@ -44,8 +44,8 @@ struct Alternative {
     int end = 0;    // the "|", "]" or "}" just after the text
     std::vector<std::unique_ptr<CBracketNode>> children;  // directly written groups, in text order
 
-    double product = 1;         // the children's counts multiplied, capped at kMaxCount
-    std::vector<double> radix;  // radix[j] = count(0) * ... * count(j), plain products
+    double product = 1;  // the children's counts multiplied, capped at kMaxCount
+    double total = 0;    // choice groups: the plain sum of the products up to this one
 
     // Arrangement groups: the item is the text in (start, itemEnd); an own
     // separator sits between separatorOpen ("<") and separatorClose (">").
@@ -92,8 +92,9 @@ public:
     CBracketNode(const CBracketNode&) = delete;
     CBracketNode& operator=(const CBracketNode&) = delete;
 
-    // The number of versions of the group, capped at kMaxCount.
-    virtual double GetCount() const = 0;
+    // The number of versions of the group, capped at kMaxCount; counted once
+    // when the tree is built, since nodes never change afterwards.
+    double GetCount() const { return count_; }
     virtual bool IsArrangement() const = 0;
 
     // Appends one version of the group to out: version number index when
@@ -117,13 +118,9 @@ protected:
 // A choice group: one alternative's versions after another's.
 class CBraceNode final : public CBracketNode {
 public:
-    double GetCount() const override { return count_; }
     bool IsArrangement() const override { return false; }
-    // totals[i] = product(0) + ... + product(i), plain sums.
-    const std::vector<double>& Totals() const { return totals_; }
 
 private:
-    std::vector<double> totals_;
     friend std::unique_ptr<CBracketNode> CreateNode(int, std::u16string_view, int, CBracketNode*);
 };
 
@@ -131,7 +128,6 @@ private:
 // combination of the alternatives' own versions.
 class CSquareBracketNode final : public CBracketNode {
 public:
-    double GetCount() const override { return count_; }
     bool IsArrangement() const override { return true; }
     // Versions per order, count / n!; 0 when n! exceeds a double (171 or
     // more alternatives), in which case a version number picks the order
@@ -149,13 +145,13 @@ private:
 // brackets of both shapes nest properly.
 std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, int end, CBracketNode* parent);
 
-// The prepared text: every square group's default separator (the "<...>" right
-// after its "[") is removed and written at the end of every alternative that is
-// followed by "|" and has no own separator; nested groups, and groups inside the
-// copied separators, get the same treatment. Meant for text that passed
-// CheckSyntax. One pass, linear in the output's length. Fails with kind
-// kPreparedTextTooLarge, at the position of the group's "[" in text, when the
-// output would exceed maxLength code units.
+// Appends the prepared text to out: every square group's default separator
+// (the "<...>" right after its "[") is removed and written at the end of every
+// alternative that is followed by "|" and has no own separator; nested groups,
+// and groups inside the copied separators, get the same treatment. Meant for
+// text that passed CheckSyntax. One pass, linear in the output's length. Fails
+// with kind kPreparedTextTooLarge, at the position of the group's "[" in text,
+// when out would grow past maxLength code units.
 SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength);
 
 // The default output limit of LoadTemplate for a template of the given length:

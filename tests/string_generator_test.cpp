@@ -97,8 +97,9 @@ TEST(LoadTemplate, PreparedTextAndFailures) {
     std::u16string prepared;
     ASSERT_TRUE(SyntaxStringGenerator::DistributeSeparators(u"{[<, >a|b|c]}", prepared, 1000).Ok());
     EXPECT_EQ(prepared, u"{[a<, >|b<, >|c]}");
+    prepared = u"x";
     ASSERT_TRUE(SyntaxStringGenerator::DistributeSeparators(u"[<, >a|b<;>|c]", prepared, 1000).Ok());
-    EXPECT_EQ(prepared, u"[a<, >|b<;>|c]");
+    EXPECT_EQ(prepared, u"x[a<, >|b<;>|c]");  // appended
 
     CStringGenerator engine;
     LoadResult load = engine.LoadTemplate(u"{a]b}");
