@@ -341,6 +341,7 @@ struct ShingleStore::Impl {
     // Per-query scratch.
     std::vector<uint32_t> counts;  // per record, all zero between queries
     std::vector<uint32_t> touched;
+    std::vector<uint16_t> dense;
     std::vector<Md5Digest> digests;
     std::vector<std::pair<uint32_t, const Slot*>> present;
 
@@ -394,6 +395,25 @@ struct ShingleStore::Impl {
         }
     }
 
+    // The same decision when the postings to walk cover a good share of all
+    // records: a counter per record, cleared in one sweep, and no branch per
+    // posting. The commoner shingles past the prefix are counted for every
+    // record too: one that shares none of the prefix cannot reach `need`
+    // through them alone.
+    bool DenseReaches(std::size_t m, uint32_t need) {
+        dense.assign(records, 0);
+        uint16_t* c = dense.data();
+        const uint16_t limit = static_cast<uint16_t>(need);
+        for (std::size_t i = 0; i < m; ++i) {
+            const Slot& s = *present[i].second;
+            const uint32_t* p = Postings(s);
+            bool hit = false;
+            for (uint32_t k = 0; k < s.count; ++k) hit |= ++c[p[k]] >= limit;
+            if (hit) return true;
+        }
+        return false;
+    }
+
     // Whether some kept record shares at least `need` (>= 1) of the digests.
     bool AnyRecordReaches(const std::vector<Md5Digest>& shingles, uint32_t need) {
         present.clear();
@@ -404,6 +424,9 @@ struct ShingleStore::Impl {
         std::sort(present.begin(), present.end(),
                   [](const auto& a, const auto& b) { return a.first < b.first; });
         const std::size_t prefix = m - need + 1;
+        std::size_t prefixPostings = 0;
+        for (std::size_t i = 0; i < prefix; ++i) prefixPostings += present[i].first;
+        if (need <= UINT16_MAX && prefixPostings * 16 >= records) return DenseReaches(m, need);
         bool found = false;
         touched.clear();
         for (std::size_t i = 0; i < prefix && !found; ++i) {
@@ -418,32 +441,35 @@ struct ShingleStore::Impl {
                 }
             }
         }
-        // Candidates kept in `touched` with counts > 0; the rest need
-        // membership checks for the remaining, commoner shingles.
+        // Only records met so far can still reach `need`. A commoner shingle
+        // is either counted by walking its postings (touching only those
+        // records) or, when its list is longer than the records still in
+        // reach, by looking each of them up in it.
         std::vector<uint32_t>& viable = touched;
         std::size_t viableEnd = viable.size();
         for (std::size_t i = prefix; i < m && !found; ++i) {
-            const uint32_t remaining = static_cast<uint32_t>(m - i);
-            std::size_t w = 0;
-            for (std::size_t v = 0; v < viableEnd; ++v) {
-                const uint32_t r = viable[v];
-                if (counts[r] + remaining >= need)
-                    std::swap(viable[w++], viable[v]);
-            }
-            viableEnd = w;
-            if (viableEnd == 0) break;
             const Slot& s = *present[i].second;
-            if (s.count <= viableEnd) {
-                const uint32_t* p = Postings(s);
-                for (uint32_t k = 0; k < s.count && !found; ++k) {
-                    const uint32_t r = p[k];
-                    if (counts[r] != 0 && ++counts[r] >= need) found = true;
-                }
-            } else {
-                for (std::size_t v = 0; v < viableEnd && !found; ++v) {
+            if (s.count > viableEnd) {
+                const uint32_t remaining = static_cast<uint32_t>(m - i);
+                std::size_t w = 0;
+                for (std::size_t v = 0; v < viableEnd; ++v) {
                     const uint32_t r = viable[v];
-                    if (Contains(s, r) && ++counts[r] >= need) found = true;
+                    if (counts[r] + remaining >= need) std::swap(viable[w++], viable[v]);
                 }
+                viableEnd = w;
+                if (viableEnd == 0) break;
+                if (s.count > viableEnd) {
+                    for (std::size_t v = 0; v < viableEnd && !found; ++v) {
+                        const uint32_t r = viable[v];
+                        if (Contains(s, r) && ++counts[r] >= need) found = true;
+                    }
+                    continue;
+                }
+            }
+            const uint32_t* p = Postings(s);
+            for (uint32_t k = 0; k < s.count && !found; ++k) {
+                const uint32_t r = p[k];
+                if (counts[r] != 0 && ++counts[r] >= need) found = true;
             }
         }
         for (uint32_t r : touched) counts[r] = 0;
@@ -463,7 +489,7 @@ std::size_t ShingleStore::Size() const { return impl_->records; }
 std::size_t ShingleStore::ApproximateBytes() const {
     const Impl& s = *impl_;
     std::size_t bytes = s.slots.capacity() * sizeof(Impl::Slot) + s.lists.capacity() * sizeof(std::vector<uint32_t>) +
-                        s.counts.capacity() * sizeof(uint32_t);
+                        s.counts.capacity() * sizeof(uint32_t) + s.dense.capacity() * sizeof(uint16_t);
     for (const auto& l : s.lists) bytes += l.capacity() * sizeof(uint32_t);
     return bytes;
 }
