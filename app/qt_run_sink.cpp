@@ -132,8 +132,10 @@ void CQtRunSink::DeleteRows(std::vector<std::size_t>&& ascendingRows) {
 }
 
 void CQtRunSink::ReorderRows(std::vector<uint32_t>&& order) {
-    auto shared = std::make_shared<std::vector<uint32_t>>(std::move(order));
-    Push([this, shared] { model_.Reorder(*shared); }, false);
+    // Permuting a million rows takes longer than the window may wait, so it is
+    // done here on the worker; the list only swaps the result in.
+    std::shared_ptr<CPreparedReorder> prepared = model_.PrepareReorder(std::move(order));
+    Push([this, prepared] { model_.ApplyReorder(*prepared); }, false);
 }
 
 void CQtRunSink::JobMessage(const std::u16string& message) {

@@ -119,19 +119,82 @@ private slots:
         QCOMPARE(Cell(model, 2, 2), QStringLiteral("three"));
     }
 
-    void SnapshotOutlivesClearAndRemoval() {
+    void SnapshotOutlivesChanges() {
         CResultsModel model;
-        model.AppendVersions(Batch(0, {u"first", u"second", u"third"}));
-        const CRowSnapshot some = model.Snapshot({2, 0, 9});
+        model.AppendVersions(Batch(0, {u"first", u"second", u"third", u"fourth"}));
+        const CRowSnapshot some = model.Snapshot({{0, 1}, {2, 9}});  // rows past the end are dropped
         const CRowSnapshot all = model.SnapshotAll();
+        QCOMPARE(some.Size(), std::size_t{3});
+        model.Reorder({3, 2, 1, 0});
         model.RemoveRows({0});
+        model.AppendVersions(Batch(4, {u"fifth"}));  // fills the slot that row 3 had
+        QVERIFY(model.RowText(0) == u"third");
+        QVERIFY(model.RowText(3) == u"fifth");
+        QVERIFY(some.Text(0) == u"first");
+        QVERIFY(some.Text(1) == u"third");
+        QVERIFY(some.Text(2) == u"fourth");
         model.Clear();
         model.AppendVersions(Batch(0, {u"XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX"}));
-        QCOMPARE(some.Size(), std::size_t{2});
-        QVERIFY(some.Text(0) == u"third");
-        QVERIFY(some.Text(1) == u"first");
-        QCOMPARE(all.Size(), std::size_t{3});
+        QCOMPARE(all.Size(), std::size_t{4});
         QVERIFY(all.Text(1) == u"second");
+        QVERIFY(all.Text(3) == u"fourth");
+        QVERIFY(all.Text(4).empty());
+    }
+
+    void BulkOperationsAcrossBlocks() {
+        // Enough rows for several blocks: removal and reordering cross block borders.
+        constexpr int kRows = 70000;
+        std::vector<std::u16string> texts;
+        for (int i = 0; i < kRows; ++i) texts.push_back(QString::number(i).toStdU16String());
+        CResultsModel model;
+        model.AppendVersions(Batch(0, texts));
+        const CRowSnapshot before = model.SnapshotAll();
+        std::vector<uint32_t> order(kRows);
+        for (int i = 0; i < kRows; ++i) order[i] = static_cast<uint32_t>((static_cast<int64_t>(i) * 7919) % kRows);
+        QVERIFY(model.Reorder(order));
+        for (int i : {0, 1, 16383, 16384, 50000, kRows - 1}) {
+            QVERIFY(model.RowText(i) == texts[order[i]]);
+            QCOMPARE(model.RowNumber(i), int64_t{i + 1});
+        }
+        std::vector<std::size_t> odd;
+        for (std::size_t i = 1; i < kRows; i += 2) odd.push_back(i);
+        model.RemoveRows(odd);
+        QCOMPARE(model.RowCount(), std::size_t{kRows / 2});
+        for (int i : {0, 8192, 20000, kRows / 2 - 1}) {
+            QVERIFY(model.RowText(i) == texts[order[2 * i]]);
+            QCOMPARE(model.RowNumber(i), int64_t{2 * i + 1});
+        }
+        QVERIFY(before.Text(16384) == u"16384");
+    }
+
+    void PreparedReorderSurvivesChangesInBetween() {
+        CResultsModel model;
+        model.AppendVersions(Batch(0, {u"a", u"bb", u"ccc"}));
+        // Prepared on another thread, like the shuffle job does; rows arrive meanwhile.
+        std::shared_ptr<CPreparedReorder> prepared;
+        std::thread worker([&] { prepared = model.PrepareReorder({2, 1, 0}); });
+        worker.join();
+        model.AppendVersions(Batch(3, {u"dddd"}));
+        QVERIFY(model.ApplyReorder(*prepared));
+        QVERIFY(model.RowText(0) == u"ccc");
+        QVERIFY(model.RowText(2) == u"a");
+        QVERIFY(model.RowText(3) == u"dddd");
+        QCOMPARE(model.RowNumber(3), int64_t{4});
+
+        // A removal in between: the order is applied to the rows as they are then.
+        prepared = model.PrepareReorder({1, 0});
+        model.RemoveRows({0});
+        QVERIFY(model.ApplyReorder(*prepared));
+        QVERIFY(model.RowText(0) == u"a");
+        QVERIFY(model.RowText(1) == u"bb");
+        QCOMPARE(model.RowNumber(0), int64_t{2});
+
+        // An order that no longer fits the rows changes nothing.
+        prepared = model.PrepareReorder({0, 1, 2});
+        model.RemoveRows({0, 1});
+        QVERIFY(!model.ApplyReorder(*prepared));
+        QCOMPARE(model.RowCount(), std::size_t{1});
+        QVERIFY(model.RowText(0) == u"dddd");
     }
 
     void ReadsFromAnotherThreadWhileRowsArrive() {

@@ -151,17 +151,28 @@ void COutputDataPage::showEvent(QShowEvent* event) {
     }
 }
 
-std::vector<std::size_t> COutputDataPage::SelectedRows() const {
-    std::vector<std::pair<std::size_t, std::size_t>> spans;
+std::vector<std::pair<std::size_t, std::size_t>> COutputDataPage::SelectedSpans() const {
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
     for (const QItemSelectionRange& range : list_->selectionModel()->selection()) {
-        if (range.isValid()) spans.emplace_back(range.top(), range.bottom());
+        if (range.isValid()) ranges.emplace_back(range.top(), static_cast<std::size_t>(range.bottom()) + 1);
     }
-    std::sort(spans.begin(), spans.end());
+    std::sort(ranges.begin(), ranges.end());
+    // Ranges of a selection may overlap or touch; merge them.
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    for (const auto& range : ranges) {
+        if (!spans.empty() && range.first <= spans.back().second) {
+            spans.back().second = std::max(spans.back().second, range.second);
+        } else {
+            spans.push_back(range);
+        }
+    }
+    return spans;
+}
+
+std::vector<std::size_t> COutputDataPage::SelectedRows() const {
     std::vector<std::size_t> rows;
-    std::size_t next = 0;  // first row not yet listed
-    for (const auto& [top, bottom] : spans) {
-        for (std::size_t row = std::max(top, next); row <= bottom; ++row) rows.push_back(row);
-        next = std::max(next, bottom + 1);
+    for (const auto& [first, last] : SelectedSpans()) {
+        for (std::size_t row = first; row < last; ++row) rows.push_back(row);
     }
     return rows;
 }
@@ -228,14 +239,14 @@ bool COutputDataPage::HandleListKey(QKeyEvent* event) {
 }
 
 void COutputDataPage::CopySelectedVersions() {
-    const std::vector<std::size_t> rows = SelectedRows();
+    const CRowSnapshot rows = model_->Snapshot(SelectedSpans());
     std::size_t units = 0;
-    for (std::size_t row : rows) units += model_->RowText(row).size() + 4;
+    for (std::size_t i = 0; i < rows.Size(); ++i) units += rows.Text(i).size() + 4;
     if (units == 0) return;
     QString text;
     text.reserve(static_cast<qsizetype>(units));
-    for (std::size_t row : rows) {
-        const std::u16string_view version = model_->RowText(row);
+    for (std::size_t i = 0; i < rows.Size(); ++i) {
+        const std::u16string_view version = rows.Text(i);
         text.append(QStringView(version.data(), static_cast<qsizetype>(version.size())));
         text.append(QStringLiteral("\r\n\r\n"));
     }
@@ -274,7 +285,7 @@ void COutputDataPage::SaveRowsToOneFile(bool selectedOnly) {
         emit CommandStateChanged();
     });
     // Taken after the dialog: the rows saved are the ones the user sees now.
-    const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedRows()) : model_->SnapshotAll();
+    const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedSpans()) : model_->SnapshotAll();
     const std::u16string separator = ExpandSeparator(saving_.versionsSeparator);
     ReportSaveResult(SaveRowsToFile(snapshot, separator, *file, this));
 }
@@ -288,7 +299,7 @@ void COutputDataPage::SaveRowsToFolder(bool selectedOnly) {
         savingInProgress_ = false;
         emit CommandStateChanged();
     });
-    const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedRows()) : model_->SnapshotAll();
+    const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedSpans()) : model_->SnapshotAll();
     if (snapshot.Size() == 0) return;
     ReportSaveResult(SaveRowsToSeparateFiles(snapshot, *folder, this));
 }

@@ -22,6 +22,7 @@
 #include <QWidget>
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 class CGenerationRun;
@@ -64,8 +65,9 @@ public:
     QTableView* List() const { return list_; }
     SavingOptions& Saving() { return saving_; }
 
-    // Ascending selected rows.
+    // Ascending selected rows, one by one or as merged [first, last) spans.
     std::vector<std::size_t> SelectedRows() const;
+    std::vector<std::pair<std::size_t, std::size_t>> SelectedSpans() const;
     bool HasSelection() const;
 
     bool CanCopySelected() const;  // >= 1 selected and result-set idle

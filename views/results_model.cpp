@@ -9,12 +9,43 @@ namespace {
 // Small enough that the unused tail of a chunk is no real waste, large enough
 // that a million rows need only a few hundred allocations.
 constexpr std::size_t kChunkUnits = std::size_t{1} << 20;
+constexpr std::size_t kBlockShift = 14;
+constexpr std::size_t kBlockRows = std::size_t{1} << kBlockShift;
+constexpr std::size_t kBlockMask = kBlockRows - 1;
 
 QString ToQString(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
+
+// Left uninitialised on purpose: a new block's pages are touched only as rows arrive.
+struct CRowBlock {
+    const char16_t* text[kBlockRows];
+    uint32_t length[kBlockRows];
+    int64_t number[kBlockRows];
+};
+
+struct CPreparedReorder {
+    std::vector<uint32_t> order;
+    uint64_t layoutVersion = 0;
+    bool valid = false;  // order is a permutation of rows that existed
+    std::vector<std::shared_ptr<CRowBlock>> blocks;  // rows 0 .. order.size() permuted
+};
+
+CRowSnapshot::CRowSnapshot() = default;
+CRowSnapshot::~CRowSnapshot() = default;
+CRowSnapshot::CRowSnapshot(CRowSnapshot&&) noexcept = default;
+CRowSnapshot& CRowSnapshot::operator=(CRowSnapshot&&) noexcept = default;
+
+std::u16string_view CRowSnapshot::Text(std::size_t i) const {
+    if (i >= size_) return {};
+    // The span holding snapshot row i: the last one with before_ <= i.
+    const auto span = static_cast<std::size_t>(std::upper_bound(before_.begin(), before_.end(), i) - before_.begin()) - 1;
+    const std::size_t row = spans_[span].first + (i - before_[span]);
+    const CRowBlock& block = *blocks_[row >> kBlockShift];
+    return {block.text[row & kBlockMask], block.length[row & kBlockMask]};
+}
 
 CResultsModel::CResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -36,13 +67,15 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
         std::shared_lock lock(mutex_);
-        if (row >= texts_.size()) return {};
+        if (row >= rowCount_) return {};
+        const CRowBlock& block = Block(row);
+        const std::size_t at = row & kBlockMask;
         switch (index.column()) {
-        case kNumberColumn: return QString::number(numbers_[row]);
-        case kLengthColumn: return QString::number(lengths_[row]);
+        case kNumberColumn: return QString::number(block.number[at]);
+        case kLengthColumn: return QString::number(block.length[at]);
         case kTextColumn:
             if (role == Qt::ToolTipRole) return {};
-            return ToQString({texts_[row], lengths_[row]});
+            return ToQString({block.text[at], block.length[at]});
         default: return {};
         }
     }
@@ -70,17 +103,19 @@ QVariant CResultsModel::headerData(int section, Qt::Orientation orientation, int
     return {};
 }
 
+CRowBlock& CResultsModel::Block(std::size_t row) const {
+    return *blocks_[row >> kBlockShift];
+}
+
 void CResultsModel::Clear() {
     beginResetModel();
     {
         std::unique_lock lock(mutex_);
         chunks_.clear();
         currentChunk_ = 0;
-        storedUnits_ = 0;
-        // Release the arrays too: a cleared million-row list should give its memory back.
-        std::vector<const char16_t*>().swap(texts_);
-        std::vector<uint32_t>().swap(lengths_);
-        std::vector<int64_t>().swap(numbers_);
+        blocks_.clear();
+        rowCount_ = 0;
+        ++layoutVersion_;
     }
     endResetModel();
 }
@@ -92,7 +127,6 @@ const char16_t* CResultsModel::Store(std::u16string_view text) {
         Chunk big{std::shared_ptr<char16_t[]>(new char16_t[text.size()]), text.size(), text.size()};
         std::memcpy(big.data.get(), text.data(), text.size() * sizeof(char16_t));
         chunks_.push_back(std::move(big));
-        storedUnits_ += text.size();
         return chunks_.back().data.get();
     }
     if (chunks_.empty() || chunks_[currentChunk_].capacity - chunks_[currentChunk_].used < text.size()) {
@@ -103,7 +137,6 @@ const char16_t* CResultsModel::Store(std::u16string_view text) {
     char16_t* target = chunk.data.get() + chunk.used;
     std::memcpy(target, text.data(), text.size() * sizeof(char16_t));
     chunk.used += text.size();
-    storedUnits_ += text.size();
     return target;
 }
 
@@ -115,18 +148,29 @@ void CResultsModel::AppendVersions(std::vector<KeptVersion>&& batch) {
     beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count - 1));
     {
         std::unique_lock lock(mutex_);
-        texts_.reserve(first + count);
-        lengths_.reserve(first + count);
-        numbers_.reserve(first + count);
+        // Rows past rowCount_ are invisible to snapshots, so a shared last block may be filled further.
         for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t row = rowCount_;
+            if ((row >> kBlockShift) >= blocks_.size()) blocks_.push_back(std::shared_ptr<CRowBlock>(new CRowBlock));
             const std::u16string& text = batch[i].text;
             const auto length = static_cast<uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
-            texts_.push_back(Store({text.data(), length}));
-            lengths_.push_back(length);
-            numbers_.push_back(batch[i].ordinal + 1);
+            CRowBlock& block = Block(row);
+            block.text[row & kBlockMask] = Store({text.data(), length});
+            block.length[row & kBlockMask] = length;
+            block.number[row & kBlockMask] = batch[i].ordinal + 1;
+            ++rowCount_;
         }
     }
     endInsertRows();
+}
+
+void CResultsModel::MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow) {
+    if (firstRow >= lastRow) return;
+    for (std::size_t b = firstRow >> kBlockShift; b <= ((lastRow - 1) >> kBlockShift); ++b) {
+        // New references are taken only under the shared lock, which the caller
+        // excludes, so a count of one cannot grow meanwhile.
+        if (blocks_[b].use_count() > 1) blocks_[b] = std::make_shared<CRowBlock>(*blocks_[b]);
+    }
 }
 
 void CResultsModel::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
@@ -136,45 +180,93 @@ void CResultsModel::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     beginResetModel();
     {
         std::unique_lock lock(mutex_);
-        const std::size_t count = texts_.size();
-        std::size_t write = 0;
+        const std::size_t count = rowCount_;
         std::size_t next = 0;  // position in ascendingRows
-        for (std::size_t read = 0; read < count; ++read) {
+        std::size_t read = ascendingRows.front();
+        std::size_t write = std::min(read, count);
+        MakeBlocksWritable(write, count);
+        for (; read < count; ++read) {
             while (next < ascendingRows.size() && ascendingRows[next] < read) ++next;
             if (next < ascendingRows.size() && ascendingRows[next] == read) continue;
-            if (write != read) {
-                texts_[write] = texts_[read];
-                lengths_[write] = lengths_[read];
-                numbers_[write] = numbers_[read];
-            }
+            CRowBlock& from = Block(read);
+            CRowBlock& to = Block(write);
+            to.text[write & kBlockMask] = from.text[read & kBlockMask];
+            to.length[write & kBlockMask] = from.length[read & kBlockMask];
+            to.number[write & kBlockMask] = from.number[read & kBlockMask];
             ++write;
         }
-        texts_.resize(write);
-        lengths_.resize(write);
-        numbers_.resize(write);
+        rowCount_ = write;
+        blocks_.resize((write + kBlockRows - 1) >> kBlockShift);
+        ++layoutVersion_;
     }
     endResetModel();
 }
 
 bool CResultsModel::Reorder(const std::vector<uint32_t>& order) {
-    const std::size_t n = order.size();
+    return ApplyReorder(*PrepareReorder(order));
+}
+
+std::shared_ptr<CPreparedReorder> CResultsModel::PrepareReorder(std::vector<uint32_t> order) const {
+    auto prepared = std::make_shared<CPreparedReorder>();
+    prepared->order = std::move(order);
+    const std::size_t n = prepared->order.size();
+    std::vector<std::shared_ptr<const CRowBlock>> source;
+    {
+        // Holding references makes the UI thread copy a block before changing it,
+        // so the rows can be read below without the lock.
+        std::shared_lock lock(mutex_);
+        if (n > rowCount_) return prepared;
+        prepared->layoutVersion = layoutVersion_;
+        source.assign(blocks_.begin(), blocks_.begin() + static_cast<std::ptrdiff_t>((n + kBlockRows - 1) >> kBlockShift));
+    }
+    std::vector<bool> seen(n, false);
+    for (uint32_t from : prepared->order) {
+        if (from >= n || seen[from]) return prepared;
+        seen[from] = true;
+    }
+    prepared->blocks.resize(source.size());
+    for (std::size_t b = 0; b < source.size(); ++b) {
+        auto block = std::shared_ptr<CRowBlock>(new CRowBlock);
+        const std::size_t first = b << kBlockShift;
+        const std::size_t count = std::min(kBlockRows, n - first);
+        std::copy_n(source[b]->number, count, block->number);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t from = prepared->order[first + i];
+            const CRowBlock& origin = *source[from >> kBlockShift];
+            block->text[i] = origin.text[from & kBlockMask];
+            block->length[i] = origin.length[from & kBlockMask];
+        }
+        prepared->blocks[b] = std::move(block);
+    }
+    prepared->valid = true;
+    return prepared;
+}
+
+bool CResultsModel::ApplyReorder(CPreparedReorder& prepared) {
+    const std::size_t n = prepared.order.size();
     if (n == 0) return true;
     {
         std::unique_lock lock(mutex_);
-        if (n > texts_.size()) return false;
-        std::vector<bool> seen(n, false);
-        for (uint32_t from : order) {
-            if (from >= n || seen[from]) return false;
-            seen[from] = true;
+        if (!prepared.valid || prepared.layoutVersion != layoutVersion_) {
+            lock.unlock();
+            if (!prepared.valid) return false;
+            // The rows moved since the preparation: prepare again from what they are now.
+            std::shared_ptr<CPreparedReorder> again = PrepareReorder(std::move(prepared.order));
+            return again->valid && ApplyReorder(*again);
         }
-        std::vector<const char16_t*> texts(n);
-        std::vector<uint32_t> lengths(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            texts[i] = texts_[order[i]];
-            lengths[i] = lengths_[order[i]];
+        // Rows appended after the preparation that share its last block.
+        const std::size_t last = prepared.blocks.size() - 1;
+        const std::size_t end = std::min(rowCount_, (last + 1) << kBlockShift);
+        const CRowBlock& current = *blocks_[last];
+        CRowBlock& target = *prepared.blocks[last];
+        for (std::size_t row = n; row < end; ++row) {
+            target.text[row & kBlockMask] = current.text[row & kBlockMask];
+            target.length[row & kBlockMask] = current.length[row & kBlockMask];
+            target.number[row & kBlockMask] = current.number[row & kBlockMask];
         }
-        std::copy(texts.begin(), texts.end(), texts_.begin());
-        std::copy(lengths.begin(), lengths.end(), lengths_.begin());
+        std::move(prepared.blocks.begin(), prepared.blocks.end(), blocks_.begin());
+        prepared.blocks.clear();
+        ++layoutVersion_;
     }
     // Rows stay where they are (and so does the selection); only two cells of each change.
     emit dataChanged(index(0, kLengthColumn), index(static_cast<int>(n - 1), kTextColumn), {Qt::DisplayRole});
@@ -183,50 +275,52 @@ bool CResultsModel::Reorder(const std::vector<uint32_t>& order) {
 
 std::size_t CResultsModel::RowCount() const {
     std::shared_lock lock(mutex_);
-    return texts_.size();
+    return rowCount_;
 }
 
 std::u16string_view CResultsModel::RowText(std::size_t row) const {
     std::shared_lock lock(mutex_);
-    if (row >= texts_.size()) return {};
-    return {texts_[row], lengths_[row]};
+    if (row >= rowCount_) return {};
+    const CRowBlock& block = Block(row);
+    return {block.text[row & kBlockMask], block.length[row & kBlockMask]};
 }
 
 int64_t CResultsModel::RowNumber(std::size_t row) const {
     std::shared_lock lock(mutex_);
-    return row < numbers_.size() ? numbers_[row] : 0;
+    return row < rowCount_ ? Block(row).number[row & kBlockMask] : 0;
 }
 
 std::size_t CResultsModel::ApproximateBytes() const {
     std::shared_lock lock(mutex_);
-    std::size_t bytes = 0;
+    std::size_t bytes = chunks_.capacity() * sizeof(Chunk) + blocks_.capacity() * sizeof(blocks_[0]);
     for (const Chunk& chunk : chunks_) bytes += chunk.capacity * sizeof(char16_t);
-    bytes += texts_.capacity() * sizeof(const char16_t*) + lengths_.capacity() * sizeof(uint32_t) +
-             numbers_.capacity() * sizeof(int64_t) + chunks_.capacity() * sizeof(Chunk);
+    bytes += blocks_.size() * sizeof(CRowBlock);
     return bytes;
 }
 
-void CResultsModel::AddChunks(std::vector<std::shared_ptr<const char16_t[]>>& out) const {
-    out.reserve(chunks_.size());
-    for (const Chunk& chunk : chunks_) out.emplace_back(chunk.data);
+void CResultsModel::AddShared(CRowSnapshot& snapshot) const {
+    snapshot.chunks_.reserve(chunks_.size());
+    for (const Chunk& chunk : chunks_) snapshot.chunks_.emplace_back(chunk.data);
+    snapshot.blocks_.assign(blocks_.begin(), blocks_.end());
 }
 
-CRowSnapshot CResultsModel::Snapshot(const std::vector<std::size_t>& rows) const {
+CRowSnapshot CResultsModel::Snapshot(const std::vector<std::pair<std::size_t, std::size_t>>& spans) const {
     CRowSnapshot snapshot;
     std::shared_lock lock(mutex_);
-    AddChunks(snapshot.chunks_);
-    snapshot.texts_.reserve(rows.size());
-    for (std::size_t row : rows) {
-        if (row < texts_.size()) snapshot.texts_.emplace_back(texts_[row], lengths_[row]);
+    AddShared(snapshot);
+    std::size_t next = 0;  // rows below this are already in the snapshot
+    for (auto [first, last] : spans) {
+        first = std::max(first, next);
+        last = std::min(last, rowCount_);
+        if (first >= last) continue;
+        snapshot.spans_.emplace_back(first, last);
+        snapshot.before_.push_back(snapshot.size_);
+        snapshot.size_ += last - first;
+        next = last;
     }
     return snapshot;
 }
 
 CRowSnapshot CResultsModel::SnapshotAll() const {
-    CRowSnapshot snapshot;
-    std::shared_lock lock(mutex_);
-    AddChunks(snapshot.chunks_);
-    snapshot.texts_.reserve(texts_.size());
-    for (std::size_t row = 0; row < texts_.size(); ++row) snapshot.texts_.emplace_back(texts_[row], lengths_[row]);
-    return snapshot;
+    return Snapshot({{0, RowCount()}});
 }

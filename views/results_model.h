@@ -2,21 +2,26 @@
 // only store of the versions, shown by the Results page's list ("#", "Length",
 // "Text") and read by the result-set jobs and the save commands.
 //
-// Texts live in a few large UTF-16 chunks; a row is an offset into them, a
-// length and a number, so a million rows cost their text plus 20 bytes each.
-// Chunks are shared, never moved or reused, so a snapshot of rows stays valid
-// whatever the model does afterwards.
+// Texts live in large UTF-16 chunks that are never moved or reused; rows live
+// in blocks of 16384 (text pointer, length, number), so a million rows cost
+// their text plus 20 bytes each, and no operation copies or reallocates the
+// whole set: appending fills the last block, removal compacts in place, a
+// reorder permutes in place. Chunks and blocks are shared with snapshots; a
+// block that a snapshot still reads is copied before it is changed.
 //
 //   CResultsModel model;
 //   model.AppendVersions(std::move(batch));   // one row insertion per batch
 //   model.RemoveRows({2, 4});                 // one reset; numbers keep gaps
 //   model.Reorder(outcome.order);             // length+text move, "#" stays
-//   CRowSnapshot rows = model.Snapshot({0, 3});
+//   auto prepared = model.PrepareReorder(order);   // on the worker: the slow part
+//   model.ApplyReorder(*prepared);                 // on the UI thread: a swap
+//   CRowSnapshot rows = model.Snapshot({{0, 2}, {5, 6}});   // rows 0, 1 and 5
 //
-// Threading: every mutation (Clear, AppendVersions, RemoveRows, Reorder) runs on
-// the UI thread. RowCount and RowText may be called from any thread at any time;
-// a view from RowText stays valid until the next Clear. A snapshot may be read
-// on any thread for as long as it lives.
+// Threading: every mutation (Clear, AppendVersions, RemoveRows, Reorder,
+// ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
+// PrepareReorder may be used from any thread at any time; a view from RowText
+// stays valid until the next Clear. A snapshot may be read on any thread for as
+// long as it lives.
 #pragma once
 
 #include "app/run/generation_run.h"
@@ -30,18 +35,31 @@
 #include <memory>
 #include <shared_mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-// Immutable copy of some rows' texts in row order; keeps their chunks alive.
+struct CRowBlock;
+struct CPreparedReorder;
+
+// Rows as they were when the snapshot was taken, in row order; keeps their
+// texts alive whatever the model does afterwards.
 class CRowSnapshot {
 public:
-    std::size_t Size() const { return texts_.size(); }
-    std::u16string_view Text(std::size_t i) const { return texts_[i]; }
+    CRowSnapshot();
+    ~CRowSnapshot();
+    CRowSnapshot(CRowSnapshot&&) noexcept;
+    CRowSnapshot& operator=(CRowSnapshot&&) noexcept;
+
+    std::size_t Size() const { return size_; }
+    std::u16string_view Text(std::size_t i) const;
 
 private:
     friend class CResultsModel;
+    std::vector<std::shared_ptr<const CRowBlock>> blocks_;
     std::vector<std::shared_ptr<const char16_t[]>> chunks_;
-    std::vector<std::u16string_view> texts_;
+    std::vector<std::pair<std::size_t, std::size_t>> spans_;  // [first, last) rows, ascending
+    std::vector<std::size_t> before_;  // snapshot rows in the spans before each span
+    std::size_t size_ = 0;
 };
 
 class CResultsModel : public QAbstractTableModel, public CResultRows {
@@ -68,14 +86,21 @@ public:
     // Applies to the first order.size() rows; false (nothing changed) when the
     // order is not a permutation of them.
     bool Reorder(const std::vector<uint32_t>& order);
+    // The same in two steps, so that the permutation of a million rows is
+    // computed off the UI thread: PrepareReorder reads the rows as they are
+    // (any thread), ApplyReorder swaps the result in (UI thread). When rows were
+    // removed or reordered in between, ApplyReorder permutes afresh.
+    std::shared_ptr<CPreparedReorder> PrepareReorder(std::vector<uint32_t> order) const;
+    bool ApplyReorder(CPreparedReorder& prepared);
 
     std::size_t RowCount() const override;
     std::u16string_view RowText(std::size_t row) const override;
     int64_t RowNumber(std::size_t row) const;  // the "#" value shown
     std::size_t ApproximateBytes() const;
 
-    // The given rows (ascending or not; out-of-range ones are skipped), or all.
-    CRowSnapshot Snapshot(const std::vector<std::size_t>& rows) const;
+    // Rows in ascending, non-overlapping [first, last) spans (rows past the end
+    // are dropped), or all rows.
+    CRowSnapshot Snapshot(const std::vector<std::pair<std::size_t, std::size_t>>& spans) const;
     CRowSnapshot SnapshotAll() const;
 
 private:
@@ -85,13 +110,14 @@ private:
         std::size_t used = 0;
     };
     const char16_t* Store(std::u16string_view text);
-    void AddChunks(std::vector<std::shared_ptr<const char16_t[]>>& out) const;
+    CRowBlock& Block(std::size_t row) const;
+    void MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow);
+    void AddShared(CRowSnapshot& snapshot) const;
 
-    mutable std::shared_mutex mutex_;  // guards the arrays below against readers on other threads
+    mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
     std::vector<Chunk> chunks_;
     std::size_t currentChunk_ = 0;
-    std::size_t storedUnits_ = 0;
-    std::vector<const char16_t*> texts_;
-    std::vector<uint32_t> lengths_;
-    std::vector<int64_t> numbers_;
+    std::vector<std::shared_ptr<CRowBlock>> blocks_;
+    std::size_t rowCount_ = 0;
+    uint64_t layoutVersion_ = 0;  // changes with every removal, reorder and clear
 };
