@@ -88,7 +88,7 @@ void MixedRadixDigits(const double* radix, int k, double x, double* digits) {
 // Applies permutation number k to order: the first item goes to position
 // floor(k / (n-1)!) of the permuted rest, recursively. Items whose (m-1)! is
 // not a finite double keep their place at the front.
-void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots) {
+void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots, std::vector<int>& tail) {
     const int n = static_cast<int>(order.size());
     if (n <= 1) return;
     const int fixed = std::max(0, n - (kLargestFiniteFactorial + 1));
@@ -104,8 +104,7 @@ void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots
     }
     // Rebuild from the innermost list outwards: item i is inserted at its slot
     // of the already permuted items i+1 .. n-1.
-    std::vector<int> tail;
-    tail.reserve(static_cast<size_t>(n - fixed));
+    tail.clear();
     tail.push_back(order[static_cast<size_t>(n) - 1]);
     for (int i = n - 2; i >= fixed; --i) {
         tail.insert(tail.begin() + slots[static_cast<size_t>(i)], order[static_cast<size_t>(i)]);
@@ -219,7 +218,7 @@ private:
                 k = std::floor(x / per);
                 rest = std::max(0.0, x - k * per);
             }
-            ApplyPermutation(order, k, s_.slots);
+            ApplyPermutation(order, k, s_.slots, s_.tail);
         }
 
         // The output: item of order[j], then the separator written on the

@@ -84,6 +84,7 @@ public:
     std::vector<double> radix;
     std::vector<int> order;
     std::vector<int> slots;
+    std::vector<int> tail;
 };
 
 class CBracketNode {
@@ -95,7 +96,7 @@ public:
     // The number of versions of the group, capped at kMaxCount; counted once
     // when the tree is built, since nodes never change afterwards.
     double GetCount() const { return count_; }
-    virtual bool IsArrangement() const = 0;
+    bool IsArrangement() const { return arrangement_; }
 
     // Appends one version of the group to out: version number index when
     // random is false (a negative index counts as 0), a free choice in every
@@ -110,15 +111,16 @@ public:
     int alternativeCount = 0;
 
 protected:
-    CBracketNode() = default;
+    explicit CBracketNode(bool arrangement) : arrangement_(arrangement) {}
     double count_ = 1;
+    bool arrangement_;
     friend std::unique_ptr<CBracketNode> CreateNode(int, std::u16string_view, int, CBracketNode*);
 };
 
 // A choice group: one alternative's versions after another's.
 class CBraceNode final : public CBracketNode {
 public:
-    bool IsArrangement() const override { return false; }
+    CBraceNode() : CBracketNode(false) {}
 
 private:
     friend std::unique_ptr<CBracketNode> CreateNode(int, std::u16string_view, int, CBracketNode*);
@@ -128,7 +130,7 @@ private:
 // combination of the alternatives' own versions.
 class CSquareBracketNode final : public CBracketNode {
 public:
-    bool IsArrangement() const override { return true; }
+    CSquareBracketNode() : CBracketNode(true) {}
     // Versions per order, count / n!; 0 when n! exceeds a double (171 or
     // more alternatives), in which case a version number picks the order
     // directly and every alternative takes its first version.
