@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -555,6 +556,34 @@ private slots:
         page_->SaveAll();
         QCOMPARE(messages_.size(), std::size_t{3});
         QCOMPARE(page_->Model()->RowCount(), std::size_t{2});
+    }
+
+    void CancelledSaveKeepsWhatWasWrittenAndSaysNothing() {
+        // Long enough for the progress dialog to appear.
+        constexpr int kRows = 100000;
+        std::vector<KeptVersion> batch;
+        for (int i = 0; i < kRows; ++i) batch.push_back({i, u"version text"});
+        page_->Model()->AppendVersions(std::move(batch));
+        bool cancelled = false;
+        OnNextModal([&](QWidget* modal) {
+            auto* progress = qobject_cast<QProgressDialog*>(modal);
+            if (!progress) {
+                modal->close();
+                return;
+            }
+            for (QPushButton* button : progress->findChildren<QPushButton*>()) button->click();
+            cancelled = true;
+        });
+        folders_ = {dir_->path()};
+        page_->SaveAllToDifferentFiles();
+        QVERIFY(cancelled);
+        QVERIFY(messages_.empty());
+        int files = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(Dir())) ++files;
+        QVERIFY(files > 0 && files < kRows);
+        QVERIFY(fs::exists(Dir() / "result0000000.txt"));
+        QVERIFY(!page_->IsSaving());
+        QVERIFY(page_->CanSelectAll());
     }
 
     void ExitQuestionAnswers() {

@@ -62,6 +62,7 @@ SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(cons
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.setMinimumDuration(kProgressDelayMs);
+    progress.setMinimumWidth(320);
     progress.setValue(0);
     QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel.store(true); });
 
