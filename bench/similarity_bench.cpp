@@ -8,7 +8,8 @@
 // over the whole run and late_us over its last tenth, when the most versions
 // are kept: how the cost per candidate grows with the number kept. The
 // pairwise comparison with every kept version is run at the smallest size for
-// contrast.
+// contrast. A run stops after PHRASEMILL_BENCH_BUDGET seconds (default 120)
+// and reports the candidates it reached (cand).
 #include "engine/string_generator.h"
 #include "engine/template_check.h"
 #include "engine/text_encoding.h"
@@ -130,9 +131,18 @@ private:
 
 enum Method { kGenerateOnly = -1, kExact = 0, kShingles = 1, kPairwise = 2 };
 
+// Seconds one run may take before it stops and reports what it reached (the
+// pairwise method and the densest templates would otherwise run for hours).
+double Budget() {
+    const char* v = std::getenv("PHRASEMILL_BENCH_BUDGET");
+    return v != nullptr ? std::atof(v) : (Smoke() ? 5.0 : 120.0);
+}
+
 void RunSimilarity(benchmark::State& state, const Template& t, Method method, int64_t candidates) {
     const AutoCorrectionOptions correction;
     const DeletingOptions options{method == kExact ? 0 : 1, 7, 20};
+    const double budget = Budget();
+    constexpr int64_t kStep = 1000;
     for (auto _ : state) {
         CStringGenerator engine;
         engine.SeedRandom(12345);
@@ -141,11 +151,13 @@ void RunSimilarity(benchmark::State& state, const Template& t, Method method, in
         PairwiseStore pairwise;
         std::u16string version;
         int64_t tested = 0, kept = 0;
-        const int64_t lateFrom = candidates - candidates / 10;
-        Clock::time_point lateStart = Clock::now();
-        const Clock::time_point start = lateStart;
+        std::vector<Clock::time_point> marks;  // at every kStep candidates
+        const Clock::time_point start = Clock::now();
         for (int64_t i = 0; i < candidates; ++i) {
-            if (i == lateFrom) lateStart = Clock::now();
+            if (i % kStep == 0) {
+                marks.push_back(Clock::now());
+                if (std::chrono::duration<double>(marks.back() - start).count() > budget) break;
+            }
             if (!engine.GenerateRandomVersion(correction, version)) break;
             ++tested;
             bool keep = true;
@@ -159,13 +171,15 @@ void RunSimilarity(benchmark::State& state, const Template& t, Method method, in
         }
         const Clock::time_point end = Clock::now();
         const double seconds = std::chrono::duration<double>(end - start).count();
-        const double lateSeconds = std::chrono::duration<double>(end - lateStart).count();
+        const int64_t lateMark = std::min<int64_t>(tested * 9 / 10 / kStep, static_cast<int64_t>(marks.size()) - 1);
+        const double lateSeconds = std::chrono::duration<double>(end - marks[lateMark]).count();
+        const int64_t lateCount = std::max<int64_t>(tested - lateMark * kStep, 1);
         state.SetIterationTime(seconds);
         state.counters["cand"] = static_cast<double>(tested);
         state.counters["kept"] = static_cast<double>(kept);
         state.counters["cand/s"] = tested / seconds;
         state.counters["us/cand"] = seconds * 1e6 / std::max<int64_t>(tested, 1);
-        state.counters["late_us"] = lateSeconds * 1e6 / std::max<int64_t>(candidates / 10, 1);
+        state.counters["late_us"] = lateSeconds * 1e6 / lateCount;
         state.counters["MB_held"] = static_cast<double>(similarity.ApproximateBytes()) / 1e6;
     }
 }
