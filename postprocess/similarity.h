@@ -8,8 +8,14 @@
 //   ClearSimilarityState(state);
 //
 // The shingle store answers exactly as comparing the candidate with every kept
-// version in keep order would, but through an index over the kept shingles, so
-// a run's cost does not grow with the square of what it keeps.
+// version would (the answer never depends on which kept version is too close),
+// but through an index from each shingle's digest to the kept versions that
+// hold it: a candidate only meets the kept versions that share its rarer
+// shingles. Versions of varied text cost about the same however many are kept;
+// versions that share most shingles with a fixed share of the kept ones still
+// cost in proportion to that share, with a constant far below a comparison
+// with each. A shingle is identified by its MD5 digest alone.
+// A candidate whose normalised text is empty is never similar.
 // Narrow text is UTF-8; lower-casing uses ICU simple case mapping.
 // Thread safety: a state is used by one thread at a time.
 #pragma once
