@@ -46,7 +46,9 @@ public:
     double GetVersionCount() const;  // -1 without a tree
 
     // Version number index in series order, auto-corrected. Out stays empty
-    // without a tree. Reusing out avoids any allocation per version.
+    // without a tree. A negative index counts as 0, and an index at or above
+    // the count gives version 0 again. Reusing out avoids any allocation per
+    // version.
     std::u16string GenerateVersion(int64_t index, const AutoCorrectionOptions& options);
     void GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options, std::u16string& out);
 

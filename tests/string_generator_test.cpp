@@ -84,6 +84,9 @@ TEST(SeriesOrder, IndexIsSixtyFourBit) {
     std::string expected(40, '0');
     expected[0] = expected[2] = expected[35] = '1';
     EXPECT_EQ(ToNarrow(engine.GenerateVersion(index, kOff)), expected);
+    ASSERT_EQ(engine.LoadTemplate(u"{a|b}{c|d}{e|f}").versionCount, 8);
+    EXPECT_EQ(engine.GenerateVersion(8, kOff), u"ace");
+    EXPECT_EQ(engine.GenerateVersion(INT64_MAX, kOff), u"ace");
 }
 
 TEST(SeriesOrder, AutoCorrectionIsApplied) {
