@@ -1,6 +1,7 @@
 #include "views/results_model.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -130,7 +131,7 @@ const char16_t* CResultsModel::Store(std::u16string_view text) {
         return chunks_.back().data.get();
     }
     if (chunks_.empty() || chunks_[currentChunk_].capacity - chunks_[currentChunk_].used < text.size()) {
-        chunks_.push_back(Chunk{std::shared_ptr<char16_t[]>(new char16_t[kChunkUnits]), kChunkUnits, 0});
+        chunks_.push_back(Chunk{NewChunk(), kChunkUnits, 0});
         currentChunk_ = chunks_.size() - 1;
     }
     Chunk& chunk = chunks_[currentChunk_];
@@ -138,6 +139,25 @@ const char16_t* CResultsModel::Store(std::u16string_view text) {
     std::memcpy(target, text.data(), text.size() * sizeof(char16_t));
     chunk.used += text.size();
     return target;
+}
+
+std::shared_ptr<char16_t[]> CResultsModel::NewChunk() {
+    std::shared_ptr<char16_t[]> chunk;
+    if (nextChunk_.valid() && nextChunk_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        chunk = nextChunk_.get();
+    } else {
+        chunk.reset(new char16_t[kChunkUnits]);
+    }
+    if (!nextChunk_.valid()) {
+        nextChunk_ = std::async(std::launch::async, [] {
+            std::shared_ptr<char16_t[]> ahead(new char16_t[kChunkUnits]);
+            constexpr std::size_t kUnitsPerPage = 4096 / sizeof(char16_t);
+            volatile char16_t* touch = ahead.get();
+            for (std::size_t i = 0; i < kChunkUnits; i += kUnitsPerPage) touch[i] = 0;
+            return ahead;
+        });
+    }
+    return chunk;
 }
 
 void CResultsModel::AppendVersions(std::vector<KeptVersion>&& batch) {

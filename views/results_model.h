@@ -32,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <shared_mutex>
 #include <string_view>
@@ -110,6 +111,7 @@ private:
         std::size_t used = 0;
     };
     const char16_t* Store(std::u16string_view text);
+    std::shared_ptr<char16_t[]> NewChunk();
     CRowBlock& Block(std::size_t row) const;
     void MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow);
     void AddShared(CRowSnapshot& snapshot) const;
@@ -117,6 +119,9 @@ private:
     mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
     std::vector<Chunk> chunks_;
     std::size_t currentChunk_ = 0;
+    // The next chunk, allocated and paged in on a helper thread, so that a run
+    // filling the list does not pay the page faults on the UI thread.
+    std::future<std::shared_ptr<char16_t[]>> nextChunk_;
     std::vector<std::shared_ptr<CRowBlock>> blocks_;
     std::size_t rowCount_ = 0;
     uint64_t layoutVersion_ = 0;  // changes with every removal, reorder and clear
