@@ -24,6 +24,15 @@ inline uint64_t Load64(const uint8_t* p) {
 
 inline std::size_t DigestHash(const Md5Digest& d) { return static_cast<std::size_t>(Load64(d.data())); }
 
+// Digest comparisons on two 64-bit words instead of a byte-wise compare call.
+inline bool DigestEqual(const Md5Digest& a, const Md5Digest& b) {
+    return Load64(a.data()) == Load64(b.data()) && Load64(a.data() + 8) == Load64(b.data() + 8);
+}
+inline bool DigestWordsLess(const Md5Digest& a, const Md5Digest& b) {
+    const uint64_t a0 = Load64(a.data()), b0 = Load64(b.data());
+    return a0 != b0 ? a0 < b0 : Load64(a.data() + 8) < Load64(b.data() + 8);
+}
+
 void AppendUtf8(char32_t cp, std::string& out) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -307,8 +316,8 @@ void BuildShingleDigests(std::string_view normalized, int wordCount, int shingle
                          std::vector<Md5Digest>& out) {
     out.clear();
     ForEachShingle(normalized, wordCount, shingleLength, [&](std::string_view s) { out.push_back(Md5(s)); });
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
+    std::sort(out.begin(), out.end(), DigestWordsLess);
+    out.erase(std::unique(out.begin(), out.end(), DigestEqual), out.end());
 }
 
 // -------------------------------------------------------------- shingle store
@@ -348,7 +357,7 @@ struct ShingleStore::Impl {
     std::size_t SlotIndex(const Md5Digest& d) const {
         const std::size_t mask = slots.size() - 1;
         std::size_t i = DigestHash(d) & mask;
-        while (slots[i].count != 0 && slots[i].digest != d) i = (i + 1) & mask;
+        while (slots[i].count != 0 && !DigestEqual(slots[i].digest, d)) i = (i + 1) & mask;
         return i;
     }
 

@@ -89,7 +89,7 @@ struct Shingle {
 using ShingleSet = std::vector<Shingle>;  // ordered by digest, then text; distinct
 // A shingle length below 1 counts as 1.
 ShingleSet BuildShingles(std::string_view normalized, int wordCount, int shingleLength);
-// The digests of the same shingles, sorted and distinct, without their texts.
+// The digests of the same shingles, distinct, in no particular order.
 void BuildShingleDigests(std::string_view normalized, int wordCount, int shingleLength,
                          std::vector<Md5Digest>& out);
 
