@@ -10,6 +10,7 @@ namespace {
 // Small enough that the unused tail of a chunk is no real waste, large enough
 // that a million rows need only a few hundred allocations.
 constexpr std::size_t kChunkUnits = std::size_t{1} << 20;
+constexpr std::size_t kShownUnits = 4096;
 constexpr std::size_t kBlockShift = 14;
 constexpr std::size_t kBlockRows = std::size_t{1} << kBlockShift;
 constexpr std::size_t kBlockMask = kBlockRows - 1;
@@ -65,8 +66,7 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     const auto row = static_cast<std::size_t>(index.row());
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole: {
+    case Qt::DisplayRole: {
         std::shared_lock lock(mutex_);
         if (row >= rowCount_) return {};
         const CRowBlock& block = Block(row);
@@ -75,8 +75,8 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
         case kNumberColumn: return QString::number(block.number[at]);
         case kLengthColumn: return QString::number(block.length[at]);
         case kTextColumn:
-            if (role == Qt::ToolTipRole) return {};
-            return ToQString({block.text[at], block.length[at]});
+            // A cell shows at most a few thousand characters, however long the version.
+            return ToQString({block.text[at], std::min<std::size_t>(block.length[at], kShownUnits)});
         default: return {};
         }
     }
