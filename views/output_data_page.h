@@ -10,7 +10,9 @@
 //
 // Command availability follows the run's flags: the copy, select and save
 // commands need the result-set idle flag (cleared while a job rewrites the
-// rows); Select All and the "all" saves also need the running flag clear.
+// rows); Select All and the "all" saves also need the running flag clear. A
+// save in progress makes the list commands unavailable until it ends; it
+// writes a snapshot of the rows, so a run may go on appending meanwhile.
 // Threading: user interface thread only; the model's RowText may be read by
 // the worker (see results_model.h).
 #pragma once
