@@ -294,6 +294,14 @@ private slots:
         QApplication::clipboard()->setText(QStringLiteral("untouched"));
         QVERIFY(page_->RunCommand(32779));
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("two\r\n\r\nfive\r\n\r\n"));
+
+        // The main window's keys need a selected row, even for Ctrl+A.
+        QKeyEvent selectAll(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(page_->HandleWindowKey(&selectAll));
+        QCOMPARE(page_->SelectedRows().size(), std::size_t{6});
+        page_->List()->selectionModel()->clear();
+        QVERIFY(!page_->HandleWindowKey(&selectAll));
+        QVERIFY(!page_->HasSelection());
     }
 
     void ViewerShowsTheRowAndDiscardsEdits() {

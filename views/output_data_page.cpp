@@ -238,6 +238,18 @@ bool COutputDataPage::HandleListKey(QKeyEvent* event) {
     return true;
 }
 
+bool COutputDataPage::HandleWindowKey(QKeyEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier) || savingInProgress_) return false;
+    if (!HasSelection() || !run_.IsResultSetIdle()) return false;
+    switch (event->key()) {
+    case Qt::Key_A: SelectAllVersions(); return true;
+    case Qt::Key_C: CopySelectedVersions(); return true;
+    case Qt::Key_D: SaveSelectedToDifferentFiles(); return true;
+    case Qt::Key_S: SaveSelected(); return true;
+    default: return false;
+    }
+}
+
 void COutputDataPage::CopySelectedVersions() {
     const CRowSnapshot rows = model_->Snapshot(SelectedSpans());
     std::size_t units = 0;

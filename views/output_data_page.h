@@ -95,6 +95,9 @@ public:
 
     // The list's keys (Ctrl+A/C/D/S); true when the key was one of them.
     bool HandleListKey(QKeyEvent* event);
+    // The same keys pressed while the main window (not the list) has the focus
+    // on this page: they act only with a row selected; true when one acted.
+    bool HandleWindowKey(QKeyEvent* event);
 
 signals:
     void CommandStateChanged();
