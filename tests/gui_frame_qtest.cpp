@@ -1,0 +1,450 @@
+// The main window as a user drives it: the command enable rules, the template
+// check's selections and messages, whole generations from the editor to the
+// list, Stop and closing while a run is under way, the result-set jobs, the
+// status bar, and the settings that the window keeps.
+#include "app/main_frame.h"
+#include "app/options_panel.h"
+#include "chrome/message_box.h"
+#include "views/output_data_page.h"
+#include "views/results_model.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <memory>
+
+namespace {
+
+struct Shown {
+    QString text;
+    unsigned flags = 0;
+};
+
+// 10^groups versions in series order.
+std::u16string LargeTemplate(int groups) {
+    std::u16string text;
+    for (int g = 0; g < groups; ++g) text += u"{a|b|c|d|e|f|g|h|i|j}";
+    return text;
+}
+
+std::u16string Row(CResultsModel* model, std::size_t row) {
+    return std::u16string(model->RowText(row));
+}
+
+}  // namespace
+
+class GuiFrameTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> folder_;
+    std::vector<Shown> shown_;
+    int answer_ = 7;
+
+    std::unique_ptr<CMainFrame> MakeFrame() {
+        FrameConfig config;
+        config.settingsFile = folder_->filePath("settings.ini");
+        config.templateLocation = CTemplateFileLocation::At(folder_->filePath("DefaultText.txt"));
+        return std::make_unique<CMainFrame>(config);
+    }
+    static void WaitIdle(CMainFrame& frame) {
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.Run().IsRunning() && !frame.Sink().HasPending(), 30000);
+        QApplication::processEvents();
+    }
+    static void UseSeriesWithoutCorrection(CMainFrame& frame) {
+        COptionsDialogP1* panel = frame.DataPage()->Options();
+        panel->GenerationTypeBox()->setCurrentIndex(0);
+        panel->AutoCorrectionBox()->setChecked(false);
+        panel->SkipSimilarBox()->setChecked(false);
+        panel->VersionsCountBox()->setEditText("Max");
+    }
+
+private slots:
+    void init() {
+        folder_ = std::make_unique<QTemporaryDir>();
+        shown_.clear();
+        answer_ = 7;
+        SetMessageBoxHook([this](const QString& text, unsigned flags) {
+            shown_.push_back({text, flags});
+            return (flags & kMbYesNo) ? answer_ : 1;
+        });
+    }
+    void cleanup() { SetMessageBoxHook({}); }
+
+    void commandEnableRules();
+    void checkSelectionsAndMessages();
+    void generationFromEditorToList();
+    void lengthRangeAndLoadFailure();
+    void stopDuringRun();
+    void closingDuringRun();
+    void resultSetJobs();
+    void statusBarAndPositions();
+    void settingsSurviveARestart();
+    void helpFileChoice();
+};
+
+void GuiFrameTest::commandEnableRules() {
+    auto frame = MakeFrame();
+    auto enabled = [&](int id) { return frame->CommandAction(id)->isEnabled(); };
+    QCOMPARE(frame->DataPage()->Editor()->TextLength(), 0);
+    frame->UpdateCommands();
+    QVERIFY(!enabled(CMainFrame::kSave));
+    QVERIFY(enabled(CMainFrame::kCheckSyntax));
+    QVERIFY(enabled(CMainFrame::kGenerate));
+    QVERIFY(!enabled(CMainFrame::kStop));
+    QVERIFY(enabled(CMainFrame::kAbout));
+    QVERIFY(enabled(CMainFrame::kHelp));
+    QCOMPARE(frame->CommandAction(CMainFrame::kHelp)->shortcut(), QKeySequence(Qt::Key_F1));
+
+    frame->DataPage()->Editor()->SetText(u"x");
+    QVERIFY(enabled(CMainFrame::kSave));
+    frame->DataPage()->Editor()->SetText(u"");
+    frame->Pages()->setCurrentIndex(CMainFrame::kResultsPage);
+    QVERIFY(enabled(CMainFrame::kSave));  // the Results page's Save is its menu
+    QVERIFY(frame->ResultsBar()->isVisibleTo(frame.get()));
+    QVERIFY(!frame->DataBar()->isVisibleTo(frame.get()));
+    QCOMPARE(frame->CommandAction(CMainFrame::kSave)->text(), QString("Save        "));
+    QCOMPARE(frame->CommandAction(CMainFrame::kGenerate)->text(), QString("Generate!  "));
+    QCOMPARE(frame->CommandAction(CMainFrame::kDeleteIdentical)->text(), QString("Delete Identical"));
+
+    frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+    frame->DataPage()->Editor()->SetText(LargeTemplate(8));
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QVERIFY(frame->Run().IsRunning());
+    frame->UpdateCommands();
+    QVERIFY(!enabled(CMainFrame::kGenerate));
+    QVERIFY(!enabled(CMainFrame::kDeleteIdentical));
+    QVERIFY(!enabled(CMainFrame::kShuffle));
+    QVERIFY(enabled(CMainFrame::kStop));
+    QVERIFY(enabled(CMainFrame::kSave));
+    QVERIFY(enabled(CMainFrame::kCheckSyntax));
+    // A second Generate! while running starts nothing and says nothing.
+    frame->OnGenerate();
+    QVERIFY(shown_.empty());
+    frame->CommandAction(CMainFrame::kStop)->trigger();
+    WaitIdle(*frame);
+    frame->UpdateCommands();
+    QVERIFY(!enabled(CMainFrame::kStop));
+    QVERIFY(enabled(CMainFrame::kGenerate));
+    QVERIFY(enabled(CMainFrame::kShuffle));
+}
+
+void GuiFrameTest::checkSelectionsAndMessages() {
+    auto frame = MakeFrame();
+    CColoredRichEditCtrl* editor = frame->DataPage()->Editor();
+    frame->CommandAction(CMainFrame::kCheckSyntax)->trigger();
+    QCOMPARE(shown_.size(), std::size_t{1});
+    QCOMPARE(shown_[0].text, QString("Syntax is correct.         "));
+    QCOMPARE(shown_[0].flags, unsigned{kMbIconInformation});
+
+    editor->SetText(u"{a|b}\r\nc\r\nd}e");
+    frame->CommandAction(CMainFrame::kCheckSyntax)->trigger();
+    QCOMPARE(shown_.back().text, QString("Extra bracket } at position 10"));
+    QCOMPARE(shown_.back().flags, unsigned{kMbIconExclamation});
+    QCOMPARE(editor->textCursor().selectionStart(), 9);
+    QCOMPARE(editor->textCursor().selectedText(), QString("}"));
+
+    editor->SetText(u"x\r\n#set y\r\nz");
+    frame->CommandAction(CMainFrame::kCheckSyntax)->trigger();
+    QVERIFY(shown_.back().text.startsWith("Incorrect variable definition at position 2.\r\n"));
+    QCOMPARE(editor->textCursor().selectedText(), QString("#set"));
+
+    editor->SetText(u"#set %v% = {a\r\n%v%");
+    frame->CommandAction(CMainFrame::kCheckSyntax)->trigger();
+    QCOMPARE(shown_.back().text, QString(" Unclosed bracket { at position 12 in macro definition."));
+    QCOMPARE(editor->textCursor().selectedText(), QString("{"));
+
+    // Generate! checks quietly: a correct template says nothing, a defect is
+    // reported the same way and nothing starts.
+    const std::size_t before = shown_.size();
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QCOMPARE(shown_.size(), before + 1);
+    QVERIFY(!frame->Run().IsRunning());
+    QCOMPARE(frame->Pages()->currentIndex(), int(CMainFrame::kDataPage));
+    editor->SetText(u"{a|b}");
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(shown_.size(), before + 1);
+}
+
+void GuiFrameTest::generationFromEditorToList() {
+    auto frame = MakeFrame();
+    frame->DataPage()->Editor()->SetText(u"#set %x% = {x|y}\r\n{a|b|c} %x%");
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QCOMPARE(frame->Pages()->currentIndex(), int(CMainFrame::kResultsPage));
+    WaitIdle(*frame);
+    CResultsModel* model = frame->ResultsPage()->Model();
+    QCOMPARE(model->RowCount(), std::size_t{6});
+    for (std::size_t i = 0; i < 6; ++i) QCOMPARE(model->RowNumber(i), int64_t(i + 1));
+    QVERIFY(!frame->Generation().randomOrder);
+    QVERIFY(!frame->Generation().autoCorrection);
+    std::vector<std::u16string> texts;
+    for (std::size_t i = 0; i < 6; ++i) texts.push_back(Row(model, i));
+    std::sort(texts.begin(), texts.end());
+    QCOMPARE(texts, (std::vector<std::u16string>{u"a x", u"a y", u"b x", u"b y", u"c x", u"c y"}));
+    frame->RefreshStatus();
+    QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   6"));
+    QCOMPARE(frame->StatusPane(2)->text(), QString("Generated versions:   6"));
+    QCOMPARE(frame->StatusPane(3)->text(), QString());
+    QVERIFY(frame->Progress()->isHidden());
+    QVERIFY(shown_.empty());
+
+    // Auto-correction, a count and a length range from the panel.
+    frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+    frame->DataPage()->Editor()->SetText(u"{hello|hi|hey}  ,world{|.}");
+    COptionsDialogP1* panel = frame->DataPage()->Options();
+    panel->AutoCorrectionBox()->setChecked(true);
+    panel->LengthLimitBox()->setChecked(true);
+    panel->MinLengthBox()->setEditText("10");
+    panel->MaxLengthBox()->setEditText("12");
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    texts.clear();
+    for (std::size_t i = 0; i < model->RowCount(); ++i) texts.push_back(Row(model, i));
+    std::sort(texts.begin(), texts.end());
+    QCOMPARE(texts, (std::vector<std::u16string>{u"Hello, world", u"Hey, world", u"Hey, world.", u"Hi, world."}));
+    QCOMPARE(frame->Run().AttemptCount(), int64_t{6});
+
+    panel->VersionsCountBox()->setEditText("2");
+    panel->LengthLimitBox()->setChecked(false);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(model->RowCount(), std::size_t{2});
+    QCOMPARE(frame->Run().AttemptCount(), int64_t{2});
+}
+
+void GuiFrameTest::lengthRangeAndLoadFailure() {
+    auto frame = MakeFrame();
+    frame->DataPage()->Editor()->SetText(u"{a|b}");
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(frame->ResultsPage()->Model()->RowCount(), std::size_t{2});
+
+    // The range is compared even while it is switched off.
+    frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+    COptionsDialogP1* panel = frame->DataPage()->Options();
+    panel->LengthLimitBox()->setChecked(false);
+    panel->MinLengthBox()->setEditText("100");
+    panel->MaxLengthBox()->setEditText("50");
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QCOMPARE(shown_.size(), std::size_t{1});
+    QCOMPARE(shown_[0].text, QString("Min string length restriction more than max."));
+    QCOMPARE(shown_[0].flags, unsigned{kMbIconExclamation});
+    QVERIFY(!frame->Run().IsRunning());
+    QCOMPARE(frame->Pages()->currentIndex(), int(CMainFrame::kDataPage));
+
+    // The check sees the text before macro substitution, the engine after it:
+    // the load's defect is reported and the previous results stay.
+    panel->MaxLengthBox()->setEditText("Unlimited");
+    frame->DataPage()->Editor()->SetText(u"#set %s% = x>\r\n[a%s%|b]");
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(shown_.size(), std::size_t{2});
+    QVERIFY2(shown_[1].text.contains("<>"), qPrintable(shown_[1].text));
+    QCOMPARE(shown_[1].flags, unsigned{kMbIconExclamation});
+    QCOMPARE(frame->ResultsPage()->Model()->RowCount(), std::size_t{2});
+}
+
+void GuiFrameTest::stopDuringRun() {
+    auto frame = MakeFrame();
+    frame->show();
+    frame->DataPage()->Editor()->SetText(LargeTemplate(9));
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    CResultsModel* model = frame->ResultsPage()->Model();
+    QTRY_VERIFY_WITH_TIMEOUT(model->RowCount() > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(frame->Progress()->isVisible(), 5000);
+    QCOMPARE(frame->StatusPane(3)->text(), QString("Generating..."));
+    frame->CommandAction(CMainFrame::kStop)->trigger();
+    QVERIFY(!frame->Run().IsRunning());
+    QVERIFY(frame->Progress()->isHidden());
+    WaitIdle(*frame);
+    const std::size_t rows = model->RowCount();
+    QVERIFY(rows > 0);
+    QVERIFY(rows < 1000000000);
+    QCOMPARE(static_cast<int64_t>(rows), frame->Run().KeptCount());
+    QCOMPARE(Row(model, 0), std::u16string(u"aaaaaaaaa"));
+    frame->RefreshStatus();
+    QCOMPARE(frame->StatusPane(3)->text(), QString());
+    QVERIFY(frame->StatusPane(2)->text().startsWith("Generated versions:   "));
+    QVERIFY(frame->StatusPane(2)->text().size() > QString("Generated versions:   ").size());
+    QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   1 000 000 000"));
+    QVERIFY(shown_.empty());
+}
+
+void GuiFrameTest::closingDuringRun() {
+    {
+        auto frame = MakeFrame();
+        frame->show();
+        frame->DataPage()->Editor()->SetText(u"  " + LargeTemplate(9) + u"\r\n");
+        UseSeriesWithoutCorrection(*frame);
+        frame->CommandAction(CMainFrame::kGenerate)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(frame->ResultsPage()->Model()->RowCount() > 0, 20000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(frame->close());
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!frame->Run().IsRunning());
+        // The run was stopped first, then the question came.
+        QCOMPARE(shown_.size(), std::size_t{1});
+        QCOMPARE(shown_[0].text, QString("Save generated results before exit?"));
+        QCOMPARE(shown_[0].flags, unsigned{kMbYesNoQuestion});
+    }
+    QFile saved(folder_->filePath("DefaultText.txt"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray::fromStdString(std::string(9, ' ')).replace(' ', "{a|b|c|d|e|f|g|h|i|j}"));
+    CSettingsStore store(folder_->filePath("settings.ini"));
+    QCOMPARE(store.ReadBinary(kMainValue).size(), 16);
+    QCOMPARE(store.ReadBinary(kDeletingValue).size(), 12);
+    QCOMPARE(store.ReadBinary(kCorrectionValue).size(), 8);
+
+    // Destroying the window while a worker runs, without closing it first.
+    shown_.clear();
+    auto frame = MakeFrame();
+    frame->DataPage()->Editor()->SetText(LargeTemplate(9));
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(frame->ResultsPage()->Model()->RowCount() > 0, 20000);
+    frame.reset();
+    QVERIFY(shown_.empty());
+}
+
+void GuiFrameTest::resultSetJobs() {
+    auto frame = MakeFrame();
+    frame->DataPage()->Editor()->SetText(u"{a|b|a|c|b}");
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    CResultsModel* model = frame->ResultsPage()->Model();
+    QCOMPARE(model->RowCount(), std::size_t{5});
+
+    // Cancel in delete mode starts nothing.
+    QTimer::singleShot(0, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QString("Delete"));
+        dialog->findChildren<QPushButton*>().last()->click();
+    });
+    frame->CommandAction(CMainFrame::kDeleteIdentical)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(model->RowCount(), std::size_t{5});
+    QVERIFY(shown_.empty());
+
+    QTimer::singleShot(0, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            if (button->text() == "Delete") button->click();
+    });
+    frame->CommandAction(CMainFrame::kDeleteIdentical)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(model->RowCount(), std::size_t{3});
+    QCOMPARE(model->RowNumber(2), int64_t{4});  // numbers keep their gaps
+    QCOMPARE(shown_.size(), std::size_t{1});
+    QCOMPARE(shown_[0].text, QString("All strings has been processed. 2 strings has been deleted."));
+    QCOMPARE(shown_[0].flags, unsigned{kMbIconInformation});
+    QVERIFY(frame->Run().IsResultSetIdle());
+
+    frame->CommandAction(CMainFrame::kShuffle)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(model->RowCount(), std::size_t{3});
+    std::vector<std::u16string> texts{Row(model, 0), Row(model, 1), Row(model, 2)};
+    std::sort(texts.begin(), texts.end());
+    QCOMPARE(texts, (std::vector<std::u16string>{u"a", u"b", u"c"}));
+    QCOMPARE(shown_.size(), std::size_t{2});
+
+    // Both jobs do nothing on an empty list.
+    frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+    frame->DataPage()->Editor()->SetText(u"a");
+    frame->DataPage()->Options()->LengthLimitBox()->setChecked(true);
+    frame->DataPage()->Options()->MinLengthBox()->setEditText("5");
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    QCOMPARE(model->RowCount(), std::size_t{0});
+    frame->CommandAction(CMainFrame::kShuffle)->trigger();
+    frame->CommandAction(CMainFrame::kDeleteIdentical)->trigger();
+    QVERIFY(!frame->Run().IsRunning());
+    QCOMPARE(shown_.size(), std::size_t{2});
+}
+
+void GuiFrameTest::statusBarAndPositions() {
+    auto frame = MakeFrame();
+    frame->resize(1000, 600);
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    const int w = frame->statusBar()->width();
+    QCOMPARE(frame->StatusPane(0)->width(), w / 10);
+    QCOMPARE(frame->StatusPane(1)->width(), w / 4);
+    QCOMPARE(frame->StatusPane(2)->width(), w / 4);
+    QCOMPARE(frame->StatusPane(3)->width(), w / 10);
+    QCOMPARE(frame->Progress()->x(), static_cast<int>(0.7 * w + 40));
+    QCOMPARE(frame->Progress()->width(), static_cast<int>(0.3 * w - 60));
+
+    CColoredRichEditCtrl* editor = frame->DataPage()->Editor();
+    QCOMPARE(frame->StatusPane(0)->text(), QString("Position: 0"));
+    editor->SetText(u"ab\r\ncd");
+    editor->SelectRange(4, 4);
+    QCOMPARE(frame->StatusPane(0)->text(), QString("Position: 4"));
+    QCOMPARE(frame->StatusPane(1)->text(), QString());
+    frame->Pages()->setCurrentIndex(CMainFrame::kResultsPage);
+    QCOMPARE(frame->StatusPane(0)->text(), QString());
+    QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   "));
+    QCOMPARE(frame->StatusPane(2)->text(), QString("Generated versions:   "));
+}
+
+void GuiFrameTest::settingsSurviveARestart() {
+    {
+        auto frame = MakeFrame();
+        frame->Deleting() = DeletingOptions{1, 5, 40};
+        frame->Correction().removeExtraSpaces = 0;
+        frame->ResultsPage()->Saving().versionsSeparator = u"<br>--<br>";
+        COptionsDialogP1* panel = frame->DataPage()->Options();
+        panel->LengthLimitBox()->setChecked(false);
+        panel->SkipSimilarBox()->setChecked(true);
+        panel->GenerationTypeBox()->setCurrentIndex(0);
+        frame->close();
+    }
+    auto frame = MakeFrame();
+    QCOMPARE(frame->Deleting(), (DeletingOptions{1, 5, 40}));
+    QCOMPARE(frame->Correction().removeExtraSpaces, uint8_t{0});
+    QCOMPARE(frame->ResultsPage()->Saving().versionsSeparator, std::u16string(u"<br>--<br>"));
+    COptionsDialogP1* panel = frame->DataPage()->Options();
+    QVERIFY(!panel->LengthLimitBox()->isChecked());
+    QVERIFY(panel->SkipSimilarBox()->isChecked());
+    QVERIFY(panel->AutoCorrectionBox()->isChecked());
+    QCOMPARE(panel->GenerationTypeBox()->currentText(), QString("In Series"));
+    // The versions count and the range start afresh.
+    QCOMPARE(panel->VersionsCountBox()->currentText(), QString("Max"));
+    QCOMPARE(panel->MaxLengthBox()->currentText(), QString("Unlimited"));
+}
+
+void GuiFrameTest::helpFileChoice() {
+    const QString folder = folder_->path();
+    const QString html = QDir(folder).filePath("phrasemill-help.html");
+    const QString chm = QDir(folder).filePath("phrasemill-help.chm");
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true), html);  // no .chm yet
+    QFile file(chm);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true), chm);
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, false), html);
+}
+
+QTEST_MAIN(GuiFrameTest)
+#include "gui_frame_qtest.moc"
