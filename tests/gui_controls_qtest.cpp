@@ -428,6 +428,13 @@ void GuiControlsTest::editorKeysAndPositions() {
     editor.SetText(u"ab\r\ncd");
     QCOMPARE(editor.Text(), std::u16string(u"ab\r\ncd"));
     QCOMPARE(editor.TextLength(), 5);  // the line break counts one
+    editor.SetText(u"a\u00a0b\r\nc");
+    QTextCursor end = editor.textCursor();
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString(QChar::LineSeparator) + "d");
+    QCOMPARE(editor.Text(), std::u16string(u"a\u00a0b\r\nc\r\nd"));  // no-break space kept
+    QCOMPARE(editor.TextLength(), 7);
+    editor.SetText(u"ab\r\ncd");
     editor.SelectRange(3, 3);
     QCOMPARE(positions.back(), 3);
     // Extending the selection reports the end that moved.

@@ -10,6 +10,8 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
+#include <algorithm>
+
 namespace {
 
 bool IsWordChar(QChar c) {
@@ -85,7 +87,8 @@ void CTemplateHighlighter::highlightBlock(const QString& text) {
     const bool firstBlock = currentBlock().blockNumber() == 0;
     for (qsizetype m = text.indexOf(kKeyword); m >= 0; m = text.indexOf(kKeyword, m + kKeyword.size())) {
         if (!IsWholeWord(text, m, kKeyword.size())) continue;
-        const std::u16string prefix = (firstBlock ? std::u16string() : std::u16string(u"\r")) + ToU16(text.left(m));
+        std::u16string prefix = (firstBlock ? std::u16string() : std::u16string(u"\r")) + ToU16(text.left(m));
+        std::replace(prefix.begin(), prefix.end(), char16_t{0x2028}, u'\r');
         if (IsDirectiveAtLineStart(prefix + u"#set", static_cast<int>(prefix.size())))
             setFormat(static_cast<int>(m), 4, keyword_);
     }
@@ -127,12 +130,15 @@ CColoredRichEditCtrl::CColoredRichEditCtrl(QWidget* parent) : QPlainTextEdit(par
     connect(this, &QPlainTextEdit::selectionChanged, this, &CColoredRichEditCtrl::OnSelectionChange);
 }
 
+// The raw text, not toPlainText(), which would turn no-break spaces into
+// spaces. Paragraph and line separators both become CR LF, so every line break
+// still counts as one position.
 std::u16string CColoredRichEditCtrl::Text() const {
-    const QString plain = toPlainText();
+    const QString raw = document()->toRawText();
     std::u16string out;
-    out.reserve(static_cast<std::size_t>(plain.size()) + static_cast<std::size_t>(blockCount()));
-    for (QChar c : plain) {
-        if (c == u'\n') out += u"\r\n";
+    out.reserve(static_cast<std::size_t>(raw.size()) + static_cast<std::size_t>(blockCount()));
+    for (QChar c : raw) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) out += u"\r\n";
         else out += static_cast<char16_t>(c.unicode());
     }
     return out;
