@@ -116,7 +116,8 @@ CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent
     connect(idleTimer_, &QTimer::timeout, this, [this] {
         UpdateCommands();
         if (progress_->isVisible()) progress_->setValue(static_cast<int>(sink_->LatestProgress()));
-        RefreshStatus();
+        // While a job runs the worker's throttled refresh keeps the panes current.
+        if (!run_.IsRunning()) RefreshStatus();
     });
     idleTimer_->start();
 
