@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -465,6 +466,12 @@ void CMainFrame::WriteSettings() {
     settings_->WriteMain(dataPage_->Options()->CurrentSettings());
     settings_->Sync();
     settingsWritten_ = true;
+}
+
+// Keys that reach the window itself (the list has its own handling).
+void CMainFrame::keyPressEvent(QKeyEvent* event) {
+    if (pages_->currentIndex() == kResultsPage) resultsPage_->HandleWindowKey(event);
+    QMainWindow::keyPressEvent(event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -368,6 +369,12 @@ void GuiFrameTest::resultSetJobs() {
     std::sort(texts.begin(), texts.end());
     QCOMPARE(texts, (std::vector<std::u16string>{u"a", u"b", u"c"}));
     QCOMPARE(shown_.size(), std::size_t{2});
+
+    // Ctrl+C that reaches the window itself copies the selected version.
+    QApplication::clipboard()->clear();
+    frame->ResultsPage()->List()->selectRow(1);
+    QTest::keyClick(frame.get(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QString::fromStdU16String(Row(model, 1)) + "\r\n\r\n");
 
     // Both jobs do nothing on an empty list.
     frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
