@@ -36,9 +36,6 @@ bool AutoCorrectionOptions::AnyOn() const {
 
 namespace {
 
-inline bool IsMark(char16_t c) {
-    return c == u'.' || c == u',' || c == u'!' || c == u'?' || c == u':' || c == u';';
-}
 inline bool IsSentenceEnd(char16_t c) { return c == u'.' || c == u'!' || c == u'?'; }
 inline bool IsSentenceGap(char16_t c) {
     return IsSentenceEnd(c) || c == u' ' || c == u'\r' || c == u'\n' || c == u'\t';
@@ -46,25 +43,16 @@ inline bool IsSentenceGap(char16_t c) {
 inline bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 inline bool IsTagGap(char16_t c) { return c == u' ' || c == u'>' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
-// A text seen as two consecutive pieces: the stretch being corrected (held in
-// a scratch buffer) and the untouched rest of the source text after it. The
-// capitalisation step may run past the stretch into the rest, across the
-// transparent tags that close it.
-struct SplitText {
-    char16_t* head;
-    std::size_t headSize;
-    char16_t* tail;
-    std::size_t tailSize;
-
-    std::size_t Size() const { return headSize + tailSize; }
-    char16_t& At(std::size_t k) { return k < headSize ? head[k] : tail[k - headSize]; }
-};
+// Bit c set for the marks; all six are below 64.
+constexpr uint64_t kMarkBits = (uint64_t{1} << '.') | (uint64_t{1} << ',') | (uint64_t{1} << '!') |
+                               (uint64_t{1} << '?') | (uint64_t{1} << ':') | (uint64_t{1} << ';');
+inline bool IsMark(char16_t c) { return (c < 64) & static_cast<bool>((kMarkBits >> (c & 63)) & 1); }
 
 // Length of the transparent tag ("<p>", "</p>", "<br>", "</br>") that begins
 // at k, or 0.
-std::size_t TransparentTagLength(SplitText& t, std::size_t k) {
-    const std::size_t n = t.Size();
-    auto is = [&](std::size_t at, char16_t c) { return at < n && t.At(at) == c; };
+std::size_t TransparentTagLength(const std::u16string& t, std::size_t k) {
+    const std::size_t n = t.size();
+    auto is = [&](std::size_t at, char16_t c) { return at < n && t[at] == c; };
     if (!is(k, u'<')) return 0;
     std::size_t i = k + 1;
     if (is(i, u'/')) ++i;
@@ -77,110 +65,88 @@ std::size_t TransparentTagLength(SplitText& t, std::size_t k) {
 // changes: a lone surrogate stays, and a mapping that would change the number
 // of code units (none exists in the simple mappings) is not applied, so
 // positions after k never move.
-void UpperCaseCharacter(SplitText& t, std::size_t k) {
-    const char16_t c = t.At(k);
+void UpperCaseCharacter(std::u16string& t, std::size_t k) {
+    const char16_t c = t[k];
     if (c < 0x80) {
-        if (c >= u'a' && c <= u'z') t.At(k) = static_cast<char16_t>(c - (u'a' - u'A'));
+        if (c >= u'a' && c <= u'z') t[k] = static_cast<char16_t>(c - (u'a' - u'A'));
         return;
     }
     if (U16_IS_LEAD(c)) {
-        if (k + 1 >= t.Size() || !U16_IS_TRAIL(t.At(k + 1))) return;
-        const UChar32 cp = U16_GET_SUPPLEMENTARY(c, t.At(k + 1));
+        if (k + 1 >= t.size() || !U16_IS_TRAIL(t[k + 1])) return;
+        const UChar32 cp = U16_GET_SUPPLEMENTARY(c, t[k + 1]);
         const UChar32 up = u_toupper(cp);
         if (up == cp || up <= 0xFFFF) return;
-        t.At(k) = U16_LEAD(up);
-        t.At(k + 1) = U16_TRAIL(up);
+        t[k] = U16_LEAD(up);
+        t[k + 1] = U16_TRAIL(up);
         return;
     }
     if (U16_IS_TRAIL(c)) return;
     const UChar32 up = u_toupper(c);
-    if (up <= 0xFFFF) t.At(k) = static_cast<char16_t>(up);
+    if (up <= 0xFFFF) t[k] = static_cast<char16_t>(up);
 }
 
-void UpperCaseAtSplit(SplitText& t, std::size_t k) {
-    const std::size_t n = t.Size();
-    while (k < n && t.At(k) == u'<') {
-        const std::size_t tag = TransparentTagLength(t, k);
-        if (tag == 0) break;
-        k += tag - 1;  // the tag's ">", itself part of the gap
-        while (k < n && IsTagGap(t.At(k))) ++k;
-        if (k >= n) return;
-    }
-    if (k < n) UpperCaseCharacter(t, k);
-}
+// A tag in tag mode: "<" at start, its ">" at close. The characters from
+// start up to close are left alone; the ">" opens the next stretch.
+struct TagSpan {
+    std::size_t start;
+    std::size_t close;
+};
 
-// Each stretch rule is one pass from `in` into `out`, reproducing the effect of
-// the rule's insert/delete scan without moving the rest of the text per step.
-// The character after a stretch is either the "<" of a tag or nothing; neither
-// is a space, a mark or a full stop, so the passes need not look past the
-// stretch.
-
-// The passes below write every character and then decide, without a branch,
-// whether the write pointer moves on (or moves back): on running prose the
-// outcome of each test is close to random and mispredictions would dominate.
-
-// Bit c set for the marks; all six are below 64.
-constexpr uint64_t kMarkBits = (uint64_t{1} << '.') | (uint64_t{1} << ',') | (uint64_t{1} << '!') |
-                               (uint64_t{1} << '?') | (uint64_t{1} << ':') | (uint64_t{1} << ';');
-inline bool IsMarkFast(char16_t c) { return (c < 64) & static_cast<bool>((kMarkBits >> (c & 63)) & 1); }
+// The stretch rules run over the whole text, one pass per rule, each copying
+// the tags' insides unchanged and treating the text between them as the
+// stretches. That gives the same result as correcting stretch after
+// stretch: a stretch's neighbour on the right is a tag's "<" (or nothing),
+// which no rule treats as a space, mark or full stop, and a later stretch
+// starts with the tag's ">", which no rule treats as anything either.
+//
+// Within a stretch each rule is a single scan that writes every character and
+// then decides, without a branch, whether the write position moves on (or
+// back): on prose the outcome of the tests is close to random, and
+// mispredictions would dominate.
 
 // A mark gets a space after it unless a space or another mark follows.
-void AddSpacesAfterPunctuation(const std::u16string& in, std::u16string& out) {
-    const std::size_t n = in.size();
-    out.resize(2 * n + 1);
-    char16_t* w = out.data();
+void AddSpacesAfterPunctuation(const char16_t* in, std::size_t n, char16_t*& w) {
     for (std::size_t i = 0; i < n; ++i) {
         const char16_t c = in[i];
         const char16_t next = i + 1 < n ? in[i + 1] : char16_t(0);
         *w++ = c;
         *w = u' ';
-        w += IsMarkFast(c) & (next != u' ') & !IsMarkFast(next);
+        w += IsMark(c) & (next != u' ') & !IsMark(next);
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
 }
 
-// Every run of spaces is cut to its first space, except that the stretch's
-// first position never starts a run: a run there keeps two spaces.
-void RemoveExtraSpaces(const std::u16string& in, std::u16string& out) {
-    const std::size_t n = in.size();
-    out.resize(n);
-    char16_t* w = out.data();
-    for (std::size_t i = 0; i < n && i < 2; ++i) *w++ = in[i];
-    for (std::size_t i = 2; i < n; ++i) {
+// Every run of spaces is cut to its first space, except that a stretch's
+// first position never starts a run: a run at the text's start keeps two
+// spaces. (A later stretch starts with a ">", so its second character is
+// never dropped either.)
+void RemoveExtraSpaces(const char16_t* in, std::size_t n, char16_t*& w) {
+    const std::size_t verbatim = std::min<std::size_t>(n, 2);
+    for (std::size_t i = 0; i < verbatim; ++i) *w++ = in[i];
+    for (std::size_t i = verbatim; i < n; ++i) {
         const char16_t c = in[i];
         *w = c;
         w += !((c == u' ') & (in[i - 1] == u' '));
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
 }
 
 // A whole run of spaces goes when a mark follows it inside the stretch: the
 // mark is written over the run's first space.
-void RemoveSpacesBeforePunctuation(const std::u16string& in, std::u16string& out) {
-    const std::size_t n = in.size();
-    out.resize(n);
-    char16_t* const base = out.data();
-    char16_t* w = base;
-    char16_t* runStart = base;
+void RemoveSpacesBeforePunctuation(const char16_t* in, std::size_t n, char16_t*& w) {
+    char16_t* runStart = w;
     bool previousSpace = false;
     for (std::size_t i = 0; i < n; ++i) {
         const char16_t c = in[i];
         const bool space = c == u' ';
         runStart = (space & !previousSpace) ? w : runStart;
-        w = (previousSpace & IsMarkFast(c)) ? runStart : w;
+        w = (previousSpace & IsMark(c)) ? runStart : w;
         *w++ = c;
         previousSpace = space;
     }
-    out.resize(static_cast<std::size_t>(w - base));
 }
 
 // Exactly two full stops become one; longer runs stay. A run's length is known
 // at the character after it, which then overwrites the run's second stop.
-void RemoveExtraPunctuation(const std::u16string& in, std::u16string& out) {
-    const std::size_t n = in.size();
-    out.resize(n);
-    char16_t* const base = out.data();
-    char16_t* w = base;
+void RemoveExtraPunctuation(const char16_t* in, std::size_t n, char16_t*& w) {
     std::size_t run = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const char16_t c = in[i];
@@ -190,24 +156,53 @@ void RemoveExtraPunctuation(const std::u16string& in, std::u16string& out) {
         run = stop ? run + 1 : 0;
     }
     w -= run == 2;
+}
+
+using StretchPass = void (*)(const char16_t*, std::size_t, char16_t*&);
+
+// One rule over every stretch of in, into out; tags are copied and their new
+// places recorded in outTags. growth: how many characters a stretch may gain
+// per character (1 for the space-adding rule, 0 for the others).
+void RunPass(StretchPass pass, std::size_t growth, const std::u16string& in, const std::vector<TagSpan>& tags,
+             std::u16string& out, std::vector<TagSpan>& outTags) {
+    out.resize(in.size() * (1 + growth) + 1);
+    char16_t* const base = out.data();
+    char16_t* w = base;
+    const char16_t* src = in.data();
+    outTags.clear();
+    std::size_t pos = 0;
+    for (const TagSpan& tag : tags) {
+        pass(src + pos, tag.start - pos, w);
+        const std::size_t start = static_cast<std::size_t>(w - base);
+        const std::size_t inside = tag.close - tag.start;
+        std::copy(src + tag.start, src + tag.close, w);
+        w += inside;
+        outTags.push_back({start, start + inside});
+        pos = tag.close;
+    }
+    pass(src + pos, in.size() - pos, w);
     out.resize(static_cast<std::size_t>(w - base));
 }
 
-// In place: after a sentence end (not the stretch's last character) the first
-// character past the sentence gap is capitalised, possibly beyond the stretch.
-void CapitalizeSentences(SplitText& t) {
-    const std::size_t e = t.headSize;
-    const char16_t* s = t.head;
-    std::size_t p = 0;
-    while (p < e) {
-        if (IsSentenceEnd(s[p]) && p + 1 < e) {
-            std::size_t q = p;
-            while (q < e && IsSentenceGap(s[q])) ++q;
-            UpperCaseAtSplit(t, q);
-            p = q;
-        } else {
-            ++p;
+// In place: after a sentence end that is not the last character of its
+// stretch, the first character past the sentence gap is capitalised, possibly
+// beyond the stretch (past the transparent tags that close it).
+void CapitalizeSentences(std::u16string& text, const std::vector<TagSpan>& tags) {
+    std::size_t s = 0;
+    for (std::size_t k = 0; k <= tags.size(); ++k) {
+        const std::size_t e = k < tags.size() ? tags[k].start : text.size();
+        std::size_t p = s;
+        while (p < e) {
+            if (IsSentenceEnd(text[p]) && p + 1 < e) {
+                std::size_t q = p;
+                while (q < e && IsSentenceGap(text[q])) ++q;
+                UpperCaseAt(text, q);
+                p = q;
+            } else {
+                ++p;
+            }
         }
+        if (k < tags.size()) s = tags[k].close;
     }
 }
 
@@ -309,77 +304,50 @@ private:
 };
 
 struct Scratch {
-    std::u16string a, b, out;
-    CTagFinder tags;
+    std::u16string buffer;
+    std::vector<TagSpan> tags, movedTags;
+    CTagFinder finder;
 
     // Keeps one huge text from pinning its memory for the thread's lifetime.
     void Trim() {
         constexpr std::size_t kKeep = 1 << 20;
-        for (std::u16string* s : {&a, &b, &out})
-            if (s->capacity() > kKeep) std::u16string().swap(*s);
-        tags.Trim(kKeep);
+        if (buffer.capacity() > kKeep) std::u16string().swap(buffer);
+        if (tags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(tags);
+        if (movedTags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(movedTags);
+        finder.Trim(kKeep);
     }
 };
 
 thread_local Scratch scratch;
 
-// Runs the enabled stretch rules on a.  The result ends up in a (b is the
-// second buffer of the ping-pong). rest/restSize is the text after the
-// stretch, which capitalisation may reach.
-void CorrectStretch(const AutoCorrectionOptions& o, std::u16string& a, std::u16string& b, char16_t* rest,
-                    std::size_t restSize) {
-    if (o.addSpacesAfterPunctuation) {
-        AddSpacesAfterPunctuation(a, b);
-        a.swap(b);
-    }
-    if (o.removeExtraSpaces) {
-        RemoveExtraSpaces(a, b);
-        a.swap(b);
-    }
-    if (o.removeSpacesBeforePunctuation) {
-        RemoveSpacesBeforePunctuation(a, b);
-        a.swap(b);
-    }
-    if (o.removeExtraPunctuation) {
-        RemoveExtraPunctuation(a, b);
-        a.swap(b);
-    }
-    if (o.capitalizeSentences) {
-        SplitText t{a.data(), a.size(), rest, restSize};
-        CapitalizeSentences(t);
+void FindTags(const std::u16string& text, Scratch& s) {
+    s.tags.clear();
+    if (text.find(u'<') == std::u16string::npos) return;
+    s.finder.Start(text);
+    std::size_t start = 0, close = 0, search = 0;
+    while (s.finder.Next(search, start, close)) {
+        s.tags.push_back({start, close});
+        search = close + 1;
     }
 }
 
-void CorrectWholeText(std::u16string& text, const AutoCorrectionOptions& o) {
-    CorrectStretch(o, text, scratch.b, nullptr, 0);
-}
-
-void CorrectBetweenTags(std::u16string& text, const AutoCorrectionOptions& o) {
+void CorrectStretches(std::u16string& text, const AutoCorrectionOptions& o) {
     Scratch& s = scratch;
-    if (text.find(u'<') == std::u16string::npos) {
-        CorrectWholeText(text, o);
-        return;
-    }
-    s.tags.Start(text);
-    const std::size_t n = text.size();
-    s.out.clear();
-    s.out.reserve(n + n / 4 + 16);
-    std::size_t stretchStart = 0;
-    std::size_t search = 0;
-    for (;;) {
-        std::size_t tagStart = n;
-        std::size_t tagClose = n;
-        if (!s.tags.Next(search, tagStart, tagClose)) tagStart = tagClose = n;
-        s.a.assign(text, stretchStart, tagStart - stretchStart);
-        CorrectStretch(o, s.a, s.b, text.data() + tagStart, n - tagStart);
-        s.out.append(s.a);
-        if (tagStart == n) break;
-        // The tag's ">" opens the next stretch.
-        s.out.append(text, tagStart, tagClose - tagStart);
-        stretchStart = tagClose;
-        search = tagClose + 1;
-    }
-    text.swap(s.out);
+    if (o.skipHtmlTags)
+        FindTags(text, s);
+    else
+        s.tags.clear();
+    auto run = [&](StretchPass pass, std::size_t growth) {
+        RunPass(pass, growth, text, s.tags, s.buffer, s.movedTags);
+        text.swap(s.buffer);
+        s.tags.swap(s.movedTags);
+    };
+    if (o.addSpacesAfterPunctuation) run(AddSpacesAfterPunctuation, 1);
+    if (o.removeExtraSpaces) run(RemoveExtraSpaces, 0);
+    if (o.removeSpacesBeforePunctuation) run(RemoveSpacesBeforePunctuation, 0);
+    if (o.removeExtraPunctuation) run(RemoveExtraPunctuation, 0);
+    if (o.capitalizeSentences) CapitalizeSentences(text, s.tags);
+    s.Trim();
 }
 
 void CapitalizeLine(std::u16string& text) {
@@ -402,21 +370,22 @@ void TrimSpaces(std::u16string& text) {
 }  // namespace
 
 void UpperCaseAt(std::u16string& text, std::size_t k) {
-    SplitText t{text.data(), text.size(), nullptr, 0};
-    UpperCaseAtSplit(t, k);
+    const std::size_t n = text.size();
+    while (k < n && text[k] == u'<') {
+        const std::size_t tag = TransparentTagLength(text, k);
+        if (tag == 0) break;
+        k += tag - 1;  // the tag's ">", itself part of the gap
+        while (k < n && IsTagGap(text[k])) ++k;
+        if (k >= n) return;
+    }
+    if (k < n) UpperCaseCharacter(text, k);
 }
 
 void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& o) {
     const bool stretchRules = o.addSpacesAfterPunctuation || o.removeExtraSpaces || o.removeSpacesBeforePunctuation ||
                               o.removeExtraPunctuation || o.capitalizeSentences;
     if (!stretchRules && !o.capitalizeLine && !o.trimLine) return;
-    if (stretchRules && !text.empty()) {
-        if (o.skipHtmlTags)
-            CorrectBetweenTags(text, o);
-        else
-            CorrectWholeText(text, o);
-        scratch.Trim();
-    }
+    if (stretchRules && !text.empty()) CorrectStretches(text, o);
     if (o.capitalizeLine) CapitalizeLine(text);
     if (o.trimLine) TrimSpaces(text);
 }
