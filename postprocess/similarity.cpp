@@ -6,6 +6,7 @@
 #include <unicode/utf16.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 const std::array<std::string_view, 46> StopWords = {
@@ -323,34 +324,47 @@ void BuildShingleDigests(std::string_view normalized, int wordCount, int shingle
 // -------------------------------------------------------------- shingle store
 
 // Kept versions are not stored one by one. An open-addressing table maps each
-// shingle digest (the MD5 identity stands for the shingle's text) to the
-// ascending list of kept records that contain it: inline when only one record
-// does, which is the case for most shingles of varied text.
+// shingle digest (the MD5 identity stands for the shingle's text) to the kept
+// records that contain it: inline when only one record does (most shingles of
+// varied text), an ascending list when a few do, and a bitmap over all records
+// once a shingle is held by a large share of them (the fixed wording of a
+// template), which is both smaller and far cheaper to count than a list.
 //
 // A candidate with n shingles is similar when some kept record shares at
 // least `need` of them, need being the smallest count whose percentage
 // exceeds the allowed one; the decision does not depend on which record it is
 // or on the kept records' own sizes. Such a record must contain one of the
 // candidate's (m - need + 1) rarest shingles (m of its shingles are known at
-// all), so only the postings of those are walked; the commoner shingles are
-// then only checked against the records found so far that can still reach
-// `need`.
+// all). When those few postings are short, only records met there are
+// followed up; otherwise every record is counted at once: list postings into
+// a 16-bit counter per record, bitmaps into bit-sliced counters (one bit
+// plane per binary digit, 64 records per machine word).
 struct ShingleStore::Impl {
+    static constexpr uint32_t kBitmapFlag = 0x80000000u;
+
     struct Slot {
         Md5Digest digest{};
-        uint32_t posting = 0;  // the record id when count == 1, else an index into lists
-        uint32_t count = 0;    // 0: empty slot
+        // count == 1: the record id; a list index, or a bitmap index with
+        // kBitmapFlag set, otherwise.
+        uint32_t posting = 0;
+        uint32_t count = 0;  // 0: empty slot
+        bool IsBitmap() const { return count > 1 && (posting & kBitmapFlag) != 0; }
     };
 
+    explicit Impl(uint32_t bitmapFrom) : bitmapFrom(bitmapFrom) {}
+
+    const uint32_t bitmapFrom;
     std::vector<Slot> slots;
     std::size_t distinct = 0;
     std::vector<std::vector<uint32_t>> lists;
+    std::vector<std::vector<uint64_t>> bitmaps;  // bit r: record r holds the shingle
     uint32_t records = 0;
 
     // Per-query scratch.
     std::vector<uint32_t> counts;  // per record, all zero between queries
     std::vector<uint32_t> touched;
     std::vector<uint16_t> dense;
+    std::vector<uint64_t> planes;
     std::vector<Md5Digest> digests;
     std::vector<std::pair<uint32_t, const Slot*>> present;
 
@@ -374,11 +388,31 @@ struct ShingleStore::Impl {
             if (s.count != 0) slots[SlotIndex(s.digest)] = s;
     }
 
-    const uint32_t* Postings(const Slot& s) const { return s.count == 1 ? &s.posting : lists[s.posting].data(); }
+    const std::vector<uint64_t>& Bitmap(const Slot& s) const { return bitmaps[s.posting & ~kBitmapFlag]; }
+
+    // Calls f(record) for every record holding the shingle, ascending.
+    template <class F>
+    void ForEachPosting(const Slot& s, F&& f) const {
+        if (s.count == 1) {
+            f(s.posting);
+        } else if (s.IsBitmap()) {
+            const std::vector<uint64_t>& bits = Bitmap(s);
+            for (std::size_t w = 0; w < bits.size(); ++w)
+                for (uint64_t word = bits[w]; word != 0; word &= word - 1)
+                    f(static_cast<uint32_t>(w * 64 + static_cast<unsigned>(__builtin_ctzll(word))));
+        } else {
+            for (uint32_t r : lists[s.posting]) f(r);
+        }
+    }
 
     bool Contains(const Slot& s, uint32_t record) const {
-        const uint32_t* p = Postings(s);
-        return std::binary_search(p, p + s.count, record);
+        if (s.count == 1) return s.posting == record;
+        if (s.IsBitmap()) {
+            const std::vector<uint64_t>& bits = Bitmap(s);
+            return record / 64 < bits.size() && ((bits[record / 64] >> (record % 64)) & 1) != 0;
+        }
+        const std::vector<uint32_t>& l = lists[s.posting];
+        return std::binary_search(l.begin(), l.end(), record);
     }
 
     void Remember(const std::vector<Md5Digest>& shingles) {
@@ -392,35 +426,110 @@ struct ShingleStore::Impl {
                 s.posting = id;
                 s.count = 1;
                 ++distinct;
-            } else if (s.count == 1) {
+                continue;
+            }
+            if (s.count == 1) {
                 const uint32_t first = s.posting;
                 s.posting = static_cast<uint32_t>(lists.size());
-                lists.push_back({first, id});
-                s.count = 2;
-            } else {
-                lists[s.posting].push_back(id);
-                ++s.count;
+                lists.push_back({first});
+            }
+            ++s.count;
+            if (s.IsBitmap()) {
+                std::vector<uint64_t>& bits = bitmaps[s.posting & ~kBitmapFlag];
+                if (bits.size() <= id / 64) bits.resize(id / 64 + 1, 0);
+                bits[id / 64] |= uint64_t{1} << (id % 64);
+                continue;
+            }
+            std::vector<uint32_t>& list = lists[s.posting];
+            list.push_back(id);
+            // From 1/64 of the records on, a bitmap (1 bit per record, twice
+            // the list's 4 bytes per holder there) is much cheaper to count:
+            // 64 records per word operation instead of one per posting.
+            if (s.count >= bitmapFrom && static_cast<uint64_t>(s.count) * 64 >= records) {
+                std::vector<uint64_t> bits(id / 64 + 1, 0);
+                for (uint32_t r : list) bits[r / 64] |= uint64_t{1} << (r % 64);
+                std::vector<uint32_t>().swap(list);
+                s.posting = static_cast<uint32_t>(bitmaps.size()) | kBitmapFlag;
+                bitmaps.push_back(std::move(bits));
             }
         }
     }
 
-    // The same decision when the postings to walk cover a good share of all
-    // records: a counter per record, cleared in one sweep, and no branch per
-    // posting. The commoner shingles past the prefix are counted for every
-    // record too: one that shares none of the prefix cannot reach `need`
-    // through them alone.
+    // Every record counted at once. List postings go to a 16-bit counter per
+    // record; bitmaps are added into bit-sliced counters wide enough for m.
+    // A record reaches `need` when its two counts together do.
     bool DenseReaches(std::size_t m, uint32_t need) {
-        dense.assign(records, 0);
+        const std::size_t words = (static_cast<std::size_t>(records) + 63) / 64;
+        dense.assign(words * 64, 0);
         uint16_t* c = dense.data();
+        const unsigned width = static_cast<unsigned>(std::bit_width(m));
+        bool anyBitmap = false;
         const uint16_t limit = static_cast<uint16_t>(need);
         for (std::size_t i = 0; i < m; ++i) {
             const Slot& s = *present[i].second;
-            const uint32_t* p = Postings(s);
+            if (s.IsBitmap()) {
+                if (!anyBitmap) {
+                    planes.assign(width * words, 0);
+                    anyBitmap = true;
+                }
+                const std::vector<uint64_t>& bits = Bitmap(s);
+                const std::size_t n = std::min(bits.size(), words);
+                for (unsigned j = 0; j < width; ++j) {
+                    // Ripple the carry one plane up at a time; after a plane
+                    // the carry words are kept in bitsCarry (planes above are
+                    // untouched where the carry died out).
+                    uint64_t* plane = planes.data() + j * words;
+                    uint64_t* carry = CarryBuffer(n);
+                    if (j == 0) std::copy(bits.begin(), bits.begin() + n, carry);
+                    uint64_t alive = 0;
+                    for (std::size_t w = 0; w < n; ++w) {
+                        const uint64_t k = carry[w];
+                        const uint64_t t = plane[w] & k;
+                        plane[w] ^= k;
+                        carry[w] = t;
+                        alive |= t;
+                    }
+                    if (alive == 0) break;
+                }
+                continue;
+            }
             bool hit = false;
-            for (uint32_t k = 0; k < s.count; ++k) hit |= ++c[p[k]] >= limit;
+            ForEachPosting(s, [&](uint32_t r) { hit |= ++c[r] >= limit; });
             if (hit) return true;
         }
+        if (!anyBitmap) return false;
+        // Per word of 64 records: the largest list count bounds what the
+        // bitmaps must add; only words whose bit-sliced counts reach that
+        // bound are looked at record by record.
+        for (std::size_t w = 0; w < words; ++w) {
+            uint16_t most = 0;
+            for (std::size_t b = 0; b < 64; ++b) most = std::max(most, c[w * 64 + b]);
+            const uint64_t threshold = most >= need ? 0 : need - most;
+            if (threshold >= (uint64_t{1} << width)) continue;
+            uint64_t greater = 0, equal = ~uint64_t{0};
+            for (int j = static_cast<int>(width) - 1; j >= 0; --j) {
+                const uint64_t plane = planes[static_cast<std::size_t>(j) * words + w];
+                if ((threshold >> j) & 1) {
+                    equal &= plane;
+                } else {
+                    greater |= equal & plane;
+                    equal &= ~plane;
+                }
+            }
+            for (uint64_t maybe = greater | equal; maybe != 0; maybe &= maybe - 1) {
+                const unsigned b = static_cast<unsigned>(__builtin_ctzll(maybe));
+                uint64_t value = 0;
+                for (unsigned j = 0; j < width; ++j) value |= ((planes[j * words + w] >> b) & 1) << j;
+                if (value + c[w * 64 + b] >= need) return true;
+            }
+        }
         return false;
+    }
+
+    std::vector<uint64_t> carryWords;
+    uint64_t* CarryBuffer(std::size_t n) {
+        if (carryWords.size() < n) carryWords.resize(n);
+        return carryWords.data();
     }
 
     // Whether some kept record shares at least `need` (>= 1) of the digests.
@@ -439,21 +548,16 @@ struct ShingleStore::Impl {
         bool found = false;
         touched.clear();
         for (std::size_t i = 0; i < prefix && !found; ++i) {
-            const Slot& s = *present[i].second;
-            const uint32_t* p = Postings(s);
-            for (uint32_t k = 0; k < s.count; ++k) {
-                const uint32_t r = p[k];
+            ForEachPosting(*present[i].second, [&](uint32_t r) {
+                if (found) return;
                 if (counts[r] == 0) touched.push_back(r);
-                if (++counts[r] >= need) {
-                    found = true;
-                    break;
-                }
-            }
+                if (++counts[r] >= need) found = true;
+            });
         }
         // Only records met so far can still reach `need`. A commoner shingle
         // is either counted by walking its postings (touching only those
-        // records) or, when its list is longer than the records still in
-        // reach, by looking each of them up in it.
+        // records) or, when it is held by more records than are still in
+        // reach, by looking each of them up.
         std::vector<uint32_t>& viable = touched;
         std::size_t viableEnd = viable.size();
         for (std::size_t i = prefix; i < m && !found; ++i) {
@@ -475,31 +579,32 @@ struct ShingleStore::Impl {
                     continue;
                 }
             }
-            const uint32_t* p = Postings(s);
-            for (uint32_t k = 0; k < s.count && !found; ++k) {
-                const uint32_t r = p[k];
-                if (counts[r] != 0 && ++counts[r] >= need) found = true;
-            }
+            ForEachPosting(s, [&](uint32_t r) {
+                if (!found && counts[r] != 0 && ++counts[r] >= need) found = true;
+            });
         }
         for (uint32_t r : touched) counts[r] = 0;
         return found;
     }
 };
 
-ShingleStore::ShingleStore() : impl_(std::make_unique<Impl>()) {}
+ShingleStore::ShingleStore(uint32_t bitmapFrom) : impl_(std::make_unique<Impl>(bitmapFrom)) {}
 ShingleStore::~ShingleStore() = default;
 ShingleStore::ShingleStore(ShingleStore&&) noexcept = default;
 ShingleStore& ShingleStore::operator=(ShingleStore&&) noexcept = default;
 
-void ShingleStore::Clear() { impl_ = std::make_unique<Impl>(); }
+void ShingleStore::Clear() { impl_ = std::make_unique<Impl>(impl_->bitmapFrom); }
 
 std::size_t ShingleStore::Size() const { return impl_->records; }
 
 std::size_t ShingleStore::ApproximateBytes() const {
     const Impl& s = *impl_;
     std::size_t bytes = s.slots.capacity() * sizeof(Impl::Slot) + s.lists.capacity() * sizeof(std::vector<uint32_t>) +
-                        s.counts.capacity() * sizeof(uint32_t) + s.dense.capacity() * sizeof(uint16_t);
+                        s.bitmaps.capacity() * sizeof(std::vector<uint64_t>) + s.counts.capacity() * sizeof(uint32_t) +
+                        s.dense.capacity() * sizeof(uint16_t) +
+                        (s.planes.capacity() + s.carryWords.capacity()) * sizeof(uint64_t);
     for (const auto& l : s.lists) bytes += l.capacity() * sizeof(uint32_t);
+    for (const auto& b : s.bitmaps) bytes += b.capacity() * sizeof(uint64_t);
     return bytes;
 }
 

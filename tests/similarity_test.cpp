@@ -272,7 +272,8 @@ TEST(Similarity, ShinglesStateClearsBetweenRuns) {
 
 // Runs of random versions over small vocabularies, so that similar versions
 // really occur: the indexed store keeps exactly the versions that comparing
-// with every kept record keeps.
+// with every kept record keeps, whether common shingles are held in lists or
+// in bitmaps.
 TEST(Similarity, IndexedStoreMatchesPairwiseComparison) {
     const std::vector<std::string> vocabulary = {"red", "green", "blue", "и", "кот", "пёс", "a", "b",
                                                  "c",   "dog",   "cat",  "не", "x", "y", "z", "w"};
@@ -286,6 +287,7 @@ TEST(Similarity, IndexedStoreMatchesPairwiseComparison) {
         const std::size_t vocab = 3 + rng() % (vocabulary.size() - 3);
         const int maxWords = 1 + static_cast<int>(rng() % 14);
         ShingleStore fast;
+        ShingleStore bitmaps(2);  // common shingles indexed by bitmaps from the start
         reference::Store slow;
         for (int i = 0; i < 150; ++i) {
             std::string text;
@@ -298,6 +300,8 @@ TEST(Similarity, IndexedStoreMatchesPairwiseComparison) {
             const bool expected = slow.TestAndRemember(lowered, L, P);
             ASSERT_EQ(fast.TestAndRemember(i, lowered, L, P), expected)
                 << "run " << run << " version " << i << " L " << L << " P " << P << ": " << text;
+            ASSERT_EQ(bitmaps.TestAndRemember(i, lowered, L, P), expected)
+                << "bitmaps: run " << run << " version " << i << " L " << L << " P " << P << ": " << text;
             (expected ? kept : rejected)++;
         }
         ASSERT_EQ(fast.Size(), slow.records.size());
