@@ -327,8 +327,8 @@ void BuildShingleDigests(std::string_view normalized, int wordCount, int shingle
 // shingle digest (the MD5 identity stands for the shingle's text) to the kept
 // records that contain it: inline when only one record does (most shingles of
 // varied text), an ascending list when a few do, and a bitmap over all records
-// once a shingle is held by a large share of them (the fixed wording of a
-// template), which is both smaller and far cheaper to count than a list.
+// once a shingle is held by a good share of them (the fixed wording of a
+// template), which is far cheaper to count than a list.
 //
 // A candidate with n shingles is similar when some kept record shares at
 // least `need` of them, need being the smallest count whose percentage
