@@ -103,7 +103,8 @@ class ShingleStore {
 public:
     // A shingle held by at least bitmapFrom kept versions (and by 1/64 of
     // them) is indexed by a bitmap instead of a list; the answers are the same.
-    explicit ShingleStore(uint32_t bitmapFrom = 1024);
+    ShingleStore() : ShingleStore(1024) {}
+    explicit ShingleStore(uint32_t bitmapFrom);
     ~ShingleStore();
     ShingleStore(ShingleStore&&) noexcept;
     ShingleStore& operator=(ShingleStore&&) noexcept;
