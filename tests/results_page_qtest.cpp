@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -231,6 +232,20 @@ private slots:
         Key(Qt::Key_A);
         QVERIFY(!page_->HasSelection());
         QCOMPARE(Enabled(), QStringLiteral("0000001"));
+    }
+
+    void ClickingATextCellKeepsTheNumberColumnsInView() {
+        Fill({std::u16string(3000, u'x'), u"b", u"c"});
+        QTableView* list = page_->List();
+        QApplication::processEvents();
+        QVERIFY(list->horizontalScrollBar()->maximum() > 0);
+        const QRect cell = list->visualRect(page_->Model()->index(1, 2));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center() + QPoint(cell.width() / 3, 0));
+        QCOMPARE(list->currentIndex().row(), 1);
+        QCOMPARE(list->horizontalScrollBar()->value(), 0);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->currentIndex().row(), 2);
+        QCOMPARE(list->horizontalScrollBar()->value(), 0);
     }
 
     void AvailabilityWhileRunning() {

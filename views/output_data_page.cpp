@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScopeGuard>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <utility>
@@ -48,6 +49,12 @@ CColoredListCtrl::CColoredListCtrl(COutputDataPage& page, QWidget* parent) : QTa
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->setFont(QApplication::font());
     columns->setSectionResizeMode(QHeaderView::Interactive);
+}
+
+void CColoredListCtrl::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    const int horizontal = horizontalScrollBar()->value();
+    QTableView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(horizontal);
 }
 
 void CColoredListCtrl::keyPressEvent(QKeyEvent* event) {

@@ -39,6 +39,10 @@ class CColoredListCtrl : public QTableView {
 public:
     explicit CColoredListCtrl(COutputDataPage& page, QWidget* parent = nullptr);
 
+    // Moves to a row without scrolling sideways: the text column is wider than
+    // the view, and a click in it would otherwise push "#" and "Length" out.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
