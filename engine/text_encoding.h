@@ -16,6 +16,8 @@
 // written as "?", the stand-in for a character the narrow text cannot hold.
 std::string ToNarrow(std::u16string_view text);
 void AppendNarrow(std::u16string_view text, std::string& out);
+// One code point (below U+110000, not a surrogate) as UTF-8.
+void AppendUtf8(char32_t codePoint, std::string& out);
 
 // UTF-8 -> UTF-16. Returns false (and leaves out unspecified) when the bytes are
 // not valid UTF-8 (overlong forms, surrogates and values above U+10FFFF count as

@@ -34,24 +34,6 @@ inline bool DigestWordsLess(const Md5Digest& a, const Md5Digest& b) {
     return a0 != b0 ? a0 < b0 : Load64(a.data() + 8) < Load64(b.data() + 8);
 }
 
-void AppendUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // Index of a word in StopWords, or -1. Every stop word is one to five
 // Cyrillic letters, two bytes each in UTF-8, which rejects most words at once.
 int StopWordIndex(std::string_view word) {
