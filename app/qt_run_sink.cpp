@@ -25,6 +25,15 @@ void CQtRunSink::Push(std::function<void()> apply, bool isBatch) {
     }
 }
 
+void CQtRunSink::Apply(std::pair<std::function<void()>, bool>& item) {
+    item.first();
+    if (item.second) {
+        std::lock_guard lock(mutex_);
+        --pendingBatches_;
+        roomForBatch_.notify_all();
+    }
+}
+
 void CQtRunSink::DrainSlice() {
     QElapsedTimer clock;
     clock.start();
@@ -44,12 +53,7 @@ void CQtRunSink::DrainSlice() {
             item = std::move(pending_.front());
             pending_.pop_front();
         }
-        item.first();
-        if (item.second) {
-            std::lock_guard lock(mutex_);
-            --pendingBatches_;
-            roomForBatch_.notify_all();
-        }
+        Apply(item);
     }
 }
 
@@ -62,12 +66,7 @@ void CQtRunSink::Drain() {
             item = std::move(pending_.front());
             pending_.pop_front();
         }
-        item.first();
-        if (item.second) {
-            std::lock_guard lock(mutex_);
-            --pendingBatches_;
-            roomForBatch_.notify_all();
-        }
+        Apply(item);
     }
 }
 
@@ -105,6 +104,11 @@ void CQtRunSink::JobProgress(int64_t position) {
     progress_.store(position, std::memory_order_relaxed);
 }
 
+bool CQtRunSink::IsDetached() const {
+    std::lock_guard lock(mutex_);
+    return detached_;
+}
+
 void CQtRunSink::JobEnded() {
     Push([this] { client_.OnJobEnded(); }, false);
 }
@@ -114,16 +118,7 @@ void CQtRunSink::StatusRefresh() {
 }
 
 void CQtRunSink::RunFinished(const RunSummary& summary) {
-    Push(
-        [this, summary] {
-            bool detached;
-            {
-                std::lock_guard lock(mutex_);
-                detached = detached_;
-            }
-            client_.OnRunFinished(summary, detached);
-        },
-        false);
+    Push([this, summary] { client_.OnRunFinished(summary, IsDetached()); }, false);
 }
 
 void CQtRunSink::DeleteRows(std::vector<std::size_t>&& ascendingRows) {
@@ -139,16 +134,7 @@ void CQtRunSink::ReorderRows(std::vector<uint32_t>&& order) {
 }
 
 void CQtRunSink::JobMessage(const std::u16string& message) {
-    Push(
-        [this, message] {
-            bool detached;
-            {
-                std::lock_guard lock(mutex_);
-                detached = detached_;
-            }
-            client_.OnJobMessage(message, detached);
-        },
-        false);
+    Push([this, message] { client_.OnJobMessage(message, IsDetached()); }, false);
 }
 
 void CQtRunSink::ResultSetIdleChanged(bool idle) {

@@ -72,6 +72,8 @@ public:
 private:
     void Push(std::function<void()> apply, bool isBatch);
     void DrainSlice();
+    void Apply(std::pair<std::function<void()>, bool>& item);  // outside the lock
+    bool IsDetached() const;
 
     CRunSinkClient& client_;
     CResultsModel& model_;
