@@ -7,6 +7,7 @@
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/saving.h"
+#include "tests/scripted_dialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,11 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Message {
-    QString text;
-    unsigned flags;
-};
 
 void AcceptNextDeleteDialog(int method) {
     auto* timer = new QTimer;
@@ -61,10 +57,7 @@ class ResultsJobsTest : public QObject {
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<CMainFrame> frame_;
-    std::vector<Message> messages_;
-    std::deque<int> answers_;
-    std::deque<QString> files_;
-    int fileQuestions_ = 0;
+    CScriptedDialogs dialogs_;
 
     CResultsModel* Model() { return frame_->ResultsPage()->Model(); }
 
@@ -94,24 +87,7 @@ private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
-        messages_.clear();
-        answers_.clear();
-        files_.clear();
-        fileQuestions_ = 0;
-        SetMessageBoxHook([this](const QString& text, unsigned flags) {
-            messages_.push_back({text, flags});
-            if (answers_.empty()) return static_cast<int>(kMbResultOk);
-            const int answer = answers_.front();
-            answers_.pop_front();
-            return answer;
-        });
-        SetResultFileChooser([this](QWidget*) {
-            ++fileQuestions_;
-            if (files_.empty()) return QString();
-            QString file = files_.front();
-            files_.pop_front();
-            return file;
-        });
+        dialogs_.Install();
         FrameConfig config;
         config.settingsFile = dir_->filePath("settings.ini");
         config.templateLocation = CTemplateFileLocation::At(dir_->filePath("DefaultText.txt"));
@@ -122,24 +98,23 @@ private slots:
 
     void cleanup() {
         if (frame_) {
-            answers_ = {kMbResultNo};
+            dialogs_.answers = {kMbResultNo};
             frame_->close();
         }
         frame_.reset();
-        SetMessageBoxHook({});
-        SetResultFileChooser({});
+        dialogs_.Uninstall();
     }
 
     void DeleteExactKeepsNumbersWithGaps() {
         Fill({u"A", u"B", u"A", u"C", u"B"});
         frame_->ResultsPage()->SelectAllVersions();
         DeleteIdentical(0);
-        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !messages_.empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !dialogs_.messages.empty(), 10000);
         QCOMPARE(Numbers(), (std::vector<int64_t>{1, 2, 4}));
         QVERIFY(Model()->RowText(2) == u"C");
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].text, QStringLiteral("All strings has been processed. 2 strings has been deleted."));
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("All strings has been processed. 2 strings has been deleted."));
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbIconInformation));
         // The text column's colours follow the new positions.
         QCOMPARE(Model()->data(Model()->index(2, 2), Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 255));
         QTRY_VERIFY(frame_->ResultsPage()->CanSelectAll());
@@ -148,9 +123,9 @@ private slots:
         Model()->Clear();
         Fill({u"Cat", u"cat"});
         DeleteIdentical(0);
-        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && messages_.size() == 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && dialogs_.messages.size() == 2, 10000);
         QCOMPARE(Model()->RowCount(), std::size_t{2});
-        QCOMPARE(messages_[1].text, QStringLiteral("All strings has been processed. 0 strings has been deleted."));
+        QCOMPARE(dialogs_.messages[1].text, QStringLiteral("All strings has been processed. 0 strings has been deleted."));
 
         // One row: nothing changes and nothing is said.
         Model()->Clear();
@@ -158,7 +133,7 @@ private slots:
         DeleteIdentical(0);
         QTest::qWait(100);
         QTRY_VERIFY(JobDone());
-        QCOMPARE(messages_.size(), std::size_t{2});
+        QCOMPARE(dialogs_.messages.size(), std::size_t{2});
         QCOMPARE(Model()->RowCount(), std::size_t{1});
         QVERIFY(frame_->ResultsPage()->CanSelectAll());
     }
@@ -169,10 +144,10 @@ private slots:
         Fill({Words(1), Words(2), nearCopy, Words(3), Words(2), Words(4)});
         frame_->Deleting() = DeletingOptions{1, 3, 20};
         DeleteIdentical(1);
-        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !messages_.empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !dialogs_.messages.empty(), 10000);
         QCOMPARE(Numbers(), (std::vector<int64_t>{1, 2, 4, 6}));
         QVERIFY(Model()->RowText(3) == Words(4));
-        QCOMPARE(messages_[0].text, QStringLiteral("All strings has been processed. 2 strings has been deleted."));
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("All strings has been processed. 2 strings has been deleted."));
     }
 
     void StopDuringDeleteScan() {
@@ -188,11 +163,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(frame_->Run().WorkText() == u"Searching...", 10000);
         QTest::qWait(20);
         frame_->CommandAction(CMainFrame::kStop)->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !messages_.empty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !dialogs_.messages.empty(), 60000);
 
         const QRegularExpression pattern(QStringLiteral("^(\\d+) strings has been processed. (\\d+) strings has been deleted.$"));
-        const QRegularExpressionMatch match = pattern.match(messages_[0].text);
-        QVERIFY2(match.hasMatch(), qPrintable(messages_[0].text));
+        const QRegularExpressionMatch match = pattern.match(dialogs_.messages[0].text);
+        QVERIFY2(match.hasMatch(), qPrintable(dialogs_.messages[0].text));
         const int processed = match.captured(1).toInt();
         const int deleted = match.captured(2).toInt();
         qInfo("scan stopped after %d of %d rows", processed, kRows);
@@ -213,8 +188,8 @@ private slots:
         frame_->ResultsPage()->List()->selectionModel()->select(
             Model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         frame_->CommandAction(CMainFrame::kShuffle)->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !messages_.empty(), 10000);
-        QCOMPARE(messages_[0].text, QStringLiteral("All strings has been shuffled."));
+        QTRY_VERIFY_WITH_TIMEOUT(JobDone() && !dialogs_.messages.empty(), 10000);
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("All strings has been shuffled."));
         std::multiset<std::size_t> lengths;
         bool moved = false;
         for (int row = 0; row < 40; ++row) {
@@ -235,8 +210,8 @@ private slots:
     void ExitQuestionClosesInEveryCase() {
         const auto closeWith = [this](std::deque<int> answers, std::deque<QString> files) {
             frame_->ResultsPage()->Model()->AppendVersions({{0, u"first"}, {1, u"second"}});
-            answers_ = std::move(answers);
-            files_ = std::move(files);
+            dialogs_.answers = std::move(answers);
+            dialogs_.files = std::move(files);
             frame_->close();
             QVERIFY(!frame_->isVisible());
             frame_.reset();
@@ -250,24 +225,24 @@ private slots:
         };
 
         closeWith({kMbResultNo}, {});
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].text, QStringLiteral("Save generated results before exit?"));
-        QCOMPARE(fileQuestions_, 0);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Save generated results before exit?"));
+        QCOMPARE(dialogs_.fileQuestions, 0);
 
         reopen();
         closeWith({kMbResultYes}, {});  // the file chooser is cancelled
-        QCOMPARE(fileQuestions_, 1);
-        QCOMPARE(messages_.size(), std::size_t{2});
+        QCOMPARE(dialogs_.fileQuestions, 1);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{2});
 
         reopen();
         closeWith({kMbResultYes}, {dir_->filePath("at-exit")});
-        QCOMPARE(fileQuestions_, 2);
+        QCOMPARE(dialogs_.fileQuestions, 2);
         std::ifstream in(fs::path(dir_->filePath("at-exit.txt").toStdString()), std::ios::binary);
         std::stringstream content;
         content << in.rdbuf();
         QCOMPARE(content.str(), std::string("first\r\n\r\nsecond\r\n\r\n"));
-        QCOMPARE(messages_.size(), std::size_t{4});
-        QCOMPARE(messages_[3].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{4});
+        QCOMPARE(dialogs_.messages[3].text, QStringLiteral("Results have been saved successfully."));
         int resultFiles = 0;
         for (const auto& entry : fs::directory_iterator(fs::path(dir_->path().toStdString())))
             resultFiles += entry.path().extension() == ".txt" && entry.path().filename() != "DefaultText.txt";

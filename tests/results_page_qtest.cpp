@@ -8,6 +8,7 @@
 #include "views/output_data_page.h"
 #include "views/output_string_dialog.h"
 #include "views/saving.h"
+#include "tests/scripted_dialogs.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -32,11 +33,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Message {
-    QString text;
-    unsigned flags;
-};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -104,12 +100,9 @@ class ResultsPageTest : public QObject {
 
     std::unique_ptr<CGenerationRun> run_;
     std::unique_ptr<COutputDataPage> page_;
-    std::vector<Message> messages_;
-    std::deque<int> answers_;
-    std::deque<QString> files_;
+    CScriptedDialogs dialogs_;
     std::deque<QString> folders_;
     QStringList folderStarts_;
-    int fileQuestions_ = 0;
     std::unique_ptr<QTemporaryDir> dir_;
 
     fs::path Dir() const { return fs::path(dir_->path().toStdString()); }
@@ -161,26 +154,9 @@ private slots:
         page_ = std::make_unique<COutputDataPage>(*run_);
         page_->resize(700, 400);
         page_->show();
-        messages_.clear();
-        answers_.clear();
-        files_.clear();
         folders_.clear();
         folderStarts_.clear();
-        fileQuestions_ = 0;
-        SetMessageBoxHook([this](const QString& text, unsigned flags) {
-            messages_.push_back({text, flags});
-            if (answers_.empty()) return static_cast<int>(kMbResultOk);
-            const int answer = answers_.front();
-            answers_.pop_front();
-            return answer;
-        });
-        SetResultFileChooser([this](QWidget*) {
-            ++fileQuestions_;
-            if (files_.empty()) return QString();
-            QString file = files_.front();
-            files_.pop_front();
-            return file;
-        });
+        dialogs_.Install();
         SetResultFolderChooser([this](QWidget*, const QString& start) {
             folderStarts_ << start;
             if (folders_.empty()) return QString();
@@ -198,8 +174,7 @@ private slots:
         }
         page_.reset();
         run_.reset();
-        SetMessageBoxHook({});
-        SetResultFileChooser({});
+        dialogs_.Uninstall();
         SetResultFolderChooser({});
     }
 
@@ -291,7 +266,7 @@ private slots:
         Key(Qt::Key_S);
         Key(Qt::Key_D);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("untouched"));
-        QCOMPARE(fileQuestions_, 0);
+        QCOMPARE(dialogs_.fileQuestions, 0);
         QVERIFY(folderStarts_.isEmpty());
         sink.Release();
         run_->Wait();
@@ -424,25 +399,25 @@ private slots:
 
     void OneFileLayoutsAndSeparators() {
         Fill({u"A", u"B"});
-        files_ = {InDir("default")};
+        dialogs_.files = {InDir("default")};
         page_->SaveAll();
         QCOMPARE(ReadFile(Dir() / "default.txt"), std::string("A\r\n\r\nB\r\n\r\n"));
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].text, QStringLiteral("Results have been saved successfully."));
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbIconInformation));
 
         page_->Saving().versionsSeparator = u"---<br>";
-        files_ = {InDir("hyphens.txt")};
+        dialogs_.files = {InDir("hyphens.txt")};
         page_->SaveAll();
         QCOMPARE(ReadFile(Dir() / "hyphens.txt"), std::string("A---\r\nB---\r\n"));
 
         page_->Saving().versionsSeparator = u"<BR>";
-        files_ = {InDir("capitals.txt")};
+        dialogs_.files = {InDir("capitals.txt")};
         page_->SaveAll();
         QCOMPARE(ReadFile(Dir() / "capitals.txt"), std::string("A<BR>B<BR>"));
 
         page_->Saving().versionsSeparator = u"";
-        files_ = {InDir("empty.txt")};
+        dialogs_.files = {InDir("empty.txt")};
         page_->SaveAll();
         QCOMPARE(ReadFile(Dir() / "empty.txt"), std::string("AB"));
         QVERIFY(page_->Saving().versionsSeparator.empty());  // the stored text is not expanded
@@ -451,21 +426,21 @@ private slots:
         page_->Model()->Clear();
         Fill({u"\u00e9t\u00e9"});
         page_->Saving().versionsSeparator = u"<br>";
-        files_ = {InDir("accents.txt")};
+        dialogs_.files = {InDir("accents.txt")};
         page_->SaveAll();
         QCOMPARE(ReadFile(Dir() / "accents.txt"), std::string("\xc3\xa9t\xc3\xa9\r\n"));
-        QCOMPARE(messages_.size(), std::size_t{5});
+        QCOMPARE(dialogs_.messages.size(), std::size_t{5});
     }
 
     void SaveSelectedWritesRowOrderAndReplaces() {
         Fill({u"first", u"second", u"third"});
         WriteFile(Dir() / "existing.txt", "old contents that are longer than the new ones");
         Select({2, 0});  // rows #3 and #1
-        files_ = {InDir("existing.txt")};
+        dialogs_.files = {InDir("existing.txt")};
         Key(Qt::Key_S);
         QCOMPARE(ReadFile(Dir() / "existing.txt"), std::string("first\r\n\r\nthird\r\n\r\n"));
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbIconInformation));
         // The selection and the rows are as they were.
         QCOMPARE(page_->SelectedRows(), (std::vector<std::size_t>{0, 2}));
         QCOMPARE(page_->Model()->RowCount(), std::size_t{3});
@@ -474,7 +449,7 @@ private slots:
     void FileNameGetsTxtOnlyWithoutExtension() {
         Fill({u"v"});
         QVERIFY(fs::create_directory(Dir() / "my.dir"));
-        files_ = {InDir("out"), InDir("out.csv"), InDir("my.dir/out")};
+        dialogs_.files = {InDir("out"), InDir("out.csv"), InDir("my.dir/out")};
         page_->SaveAll();
         page_->SaveAll();
         page_->SaveAll();
@@ -483,37 +458,37 @@ private slots:
         QVERIFY(fs::exists(Dir() / "out.csv"));
         QVERIFY(!fs::exists(Dir() / "out.csv.txt"));
         QVERIFY(fs::exists(Dir() / "my.dir" / "out.txt"));
-        QCOMPARE(messages_.size(), std::size_t{3});
+        QCOMPARE(dialogs_.messages.size(), std::size_t{3});
     }
 
     void AppendedExtensionIsConfirmedBeforeReplacing() {
         Fill({u"new"});
         WriteFile(Dir() / "report.txt", "keep me");
         // "No" returns to the chooser; cancelling it then saves nothing.
-        files_ = {InDir("report")};
-        answers_ = {kMbResultNo};
+        dialogs_.files = {InDir("report")};
+        dialogs_.answers = {kMbResultNo};
         page_->SaveAll();
-        QCOMPARE(fileQuestions_, 2);
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QVERIFY(messages_[0].text.contains(QStringLiteral("report.txt")));
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
+        QCOMPARE(dialogs_.fileQuestions, 2);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QVERIFY(dialogs_.messages[0].text.contains(QStringLiteral("report.txt")));
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
         QCOMPARE(ReadFile(Dir() / "report.txt"), std::string("keep me"));
 
         // "Yes" replaces it.
-        messages_.clear();
-        files_ = {InDir("report")};
-        answers_ = {kMbResultYes};
+        dialogs_.messages.clear();
+        dialogs_.files = {InDir("report")};
+        dialogs_.answers = {kMbResultYes};
         page_->SaveAll();
         QCOMPARE(ReadFile(Dir() / "report.txt"), std::string("new\r\n\r\n"));
-        QCOMPARE(messages_.size(), std::size_t{2});
-        QCOMPARE(messages_[1].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{2});
+        QCOMPARE(dialogs_.messages[1].text, QStringLiteral("Results have been saved successfully."));
 
         // A name chosen with its extension is not asked about again (the dialog did).
-        messages_.clear();
-        files_ = {InDir("report.txt")};
+        dialogs_.messages.clear();
+        dialogs_.files = {InDir("report.txt")};
         page_->SaveAll();
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconInformation));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbIconInformation));
     }
 
     void SeparateFilesLayoutAndNames() {
@@ -532,8 +507,8 @@ private slots:
             QCOMPARE(ReadFile(Dir() / name), "version " + std::to_string(n + 1) + "\r\n\r\n");
         }
         QCOMPARE(ReadFile(Dir() / "result0000012.txt"), std::string("left from a larger save"));
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Results have been saved successfully."));
 
         // Selected rows #2, #5 and #7 become files 0, 1 and 2.
         QTemporaryDir second;
@@ -547,37 +522,37 @@ private slots:
         QVERIFY(!fs::exists(base / "result0000003.txt"));
 
         // Cancelling the folder chooser ends the command silently.
-        messages_.clear();
+        dialogs_.messages.clear();
         page_->SaveAllToDifferentFiles();
-        QVERIFY(messages_.empty());
+        QVERIFY(dialogs_.messages.empty());
     }
 
     void FailuresReportMessage355() {
         Fill({u"A", u"B"});
-        files_ = {InDir("missing-folder/out.txt")};
+        dialogs_.files = {InDir("missing-folder/out.txt")};
         page_->SaveAll();
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].text, QStringLiteral("There were errors during saving. Some data might be lost."));
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbIconExclamation));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("There were errors during saving. Some data might be lost."));
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbIconExclamation));
         QVERIFY(!fs::exists(Dir() / "missing-folder"));
 
         // A folder standing where the file should go.
         QVERIFY(fs::create_directory(Dir() / "taken.txt"));
         Select({0});
-        files_ = {InDir("taken.txt")};
+        dialogs_.files = {InDir("taken.txt")};
         page_->SaveSelected();
-        QCOMPARE(messages_.size(), std::size_t{2});
-        QCOMPARE(messages_[1].flags, static_cast<unsigned>(kMbIconExclamation));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{2});
+        QCOMPARE(dialogs_.messages[1].flags, static_cast<unsigned>(kMbIconExclamation));
 
         // Per-file save into a folder that is not there.
         folders_ = {InDir("no-such-folder")};
         page_->SaveAllToDifferentFiles();
-        QCOMPARE(messages_.size(), std::size_t{3});
-        QCOMPARE(messages_[2].text, QStringLiteral("There were errors during saving. Some data might be lost."));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{3});
+        QCOMPARE(dialogs_.messages[2].text, QStringLiteral("There were errors during saving. Some data might be lost."));
 
         // Cancelling the file chooser shows nothing.
         page_->SaveAll();
-        QCOMPARE(messages_.size(), std::size_t{3});
+        QCOMPARE(dialogs_.messages.size(), std::size_t{3});
         QCOMPARE(page_->Model()->RowCount(), std::size_t{2});
     }
 
@@ -600,7 +575,7 @@ private slots:
         folders_ = {dir_->path()};
         page_->SaveAllToDifferentFiles();
         QVERIFY(cancelled);
-        QVERIFY(messages_.empty());
+        QVERIFY(dialogs_.messages.empty());
         int files = 0;
         for ([[maybe_unused]] const auto& entry : fs::directory_iterator(Dir())) ++files;
         QVERIFY(files > 0 && files < kRows);
@@ -612,28 +587,28 @@ private slots:
     void ExitQuestionAnswers() {
         // An empty list asks nothing.
         page_->OfferSaveOnExit();
-        QVERIFY(messages_.empty());
-        QCOMPARE(fileQuestions_, 0);
+        QVERIFY(dialogs_.messages.empty());
+        QCOMPARE(dialogs_.fileQuestions, 0);
 
         Fill({u"kept"});
-        answers_ = {kMbResultNo};
+        dialogs_.answers = {kMbResultNo};
         page_->OfferSaveOnExit();
-        QCOMPARE(messages_.size(), std::size_t{1});
-        QCOMPARE(messages_[0].text, QStringLiteral("Save generated results before exit?"));
-        QCOMPARE(messages_[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
-        QCOMPARE(fileQuestions_, 0);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Save generated results before exit?"));
+        QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
+        QCOMPARE(dialogs_.fileQuestions, 0);
 
-        answers_ = {kMbResultYes};  // then the file chooser is cancelled
+        dialogs_.answers = {kMbResultYes};  // then the file chooser is cancelled
         page_->OfferSaveOnExit();
-        QCOMPARE(fileQuestions_, 1);
-        QCOMPARE(messages_.size(), std::size_t{2});
+        QCOMPARE(dialogs_.fileQuestions, 1);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{2});
 
-        answers_ = {kMbResultYes};
-        files_ = {InDir("on-exit")};
+        dialogs_.answers = {kMbResultYes};
+        dialogs_.files = {InDir("on-exit")};
         page_->OfferSaveOnExit();
         QCOMPARE(ReadFile(Dir() / "on-exit.txt"), std::string("kept\r\n\r\n"));
-        QCOMPARE(messages_.size(), std::size_t{4});
-        QCOMPARE(messages_[3].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{4});
+        QCOMPARE(dialogs_.messages[3].text, QStringLiteral("Results have been saved successfully."));
         int files = 0;
         for ([[maybe_unused]] const auto& entry : fs::directory_iterator(Dir())) ++files;
         QCOMPARE(files, 1);
