@@ -9,6 +9,7 @@
 // temporary folder.
 #include "app/main_frame.h"
 #include "app/options_panel.h"
+#include "bench/latency_probe.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"
@@ -21,21 +22,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
-
-namespace {
-
-long PeakRssKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -64,18 +52,7 @@ int main(int argc, char* argv[]) {
     int64_t target = 1;
     for (int g = 0; g < exponent; ++g) target *= 10;
 
-    std::vector<double> lateness;
-    lateness.reserve(1 << 20);
-    QElapsedTimer sinceTick;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double ms = static_cast<double>(sinceTick.nsecsElapsed()) / 1e6;
-        lateness.push_back(std::max(0.0, ms - 5.0));
-        sinceTick.restart();
-    });
-
+    CLatencyProbe probe;
     QElapsedTimer fill;
     CResultsModel* model = frame.ResultsPage()->Model();
     bool done = false;
@@ -90,31 +67,20 @@ int main(int argc, char* argv[]) {
 
     QTimer::singleShot(200, [&] {
         fill.start();
-        sinceTick.start();
-        tick.start();
+        probe.Start();
         frame.CommandAction(CMainFrame::kGenerate)->trigger();
         watch.start();
     });
     QTimer::singleShot(600000, &app, &QApplication::quit);
     app.exec();
     const double fillSeconds = static_cast<double>(fill.elapsed()) / 1000.0;
-    tick.stop();
+    probe.Stop();
 
-    std::vector<double> sorted = lateness;
-    std::sort(sorted.begin(), sorted.end());
-    auto percentile = [&](double p) {
-        if (sorted.empty()) return 0.0;
-        const auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1));
-        return sorted[index];
-    };
     std::printf("versions wanted        %lld\n", static_cast<long long>(target));
     std::printf("rows in the list       %zu%s\n", model->RowCount(), done ? "" : " (timed out)");
     std::printf("time to fill the list  %.2f s\n", fillSeconds);
-    std::printf("timer ticks            %zu\n", sorted.size());
-    std::printf("lateness p50           %.2f ms\n", percentile(0.50));
-    std::printf("lateness p99           %.2f ms\n", percentile(0.99));
-    std::printf("lateness max           %.2f ms\n", sorted.empty() ? 0.0 : sorted.back());
-    std::printf("peak RSS               %.1f MiB\n", static_cast<double>(PeakRssKb()) / 1024.0);
+    probe.PrintLateness();
+    PrintPeakRss();
     frame.close();
     return done ? 0 : 1;
 }

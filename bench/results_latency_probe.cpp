@@ -11,6 +11,7 @@
 // in a temporary folder. Rows: half of them repeat an earlier row.
 #include "app/main_frame.h"
 #include "app/option_dialogs.h"
+#include "bench/latency_probe.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"
@@ -33,14 +34,6 @@
 #include <vector>
 
 namespace {
-
-long PeakRssKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
 
 const char16_t* const kWords[] = {u"alpha", u"bravo", u"charlie", u"delta", u"echo", u"foxtrot", u"golf",
                                   u"hotel", u"india", u"juliet", u"kilo", u"lima", u"mike", u"november",
@@ -101,24 +94,8 @@ int main(int argc, char* argv[]) {
     Fill(*model, rows);
     const double fillSeconds = static_cast<double>(filling.elapsed()) / 1000.0;
 
-    std::vector<double> lateness;
-    lateness.reserve(1 << 20);
-    double worst = 0;
-    double worstAt = 0;
     QElapsedTimer command;
-    QElapsedTimer sinceTick;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double ms = static_cast<double>(sinceTick.nsecsElapsed()) / 1e6;
-        lateness.push_back(std::max(0.0, ms - 5.0));
-        if (ms - 5.0 > worst) {
-            worst = ms - 5.0;
-            worstAt = static_cast<double>(command.elapsed()) / 1000.0;
-        }
-        sinceTick.restart();
-    });
+    CLatencyProbe probe;
 
     // The deleting options dialog opens modally; confirm it with the method wanted.
     QTimer confirm;
@@ -144,8 +121,7 @@ int main(int argc, char* argv[]) {
 
     QTimer::singleShot(200, [&] {
         command.start();
-        sinceTick.start();
-        tick.start();
+        probe.Start();
         if (scenario == "delete-exact" || scenario == "delete-shingles") {
             frame.Deleting() = DeletingOptions{scenario == "delete-shingles" ? 1 : 0, 7, 20};
             confirm.start();
@@ -193,23 +169,15 @@ int main(int argc, char* argv[]) {
     QTimer::singleShot(1800000, &app, &QApplication::quit);
     app.exec();
     const double commandSeconds = static_cast<double>(command.elapsed()) / 1000.0;
-    tick.stop();
+    probe.Stop();
 
-    std::sort(lateness.begin(), lateness.end());
-    auto percentile = [&](double p) {
-        if (lateness.empty()) return 0.0;
-        return lateness[static_cast<std::size_t>(p * static_cast<double>(lateness.size() - 1))];
-    };
     std::printf("scenario               %s\n", scenario.c_str());
     std::printf("rows before            %lld (filled in %.2f s)\n", static_cast<long long>(rows), fillSeconds);
     std::printf("rows after             %zu\n", model->RowCount());
     std::printf("message                %s\n", qPrintable(lastMessage));
     std::printf("command time           %.2f s%s\n", commandSeconds, done ? "" : " (timed out)");
-    std::printf("timer ticks            %zu\n", lateness.size());
-    std::printf("lateness p50           %.2f ms\n", percentile(0.50));
-    std::printf("lateness p99           %.2f ms\n", percentile(0.99));
-    std::printf("lateness max           %.2f ms (at %.2f s)\n", lateness.empty() ? 0.0 : lateness.back(), worstAt);
-    std::printf("peak RSS               %.1f MiB\n", static_cast<double>(PeakRssKb()) / 1024.0);
+    probe.PrintLateness();
+    PrintPeakRss();
     if (scenario == "save-one") {
         std::error_code error;
         std::printf("file size              %lld bytes\n",
