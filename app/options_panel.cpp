@@ -40,6 +40,12 @@ bool CNumberEdit::RoomFor(int characters) const {
     return text().size() - selectedText().size() + characters <= kMaxDigits;
 }
 
+bool CNumberEdit::AdmitInsertion(const QString& inserted) {
+    if (!IsDigitText(inserted)) return false;
+    if (HoldsWord()) clear();
+    return RoomFor(static_cast<int>(inserted.size()));
+}
+
 void CNumberEdit::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Paste) ||
         (event->key() == Qt::Key_Insert && (event->modifiers() & Qt::ShiftModifier))) {
@@ -54,32 +60,18 @@ void CNumberEdit::keyPressEvent(QKeyEvent* event) {
     const QString typed = event->text();
     const bool printable = !typed.isEmpty() && typed[0].isPrint() &&
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-    if (printable) {
-        if (!IsDigitText(typed)) {
-            event->accept();
-            return;
-        }
-        if (HoldsWord()) clear();
-        if (!RoomFor(static_cast<int>(typed.size()))) {
-            event->accept();
-            return;
-        }
+    if (printable && !AdmitInsertion(typed)) {
+        event->accept();
+        return;
     }
     QLineEdit::keyPressEvent(event);
 }
 
 void CNumberEdit::inputMethodEvent(QInputMethodEvent* event) {
     const QString commit = event->commitString();
-    if (!commit.isEmpty()) {
-        if (!IsDigitText(commit)) {
-            event->accept();
-            return;
-        }
-        if (HoldsWord()) clear();
-        if (!RoomFor(static_cast<int>(commit.size()))) {
-            event->accept();
-            return;
-        }
+    if (!commit.isEmpty() && !AdmitInsertion(commit)) {
+        event->accept();
+        return;
     }
     QLineEdit::inputMethodEvent(event);
 }

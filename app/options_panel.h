@@ -41,6 +41,8 @@ protected:
 private:
     bool HoldsWord() const;  // the whole text is "Max" or "Unlimited"
     bool RoomFor(int characters) const;
+    // Digits only, within the length limit; a "Max" or "Unlimited" word makes way first.
+    bool AdmitInsertion(const QString& inserted);
 };
 
 class CNumericalComboBox : public QComboBox {
