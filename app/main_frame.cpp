@@ -208,7 +208,7 @@ QAction* CMainFrame::CommandAction(int commandId) const {
 }
 
 bool CMainFrame::CanStartJob() const {
-    return !run_.IsRunning() && !sink_->HasPending();
+    return !run_.IsRunning() && !run_.IsWorkerActive() && !sink_->HasPending();
 }
 
 void CMainFrame::UpdateCommands() {

@@ -59,7 +59,7 @@ int main(int argc, char* argv[]) {
     QTimer watch;
     watch.setInterval(1);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (static_cast<int64_t>(model->RowCount()) >= target || (!frame.Run().IsRunning() && !frame.Sink().HasPending())) {
+        if (static_cast<int64_t>(model->RowCount()) >= target || frame.CanStartJob()) {
             done = true;
             app.quit();
         }

@@ -112,7 +112,7 @@ int main(int argc, char* argv[]) {
     QTimer watch;
     watch.setInterval(1);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!frame.Run().IsRunning() && frame.Run().IsResultSetIdle() && !frame.Sink().HasPending() &&
+        if (frame.CanStartJob() && frame.Run().IsResultSetIdle() &&
             !lastMessage.isEmpty()) {
             done = true;
             app.quit();

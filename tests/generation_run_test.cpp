@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -193,6 +194,45 @@ TEST(GenerationRunTest, StopFromAnotherThreadEndsWithinOneVersion) {
     for (std::size_t i = 0; i < sink.versions.size(); ++i) ASSERT_EQ(sink.versions[i].ordinal, static_cast<int64_t>(i));
     EXPECT_EQ(run.MaxPossibleValue(), u"> 10^10");
     EXPECT_GE(sink.ended, 1);
+}
+
+// After Stop the running flag is clear at once, but the worker still hands over
+// its last versions; owners that wait for the list must see it as active.
+TEST(GenerationRunTest, WorkerStaysActiveUntilItsLastSinkCall) {
+    class CHeldSink : public CRecordingSink {
+    public:
+        void RunFinished(const RunSummary& s) override {
+            std::unique_lock lock(gateMutex);
+            reached = true;
+            gate.notify_all();
+            gate.wait(lock, [this] { return open; });
+            CRecordingSink::RunFinished(s);
+        }
+        std::mutex gateMutex;
+        std::condition_variable gate;
+        bool reached = false;
+        bool open = false;
+    } sink;
+    CGenerationRun run;
+    EXPECT_FALSE(run.IsWorkerActive());
+    ASSERT_TRUE(run.StartGeneration(Request(kHuge, INT64_MAX, true), sink));
+    EXPECT_TRUE(run.IsWorkerActive());
+    while (run.KeptCount() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run.Stop();
+    {
+        std::unique_lock lock(sink.gateMutex);
+        sink.gate.wait(lock, [&] { return sink.reached; });
+    }
+    EXPECT_FALSE(run.IsRunning());
+    EXPECT_TRUE(run.IsWorkerActive());
+    {
+        std::lock_guard lock(sink.gateMutex);
+        sink.open = true;
+    }
+    sink.gate.notify_all();
+    run.Wait();
+    EXPECT_FALSE(run.IsWorkerActive());
+    EXPECT_EQ(sink.summary.end, RunEnd::kStopped);
 }
 
 TEST(GenerationRunTest, DestructorStopsARunningWorker) {

@@ -62,7 +62,7 @@ private:
         return std::make_unique<CMainFrame>(config);
     }
     static void WaitIdle(CMainFrame& frame) {
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.Run().IsRunning() && !frame.Sink().HasPending(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(frame.CanStartJob(), 30000);
         QApplication::processEvents();
     }
     static void UseSeriesWithoutCorrection(CMainFrame& frame) {

@@ -75,7 +75,7 @@ class ResultsJobsTest : public QObject {
     }
 
     bool JobDone() {
-        return !frame_->Run().IsRunning() && frame_->Run().IsResultSetIdle() && !frame_->Sink().HasPending();
+        return frame_->CanStartJob() && frame_->Run().IsResultSetIdle();
     }
 
     void DeleteIdentical(int method) {

@@ -158,11 +158,20 @@ std::u16string CGenerationRun::GeneratedValue() const {
     return GeneratedText(keptCount_.load(), attemptCount_.load(), runSkipSimilar_.load());
 }
 
-bool CGenerationRun::StartGeneration(RunRequest request, CRunSink& sink) {
-    if (running_.load()) return false;
+template <typename Work>
+void CGenerationRun::LaunchWorker(Work work) {
     JoinWorker();
     running_.store(true);
-    worker_ = std::jthread([this, request = std::move(request), &sink] { Generate(request, sink); });
+    workerActive_.store(true);
+    worker_ = std::jthread([this, work = std::move(work)]() mutable {
+        work();
+        workerActive_.store(false);
+    });
+}
+
+bool CGenerationRun::StartGeneration(RunRequest request, CRunSink& sink) {
+    if (running_.load()) return false;
+    LaunchWorker([this, request = std::move(request), &sink] { Generate(request, sink); });
     return true;
 }
 
@@ -332,9 +341,7 @@ void CGenerationRun::RunResultSetJob(const std::function<void(const JobControl&)
 
 bool CGenerationRun::StartDeleteIdentical(const CResultRows& rows, DeletingOptions options, CRunSink& sink) {
     if (running_.load()) return false;
-    JoinWorker();
-    running_.store(true);
-    worker_ = std::jthread([this, &rows, options, &sink] {
+    LaunchWorker([this, &rows, options, &sink] {
         RunResultSetJob(
             [&](const JobControl& control) {
                 DeleteOutcome outcome;
@@ -355,13 +362,11 @@ bool CGenerationRun::StartDeleteIdentical(const CResultRows& rows, DeletingOptio
 
 bool CGenerationRun::StartShuffle(const CResultRows& rows, CRunSink& sink, std::optional<uint64_t> seed) {
     if (running_.load() || rows.RowCount() == 0) return false;
-    JoinWorker();
-    running_.store(true);
     const uint64_t chosenSeed =
         seed.value_or((static_cast<uint64_t>(std::random_device{}()) << 32) ^
                       static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
     const std::size_t rowCount = rows.RowCount();
-    worker_ = std::jthread([this, rowCount, chosenSeed, &sink] {
+    LaunchWorker([this, rowCount, chosenSeed, &sink] {
         RunResultSetJob(
             [&](const JobControl& control) {
                 ShuffleOutcome outcome = ShuffleResults(rowCount, chosenSeed, control);

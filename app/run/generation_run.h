@@ -119,6 +119,9 @@ public:
     void Wait();  // joins a finished or stopping worker
 
     bool IsRunning() const { return running_.load(); }
+    // True from a Start* until the worker has made its last sink call; after a
+    // Stop the running flag clears at once while the worker finishes its version.
+    bool IsWorkerActive() const { return workerActive_.load(); }
     bool IsResultSetIdle() const { return resultSetIdle_.load(); }
     const std::atomic<bool>& RunningFlag() const { return running_; }
 
@@ -144,11 +147,14 @@ private:
     void EndJob(CRunSink& sink);
     void SetWorkText(std::u16string text);
     void JoinWorker();
+    template <typename Work>
+    void LaunchWorker(Work work);
 
     SyntaxStringGenerator::CStringGenerator engine_;
     SimilarityState similarity_;
     std::atomic<bool> running_{false};
     std::atomic<bool> resultSetIdle_{true};
+    std::atomic<bool> workerActive_{false};
     std::atomic<int64_t> attemptCount_{-1};
     std::atomic<int64_t> keptCount_{-1};
     std::atomic<double> maxPossible_{-1.0};
