@@ -1,7 +1,7 @@
 #include "app/main_frame.h"
 
 #include "app/option_dialogs.h"
-#include "app/options_panel.h"
+#include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
 #include "engine/template_check.h"

@@ -8,7 +8,7 @@
 // of a 10^6-version template in series versus random order.
 #include "engine/string_generator.h"
 #include "engine/template_check.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <benchmark/benchmark.h>
 

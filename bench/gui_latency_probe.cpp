@@ -8,8 +8,8 @@
 // Runs the real window (offscreen), with settings and template file in a
 // temporary folder.
 #include "app/main_frame.h"
-#include "app/options_panel.h"
-#include "bench/latency_probe.h"
+#include "views/options_panel.h"
+#include "latency_probe.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"

@@ -2,9 +2,9 @@
 // texts (200 to 1000 characters of words and punctuation, a tenth of them
 // exact repeats and a tenth near repeats). PHRASEMILL_BENCH_SMOKE=1 shrinks
 // every size to a thousand rows.
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "postprocess/result_jobs.h"
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 
 #include <benchmark/benchmark.h>
 

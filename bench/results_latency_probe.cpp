@@ -11,7 +11,7 @@
 // in a temporary folder. Rows: half of them repeat an earlier row.
 #include "app/main_frame.h"
 #include "app/option_dialogs.h"
-#include "bench/latency_probe.h"
+#include "latency_probe.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"

@@ -12,7 +12,7 @@
 // and reports the candidates it reached (cand).
 #include "engine/string_generator.h"
 #include "engine/template_check.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "postprocess/similarity.h"
 
 #include <benchmark/benchmark.h>

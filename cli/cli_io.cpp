@@ -1,6 +1,6 @@
-#include "cli/cli_io.h"
+#include "cli_io.h"
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <unistd.h>
 

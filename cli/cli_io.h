@@ -13,7 +13,7 @@
 // Thread safety: one thread at a time per object; Fail writes to stderr.
 #pragma once
 
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 
 #include <chrono>
 #include <cstdint>

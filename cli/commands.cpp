@@ -1,14 +1,14 @@
-#include "cli/commands.h"
+#include "commands.h"
 
-#include "app/run/generation_run.h"
-#include "cli/cli_io.h"
-#include "cli/json.h"
+#include "run/generation_run.h"
+#include "cli_io.h"
+#include "json.h"
 #include "engine/string_generator.h"
 #include "engine/syntax_check.h"
 #include "engine/template_check.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "postprocess/autocorrect.h"
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 
 #include <array>
 #include <atomic>

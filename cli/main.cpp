@@ -1,7 +1,7 @@
 // phrasemill-cli: the template check, version count, generation, auto-correction
 // and result-set jobs of Phrasemill from the command line.
-#include "cli/cli_io.h"
-#include "cli/commands.h"
+#include "cli_io.h"
+#include "commands.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,7 +1,7 @@
 #include "engine/string_generator.h"
 
 #include "engine/syntax_check.h"
-#include "engine/template_tree.h"
+#include "template_tree.h"
 
 #include <bit>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "engine/syntax_check.h"
 
-#include "engine/bracket_matches.h"
+#include "bracket_matches.h"
 
 #include <cstdio>
 #include <vector>

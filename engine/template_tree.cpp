@@ -1,6 +1,6 @@
-#include "engine/template_tree.h"
+#include "template_tree.h"
 
-#include "engine/bracket_matches.h"
+#include "bracket_matches.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "postprocess/autocorrect.h"
 
 #include "engine/syntax_check.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/run/generation_run.h"
+#include "run/generation_run.h"
 
 #include "engine/string_generator.h"
 

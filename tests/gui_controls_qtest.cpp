@@ -2,7 +2,7 @@
 // rules, the option dialogs, the settings store's layouts and fallbacks, the
 // message box, the template editor's colouring and keys, and the template file.
 #include "app/option_dialogs.h"
-#include "app/options_panel.h"
+#include "views/options_panel.h"
 #include "app/settings_store.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"

@@ -3,7 +3,7 @@
 // list, Stop and closing while a run is under way, the result-set jobs, the
 // status bar, and the settings that the window keeps.
 #include "app/main_frame.h"
-#include "app/options_panel.h"
+#include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"

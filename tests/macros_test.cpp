@@ -1,5 +1,5 @@
 #include "engine/macros.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <gtest/gtest.h>
 

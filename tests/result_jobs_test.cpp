@@ -1,6 +1,6 @@
 #include "postprocess/result_jobs.h"
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <gtest/gtest.h>
 

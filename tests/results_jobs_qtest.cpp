@@ -7,7 +7,7 @@
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/saving.h"
-#include "tests/scripted_dialogs.h"
+#include "scripted_dialogs.h"
 
 #include <QAction>
 #include <QApplication>

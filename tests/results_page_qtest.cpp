@@ -3,12 +3,12 @@
 // viewer, the Saving Options dialog, every save layout through the page's
 // commands (bytes, separators, file names, ".txt"), failures and the exit
 // question.
-#include "app/run/generation_run.h"
+#include "run/generation_run.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/output_string_dialog.h"
 #include "views/saving.h"
-#include "tests/scripted_dialogs.h"
+#include "scripted_dialogs.h"
 
 #include <QApplication>
 #include <QClipboard>

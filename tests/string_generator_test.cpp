@@ -1,7 +1,7 @@
 #include "engine/string_generator.h"
 #include "engine/template_check.h"
-#include "engine/template_tree.h"
-#include "engine/text_encoding.h"
+#include "template_tree.h"
+#include "text/text_encoding.h"
 #include "reference_generator.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 #include "views/input_data_page.h"
 
-#include "app/options_panel.h"
+#include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
-#include "views/files/result_files.h"
-#include "views/files/template_file.h"
+#include "files/result_files.h"
+#include "files/template_file.h"
 
 #include <QCoreApplication>
 #include <QDir>

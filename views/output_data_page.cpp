@@ -1,10 +1,10 @@
 #include "views/output_data_page.h"
 
-#include "app/run/generation_run.h"
+#include "run/generation_run.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
 #include "views/output_string_dialog.h"
-#include "views/results_font.h"
+#include "results_font.h"
 #include "views/saving.h"
 
 #include <QApplication>

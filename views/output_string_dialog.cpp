@@ -1,6 +1,6 @@
 #include "views/output_string_dialog.h"
 
-#include "views/results_font.h"
+#include "results_font.h"
 
 #include <QAction>
 #include <QApplication>

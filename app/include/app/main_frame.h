@@ -15,10 +15,10 @@
 #pragma once
 
 #include "app/qt_run_sink.h"
-#include "app/run/generation_run.h"
+#include "run/generation_run.h"
 #include "app/settings_store.h"
 #include "views/input_data_page.h"
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 
 #include <QMainWindow>
 

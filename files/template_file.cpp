@@ -1,7 +1,7 @@
-#include "views/files/template_file.h"
+#include "files/template_file.h"
 
-#include "engine/text_encoding.h"
-#include "views/files/result_files.h"
+#include "text/text_encoding.h"
+#include "files/result_files.h"
 
 #include <fstream>
 

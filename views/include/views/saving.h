@@ -18,7 +18,7 @@
 // meanwhile (a modal progress dialog shows when the save takes a while).
 #pragma once
 
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 #include "views/results_model.h"
 
 #include <QDialog>

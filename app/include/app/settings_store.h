@@ -13,6 +13,7 @@
 
 #include "postprocess/autocorrect.h"
 #include "postprocess/similarity.h"
+#include "views/options_panel.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,16 +23,6 @@
 #include <memory>
 
 class QSettings;
-
-// The options panel's record: "Allowed length from", "Enable auto-correction",
-// generation type (0 "In Series", 1 "Random"), "Skip similar versions".
-struct MainSettings {
-    int32_t lengthLimit = 1;
-    int32_t autoCorrection = 1;
-    int32_t generationType = 1;
-    int32_t skipSimilar = 0;
-    bool operator==(const MainSettings&) const = default;
-};
 
 inline constexpr const char* kSettingsGroup = "GUI Settings";
 inline constexpr const char* kCorrectionValue = "Correction settings";

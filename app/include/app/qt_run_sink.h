@@ -15,7 +15,7 @@
 // the user interface thread.
 #pragma once
 
-#include "app/run/generation_run.h"
+#include "run/generation_run.h"
 
 #include <QObject>
 

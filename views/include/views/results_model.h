@@ -24,7 +24,7 @@
 // long as it lives.
 #pragma once
 
-#include "app/run/generation_run.h"
+#include "run/generation_run.h"
 #include "postprocess/result_jobs.h"
 
 #include <QAbstractTableModel>

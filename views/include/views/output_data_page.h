@@ -17,7 +17,7 @@
 // the worker (see results_model.h).
 #pragma once
 
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 #include "views/results_model.h"
 
 #include <QTableView>

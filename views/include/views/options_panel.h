@@ -13,8 +13,9 @@
 // Thread safety: user interface thread only.
 #pragma once
 
-#include "app/run/generation_run.h"
-#include "app/settings_store.h"
+#include "run/generation_run.h"
+
+#include <cstdint>
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -22,6 +23,16 @@
 
 class QCheckBox;
 class QPushButton;
+
+// The options panel's record: "Allowed length from", "Enable auto-correction",
+// generation type (0 "In Series", 1 "Random"), "Skip similar versions".
+struct MainSettings {
+    int32_t lengthLimit = 1;
+    int32_t autoCorrection = 1;
+    int32_t generationType = 1;
+    int32_t skipSimilar = 0;
+    bool operator==(const MainSettings&) const = default;
+};
 
 class CNumberEdit : public QLineEdit {
     Q_OBJECT

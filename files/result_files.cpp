@@ -1,6 +1,6 @@
-#include "views/files/result_files.h"
+#include "files/result_files.h"
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <cstdio>
 #include <random>

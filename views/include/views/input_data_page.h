@@ -13,7 +13,7 @@
 // Thread safety: user interface thread only.
 #pragma once
 
-#include "app/settings_store.h"
+#include "views/options_panel.h"
 #include "views/template_editor.h"
 
 #include <QString>

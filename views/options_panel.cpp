@@ -1,4 +1,4 @@
-#include "app/options_panel.h"
+#include "views/options_panel.h"
 
 #include "chrome/string_table.h"
 
