@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test run build release
+.PHONY: deps test run build release install package
 
 deps:
 	./scripts/install-deps
@@ -21,3 +21,13 @@ release: deps
 
 run: release
 	./$(RELEASE_DIR)/app/phrasemill
+
+# Installs the Release build under PREFIX (default /usr/local); DESTDIR works
+# as usual for staged installs.
+PREFIX ?= /usr/local
+install: release
+	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+# A Debian package of the Release build, in $(RELEASE_DIR).
+package: release
+	cd $(RELEASE_DIR) && cpack -G DEB

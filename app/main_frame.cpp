@@ -372,7 +372,11 @@ void CMainFrame::OnAbout() {
 }
 
 QString CMainFrame::HelpFolder() {
-    return QCoreApplication::applicationDirPath();
+    const QDir programFolder(QCoreApplication::applicationDirPath());
+    if (programFolder.exists(QStringLiteral("phrasemill-help.html"))) return programFolder.path();
+    const QString installed = QDir::cleanPath(programFolder.filePath(QStringLiteral(PHRASEMILL_DATA_FROM_BIN)));
+    if (QDir(installed).exists(QStringLiteral("phrasemill-help.html"))) return installed;
+    return programFolder.path();
 }
 
 QString CMainFrame::HelpFileToOpen(const QString& folder, bool chmViewerAvailable) {
