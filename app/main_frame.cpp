@@ -306,7 +306,7 @@ void CMainFrame::OnGenerate() {
     COptionsDialogP1* panel = dataPage_->Options();
     const LengthRange range = panel->ReadLengthRange();
     if (range.maxLength < range.minLength) {
-        ShowMessageText(tr("Min string length restriction more than max."), kMbIconExclamation);
+        ShowMessageById(kIdsMinAboveMax, kMbIconExclamation);
         return;
     }
     panel->ReadGenerationOptions(generation_);

@@ -6,6 +6,7 @@
 #include "engine/string_generator.h"
 #include "engine/syntax_check.h"
 #include "engine/template_check.h"
+#include "text/messages.h"
 #include "text/text_encoding.h"
 #include "postprocess/autocorrect.h"
 #include "files/result_files.h"
@@ -351,7 +352,7 @@ int RunGenerate(const GenerateOptions& options) {
         if (!max) return Fail(kExitUsage, "--max-length takes a whole number or \"unlimited\"");
         run.maxLength = static_cast<int32_t>(*max);
     }
-    if (run.maxLength < run.minLength) return Fail(kExitUsage, "Min string length restriction more than max.");
+    if (run.maxLength < run.minLength) return Fail(kExitUsage, ToNarrow(MessageText(kIdsMinAboveMax)));
 
     if (options.skipSimilar) {
         run.skipSimilar = true;
@@ -396,8 +397,8 @@ int RunGenerate(const GenerateOptions& options) {
     }
     if (splitDir.empty() && !output.Commit()) return Fail(kExitUsage, output.Error());
 
-    PrintStderr(u"Max possible versions:   " + generator.MaxPossibleValue());
-    PrintStderr(u"Generated versions:   " + generator.GeneratedValue());
+    PrintStderr(std::u16string(MessageText(kIdsMaxPossibleCaption)) + generator.MaxPossibleValue());
+    PrintStderr(std::u16string(MessageText(kIdsGeneratedCaption)) + generator.GeneratedValue());
     if (!summary.reason.empty()) PrintStderr(summary.reason);
     if (run.randomOrder && !options.seed) PrintStderr(u"Seed: " + Decimal(summary.seed));
     if (interrupted.load()) {

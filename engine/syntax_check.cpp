@@ -1,8 +1,8 @@
 #include "engine/syntax_check.h"
 
 #include "bracket_matches.h"
+#include "text/messages.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -113,14 +113,6 @@ int CheckSeparatorBrackets(std::u16string_view w, const CBracketMatches& matches
         b = FindNextSeparatorIndexed(w, matches, b, e);
     }
     return -1;
-}
-
-std::u16string Format(const char* format, long value) {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    std::u16string out;
-    for (const char* c = buffer; *c; ++c) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*c)));
-    return out;
 }
 
 }  // namespace
@@ -248,24 +240,17 @@ SyntaxResult CheckSyntax(std::u16string_view text) {
 
 std::u16string SyntaxMessage(int kind, int position) {
     switch (kind) {
-        case kSyntaxOk: return u"Syntax is correct.         ";
-        case kExtraBraceAtTop: return Format("Extra bracket } at position %ld", position);
-        case kExtraSquareAtTop: return Format("Extra bracket ] at position %ld", position);
-        case kUnclosedBrace: return Format(" Unclosed bracket { at position %ld", position);
-        case kUnclosedSquare: return Format(" Unclosed bracket [ at position %ld", position);
-        case kExtraBraceInSquare: return Format("Extra bracket } at position %ld", position);
-        case kExtraSquareInBrace: return Format("Extra bracket  ] at position %ld", position);
-        case kSeparatorBracket: return Format("Incorrect syntax for <> brackets at position %ld", position);
-        case kPreparedTextTooLarge:
-            return Format("Default separator of the group at position %ld makes the template too large", position);
-        case kBadMacroDefinition:
-            return Format("Incorrect variable definition at position %ld.\r\n"
-                          "Variable must be defined like \"#set %%variable%% = value\" and ended with Enter.",
-                          position);
-        case kDeniedMacroNameSymbol:
-            return Format("Denied symbol in macro variable name at position %ld. "
-                          "Variable name cant't maintain \" { } [ ] \" symbols.",
-                          position);
-        default: return u"Unknown Error";
+        case kSyntaxOk: return std::u16string(MessageText(kIdsSyntaxCorrect));
+        case kExtraBraceAtTop: return FormatMessage(kIdsExtraBraceAtTop, {position});
+        case kExtraSquareAtTop: return FormatMessage(kIdsExtraSquareAtTop, {position});
+        case kUnclosedBrace: return FormatMessage(kIdsUnclosedBrace, {position});
+        case kUnclosedSquare: return FormatMessage(kIdsUnclosedSquare, {position});
+        case kExtraBraceInSquare: return FormatMessage(kIdsExtraBraceInSquare, {position});
+        case kExtraSquareInBrace: return FormatMessage(kIdsExtraSquareInBrace, {position});
+        case kSeparatorBracket: return FormatMessage(kIdsSeparatorBracket, {position});
+        case kPreparedTextTooLarge: return FormatMessage(kIdsPreparedTextTooLarge, {position});
+        case kBadMacroDefinition: return FormatMessage(kIdsBadMacroDefinition, {position});
+        case kDeniedMacroNameSymbol: return FormatMessage(kIdsDeniedMacroSymbol, {position});
+        default: return std::u16string(MessageText(kIdsUnknownError));
     }
 }

@@ -1,5 +1,7 @@
 #include "engine/template_check.h"
 
+#include "text/messages.h"
+
 #include <utility>
 
 TemplateCheckResult CheckTemplateText(std::u16string_view editorText) {
@@ -17,7 +19,7 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText) {
             check.selectionStart = a;
             check.selectionEnd = a + 4;
         } else {
-            check.message = SyntaxMessage(check.kind, a) + u" in macro definition.";
+            check.message = SyntaxMessage(check.kind, a).append(MessageText(kIdsInMacroDefinition));
             check.selectionStart = a - 1;
             check.selectionEnd = a;
         }

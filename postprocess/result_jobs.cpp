@@ -1,10 +1,9 @@
 #include "postprocess/result_jobs.h"
 
-#include "text/text_encoding.h"
+#include "text/messages.h"
 #include "postprocess/similarity.h"
 
 #include <chrono>
-#include <cstdio>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -26,12 +25,6 @@ void End(const JobControl& control) {
 
 void Step(const JobControl& control, int64_t processed) {
     if (control.step) control.step(processed);
-}
-
-std::u16string Format(const char* format, long first, long second = 0) {
-    char buffer[160];
-    std::snprintf(buffer, sizeof buffer, format, first, second);
-    return U16(buffer);
 }
 
 // The scan shared by both delete jobs; isRepeat(i, text) decides one row and
@@ -93,15 +86,14 @@ uint64_t UniformBelow(std::mt19937_64& engine, uint64_t bound) {
 
 std::u16string DeleteOutcome::Message() const {
     if (!ran) return {};
-    const auto d = static_cast<long>(deleted);
-    if (complete) return Format("All strings has been processed. %ld strings has been deleted.", d);
-    return Format("%ld strings has been processed. %ld strings has been deleted.", static_cast<long>(processed), d);
+    if (complete) return FormatMessage(kIdsAllProcessedDeleted, {deleted});
+    return FormatMessage(kIdsProcessedDeleted, {processed, deleted});
 }
 
 std::u16string ShuffleOutcome::Message() const {
     if (!ran) return {};
-    if (complete) return u"All strings has been shuffled.";
-    return Format("%ld strings has been shuffled.", static_cast<long>(processed));
+    if (complete) return std::u16string(MessageText(kIdsAllShuffled));
+    return FormatMessage(kIdsShuffled, {processed});
 }
 
 DeleteOutcome DeleteIdenticalExact(const CResultRows& rows, const JobControl& control) {

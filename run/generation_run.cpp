@@ -1,6 +1,7 @@
 #include "run/generation_run.h"
 
 #include "engine/syntax_check.h"
+#include "text/messages.h"
 
 #include <unistd.h>
 
@@ -38,8 +39,8 @@ int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
-const std::array<const char16_t*, 4> kWorkTexts = {u"Generating...", u"Shuffling...", u"Searching...",
-                                                   u"Deleting..."};
+// Indexed by job kind.
+constexpr std::array kWorkTextIds = {kIdsGenerating, kIdsShuffling, kIdsSearching, kIdsDeleting};
 
 std::u16string Decimal(int64_t value) {
     const std::string narrow = std::to_string(value);
@@ -96,7 +97,8 @@ void CGenerationRun::SetWorkText(std::u16string text) {
 void CGenerationRun::BeginJob(int64_t total, JobKind kind, CRunSink& sink) {
     jobTotal_ = std::max<int64_t>(total, 0);
     jobRange_ = jobTotal_ < kLargeJobTotal ? jobTotal_ : kFixedRange;
-    SetWorkText(kind >= 0 && kind < static_cast<int>(kWorkTexts.size()) ? kWorkTexts[kind] : u"");
+    const bool knownKind = kind >= 0 && kind < static_cast<int>(kWorkTextIds.size());
+    SetWorkText(knownKind ? std::u16string(MessageText(kWorkTextIds[kind])) : std::u16string());
     sink.JobStarted(jobRange_, kind);
     sink.StatusRefresh();
 }

@@ -1,5 +1,7 @@
 #include "views/results_model.h"
 
+#include "chrome/string_table.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -94,9 +96,9 @@ QVariant CResultsModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::DisplayRole) {
         switch (section) {
-        case kNumberColumn: return QStringLiteral("#");
-        case kLengthColumn: return QStringLiteral("Length");
-        case kTextColumn: return QStringLiteral("Text");
+        case kNumberColumn: return LoadStringById(kIdsColumnNumber);
+        case kLengthColumn: return LoadStringById(kIdsColumnLength);
+        case kTextColumn: return LoadStringById(kIdsColumnText);
         default: return {};
         }
     }
