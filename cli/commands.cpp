@@ -73,7 +73,8 @@ constexpr const char* kRulesHelp =
 int ReadCheckedTemplate(const std::string& input, TemplateCheckResult& check) {
     std::u16string raw;
     if (const int code = ReadInputText(input, raw)) return code;
-    check = CheckTemplateText(NormalizeLineBreaks(raw));
+    check = CheckTemplateText(NormalizeLineBreaks(raw), &interrupted);
+    if (check.stopped) return Fail(kExitInterrupted, "interrupted during the template check");
     if (!check.passed) return Fail(kExitBadInput, Narrow(TrimSpaces(check.message)));
     return kExitDone;
 }

@@ -1,6 +1,8 @@
 #include "engine/macros.h"
 
-#include <unordered_set>
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -25,16 +27,350 @@ bool HasBracket(std::u16string_view s) {
 
 constexpr std::u16string_view kDirective = u"#set";
 
-// Every "%...%" stretch between two neighbouring percent signs: the only places
-// where a macro name can occur, since a name holds no inner "%".
-void CollectPercentTokens(std::u16string_view text, std::unordered_set<std::u16string_view>& tokens) {
-    tokens.clear();
-    size_t previous = std::u16string_view::npos;
-    for (size_t p = text.find(u'%'); p != std::u16string_view::npos; p = text.find(u'%', p + 1)) {
-        if (previous != std::u16string_view::npos) tokens.insert(text.substr(previous, p - previous + 1));
-        previous = p;
+bool StopRequested(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
+
+// A name is "%", one or more characters other than "%", and "%". Since its
+// inner text holds no "%", an occurrence of a name is always a stretch from
+// one percent sign to the next one: a gap of the text. Replacing the names of
+// one table entry, left to right and without overlapping, therefore replaces
+// every gap equal to the name's inner text, except that of two such gaps that
+// share a percent sign only the first is replaced (then the third, and so on).
+//
+// The expander keeps the text as a list of gaps, each followed by a link: the
+// stretch from the percent sign after the gap to the percent sign before the
+// next gap, both included. A gap that could still be replaced by a later name
+// has its own list node; the gaps inside a link can never be replaced (none
+// equals a name still to come) and are copied, as one slice, only when the
+// text is built. Each gap node holds its text as a chain of slices of the
+// template and the values. A replacement thus costs the size of the value's
+// gap structure, not of the whole text, and the total length is known before
+// any text is built.
+class CMacroExpander {
+public:
+    CMacroExpander(const MacroTable& table, size_t maxLength, const std::atomic<bool>* stop)
+        : maxLength_(maxLength), stop_(stop) {
+        for (const auto& entry : table) {
+            const std::u16string& name = entry.first;
+            if (name.size() < 3 || name.front() != u'%' || name.back() != u'%') continue;
+            const std::u16string_view inner = std::u16string_view(name).substr(1, name.size() - 2);
+            if (inner.find(u'%') != std::u16string_view::npos) continue;
+            indexOfInner_.emplace(inner, static_cast<int32_t>(names_.size()));
+            names_.push_back(&entry);
+            if (inner.size() >= innerLengths_.size()) innerLengths_.resize(inner.size() + 1, false);
+            innerLengths_[inner.size()] = true;
+        }
+        buckets_.resize(names_.size());
+        layouts_.resize(names_.size());
     }
-}
+
+    MacroExpansion Expand(std::u16string_view text) {
+        MacroExpansion result;
+        total_ = text.size();
+        if (!BuildList(text)) {
+            result.stopped = true;
+            return result;
+        }
+        std::vector<int32_t> matched;
+        for (int32_t j = 0; j < static_cast<int32_t>(names_.size()); ++j) {
+            currentPass_ = j;
+            FindMatches(j, matched);
+            if (matched.empty()) continue;
+            const std::u16string& name = names_[j]->first;
+            const std::u16string& value = names_[j]->second;
+            uint64_t grown = 0;
+            if (value.size() > name.size()) {
+                if (__builtin_mul_overflow(static_cast<uint64_t>(matched.size()),
+                                           static_cast<uint64_t>(value.size() - name.size()), &grown) ||
+                    __builtin_add_overflow(total_, grown, &grown) || grown > maxLength_) {
+                    result.tooLargeName = &name;
+                    return result;
+                }
+            } else {
+                grown = total_ - static_cast<uint64_t>(matched.size()) * (name.size() - value.size());
+            }
+            total_ = grown;
+            for (size_t m = 0; m < matched.size(); ++m) {
+                if (m % kPollInterval == kPollInterval - 1 && StopRequested(stop_)) {
+                    result.stopped = true;
+                    return result;
+                }
+                Replace(matched[m], j);
+            }
+        }
+        if (!BuildText(result.text)) {
+            result.text.clear();
+            result.stopped = true;
+        }
+        return result;
+    }
+
+private:
+    static constexpr size_t kPollInterval = 4096;
+
+    struct CPiece {
+        const char16_t* data;
+        size_t size;
+        int32_t next;
+    };
+
+    struct CGap {
+        int32_t prev = -1;
+        int32_t next = -1;
+        int32_t head = -1;  // first and last piece of the gap's text
+        int32_t tail = -1;
+        uint64_t length = 0;
+        uint32_t stamp = 0;  // changes whenever the text or the place of the gap changes
+        int32_t mark = -1;   // the last pass that found the gap equal to its name
+        std::u16string_view link;  // empty after the last gap
+    };
+
+    // A value cut the same way: the text before its first percent sign, the
+    // links and replaceable gaps between, the text after its last one.
+    struct CLayout {
+        bool ready = false;
+        bool hasPercent = false;
+        std::u16string_view head;
+        std::u16string_view firstLink;
+        std::vector<std::pair<std::u16string_view, std::u16string_view>> gaps;  // gap, link after it
+        std::u16string_view tail;
+    };
+
+    int32_t IndexOfInner(std::u16string_view inner) const {
+        if (inner.size() >= innerLengths_.size() || !innerLengths_[inner.size()]) return -1;
+        const auto found = indexOfInner_.find(inner);
+        return found == indexOfInner_.end() ? -1 : found->second;
+    }
+
+    // Whether a gap of a text that only names after `after` will still see
+    // could be replaced.
+    bool Replaceable(std::u16string_view inner, int32_t after) const { return IndexOfInner(inner) > after; }
+
+    int32_t NewGap(std::u16string_view text) {
+        gaps_.emplace_back();
+        const int32_t g = static_cast<int32_t>(gaps_.size() - 1);
+        Append(g, text);
+        return g;
+    }
+
+    void Append(int32_t g, std::u16string_view text) {
+        if (text.empty()) return;
+        pieces_.push_back({text.data(), text.size(), -1});
+        const int32_t p = static_cast<int32_t>(pieces_.size() - 1);
+        CGap& gap = gaps_[g];
+        if (gap.tail >= 0) {
+            pieces_[gap.tail].next = p;
+        } else {
+            gap.head = p;
+        }
+        gap.tail = p;
+        gap.length += text.size();
+    }
+
+    void Prepend(int32_t g, std::u16string_view text) {
+        if (text.empty()) return;
+        CGap& gap = gaps_[g];
+        pieces_.push_back({text.data(), text.size(), gap.head});
+        gap.head = static_cast<int32_t>(pieces_.size() - 1);
+        if (gap.tail < 0) gap.tail = gap.head;
+        gap.length += text.size();
+    }
+
+    // Moves the text of `from` to the end of `to`.
+    void AppendGapText(int32_t to, int32_t from) {
+        CGap& source = gaps_[from];
+        if (source.head < 0) return;
+        CGap& target = gaps_[to];
+        if (target.tail >= 0) {
+            pieces_[target.tail].next = source.head;
+        } else {
+            target.head = source.head;
+        }
+        target.tail = source.tail;
+        target.length += source.length;
+        source.head = source.tail = -1;
+        source.length = 0;
+    }
+
+    void InsertAfter(int32_t before, int32_t g) {
+        const int32_t after = gaps_[before].next;
+        gaps_[g].prev = before;
+        gaps_[g].next = after;
+        gaps_[before].next = g;
+        if (after >= 0) gaps_[after].prev = g;
+    }
+
+    void Remove(int32_t g) {
+        CGap& gap = gaps_[g];
+        if (gap.prev >= 0) gaps_[gap.prev].next = gap.next;
+        if (gap.next >= 0) gaps_[gap.next].prev = gap.prev;
+        gap.prev = gap.next = -1;
+        ++gap.stamp;
+    }
+
+    // Called after every change of a gap: files it under the name it now
+    // equals, when that name's pass is still to come.
+    void Touch(int32_t g) {
+        CGap& gap = gaps_[g];
+        ++gap.stamp;
+        if (gap.prev < 0 || gap.next < 0) return;  // the text's first and last gaps have a side without "%"
+        if (gap.length >= innerLengths_.size() || !innerLengths_[gap.length]) return;
+        content_.clear();
+        for (int32_t p = gap.head; p >= 0; p = pieces_[p].next) content_.append(pieces_[p].data, pieces_[p].size);
+        const int32_t index = IndexOfInner(content_);
+        if (index > currentPass_) buckets_[index].emplace_back(g, gap.stamp);
+    }
+
+    bool BuildList(std::u16string_view text) {
+        size_t percent = text.find(u'%');
+        int32_t last = NewGap(text.substr(0, percent));
+        first_ = last;
+        size_t linkStart = percent;
+        size_t polled = 0;
+        std::vector<int32_t> replaceable;
+        for (size_t next = text.find(u'%', percent + 1); next != std::u16string_view::npos;
+             percent = next, next = text.find(u'%', next + 1)) {
+            if (++polled % kPollInterval == 0 && StopRequested(stop_)) return false;
+            const std::u16string_view inner = text.substr(percent + 1, next - percent - 1);
+            if (!Replaceable(inner, -1)) continue;
+            gaps_[last].link = text.substr(linkStart, percent - linkStart + 1);
+            const int32_t g = NewGap(inner);
+            InsertAfter(last, g);
+            replaceable.push_back(g);
+            last = g;
+            linkStart = next;
+        }
+        gaps_[last].link = text.substr(linkStart, percent - linkStart + 1);
+        InsertAfter(last, NewGap(text.substr(percent + 1)));
+        for (const int32_t g : replaceable) Touch(g);
+        return true;
+    }
+
+    const CLayout& Layout(int32_t j) {
+        CLayout& layout = layouts_[j];
+        if (layout.ready) return layout;
+        layout.ready = true;
+        const std::u16string_view value = names_[j]->second;
+        size_t percent = value.find(u'%');
+        if (percent == std::u16string_view::npos) return layout;
+        layout.hasPercent = true;
+        layout.head = value.substr(0, percent);
+        size_t linkStart = percent;
+        std::u16string_view* link = &layout.firstLink;
+        for (size_t next = value.find(u'%', percent + 1); next != std::u16string_view::npos;
+             percent = next, next = value.find(u'%', next + 1)) {
+            const std::u16string_view inner = value.substr(percent + 1, next - percent - 1);
+            if (!Replaceable(inner, j)) continue;
+            *link = value.substr(linkStart, percent - linkStart + 1);
+            layout.gaps.emplace_back(inner, std::u16string_view());
+            link = &layout.gaps.back().second;
+            linkStart = next;
+        }
+        *link = value.substr(linkStart, percent - linkStart + 1);
+        layout.tail = value.substr(percent + 1);
+        return layout;
+    }
+
+    // The gaps that pass j replaces, decided on the text as it is before the
+    // pass: of a run of equal gaps that share their percent signs, the first,
+    // third, fifth, ... one.
+    void FindMatches(int32_t j, std::vector<int32_t>& matched) {
+        matched.clear();
+        std::vector<std::pair<int32_t, uint32_t>>& bucket = buckets_[j];
+        candidates_.clear();
+        for (const auto& [g, stamp] : bucket) {
+            CGap& gap = gaps_[g];
+            if (gap.stamp != stamp || gap.mark == j || gap.prev < 0 || gap.next < 0) continue;
+            gap.mark = j;
+            candidates_.push_back(g);
+        }
+        bucket.clear();
+        bucket.shrink_to_fit();
+        for (const int32_t start : candidates_) {
+            const CGap& gap = gaps_[start];
+            if (gaps_[gap.prev].mark == j && gaps_[gap.prev].link.size() == 1) continue;  // inside a run
+            bool replaced = true;
+            for (int32_t g = start;; replaced = !replaced) {
+                if (replaced) matched.push_back(g);
+                const int32_t next = gaps_[g].next;
+                if (next < 0 || gaps_[next].mark != j || gaps_[g].link.size() != 1) break;
+                g = next;
+            }
+        }
+    }
+
+    // Replaces gap g with its two percent signs by the value of name j.
+    void Replace(int32_t g, int32_t j) {
+        const int32_t before = gaps_[g].prev;
+        const int32_t after = gaps_[g].next;
+        // The percent sign that ends the link before g goes; when the link
+        // holds more, the gap before that sign becomes a node of its own.
+        int32_t left = before;
+        const std::u16string_view leftLink = gaps_[before].link;
+        if (leftLink.size() > 1) {
+            const size_t q = leftLink.rfind(u'%', leftLink.size() - 2);
+            gaps_[before].link = leftLink.substr(0, q + 1);
+            left = NewGap(leftLink.substr(q + 1, leftLink.size() - q - 2));
+            InsertAfter(before, left);
+        }
+        int32_t right = after;
+        const std::u16string_view rightLink = gaps_[g].link;
+        if (rightLink.size() > 1) {
+            const size_t q = rightLink.find(u'%', 1);
+            right = NewGap(rightLink.substr(1, q - 1));
+            gaps_[right].link = rightLink.substr(q);
+            InsertAfter(g, right);
+        }
+        Remove(g);
+        const CLayout& layout = Layout(j);
+        if (!layout.hasPercent) {
+            Append(left, names_[j]->second);
+            AppendGapText(left, right);
+            gaps_[left].link = gaps_[right].link;
+            Remove(right);
+            Touch(left);
+            return;
+        }
+        Append(left, layout.head);
+        gaps_[left].link = layout.firstLink;
+        int32_t last = left;
+        for (const auto& [inner, link] : layout.gaps) {
+            const int32_t added = NewGap(inner);
+            gaps_[added].link = link;
+            InsertAfter(last, added);
+            last = added;
+        }
+        Prepend(right, layout.tail);
+        Touch(left);
+        for (int32_t added = gaps_[left].next; added != right; added = gaps_[added].next) Touch(added);
+        Touch(right);
+    }
+
+    bool BuildText(std::u16string& out) const {
+        out.reserve(total_);
+        size_t polled = 0;
+        for (int32_t g = first_; g >= 0; g = gaps_[g].next) {
+            if (++polled % kPollInterval == 0 && StopRequested(stop_)) return false;
+            for (int32_t p = gaps_[g].head; p >= 0; p = pieces_[p].next) out.append(pieces_[p].data, pieces_[p].size);
+            out.append(gaps_[g].link);
+        }
+        return true;
+    }
+
+    const size_t maxLength_;
+    const std::atomic<bool>* stop_;
+    std::vector<const MacroTable::value_type*> names_;  // the table's names, in table order
+    std::unordered_map<std::u16string_view, int32_t> indexOfInner_;
+    std::vector<bool> innerLengths_;  // whether some name's inner text has this length
+    std::vector<std::vector<std::pair<int32_t, uint32_t>>> buckets_;  // per name: gaps with their stamp
+    std::vector<CLayout> layouts_;
+    std::vector<CGap> gaps_;
+    std::vector<CPiece> pieces_;
+    std::vector<int32_t> candidates_;
+    std::u16string content_;
+    int32_t first_ = -1;
+    int32_t currentPass_ = -1;
+    uint64_t total_ = 0;
+};
 
 }  // namespace
 
@@ -70,12 +406,16 @@ SyntaxResult ParseMacroDefinition(std::u16string_view line, MacroTable& table) {
     return {};
 }
 
-MacroPass ProcessMacros(std::u16string_view text, MacroTable& table) {
+MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::atomic<bool>* stop) {
     MacroPass pass;
     std::vector<std::pair<size_t, size_t>> ranges;  // definition lines with their CR LF
     size_t crlfBefore = 0;  // CR LF pairs that begin before scanned
     size_t scanned = 0;
     for (size_t a = text.find(kDirective); a != std::u16string_view::npos; a = text.find(kDirective, a + 1)) {
+        if (StopRequested(stop)) {
+            pass.stopped = true;
+            return pass;
+        }
         for (; scanned < a; ++scanned) {
             if (text[scanned] == u'\r' && scanned + 1 < text.size() && text[scanned + 1] == u'\n') ++crlfBefore;
         }
@@ -105,6 +445,9 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table) {
             return pass;
         }
         ranges.emplace_back(a, e - a + 2);
+        // The name as ParseMacroDefinition took it; an earlier line keeps its place.
+        const std::u16string_view definition = Trim(line.substr(kDirective.size()));
+        pass.definitionPositions.emplace(std::u16string(definition.substr(0, definition.find(u'%', 1) + 1)), editorPos);
     }
     pass.text.reserve(text.size());
     size_t from = 0;
@@ -116,30 +459,18 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table) {
     return pass;
 }
 
-std::u16string ApplyMacros(std::u16string&& text, const MacroTable& table) {
-    // Names are replaced one after the other in table order, each pass seeing
-    // the previous passes' output. A pass only runs for a name that occurs in
-    // the current text, which the percent-delimited tokens tell at once.
-    std::u16string current(std::move(text));
-    if (table.empty()) return current;
-    std::u16string next;
-    std::unordered_set<std::u16string_view> tokens;
-    CollectPercentTokens(current, tokens);
-    for (const auto& [name, value] : table) {
-        if (tokens.find(name) == tokens.end()) continue;
-        next.clear();
-        next.reserve(current.size());
-        size_t from = 0;
-        for (size_t p = current.find(name); p != std::u16string::npos; p = current.find(name, from)) {
-            next.append(current, from, p - from);
-            next.append(value);
-            from = p + name.size();
-        }
-        next.append(current, from, std::u16string::npos);
-        current.swap(next);
-        CollectPercentTokens(current, tokens);
+MacroExpansion ExpandMacros(std::u16string&& text, const MacroTable& table, size_t maxLength,
+                            const std::atomic<bool>* stop) {
+    if (table.empty() || text.find(u'%') == std::u16string::npos) {
+        MacroExpansion unchanged;
+        unchanged.text = std::move(text);
+        return unchanged;
     }
-    return current;
+    return CMacroExpander(table, maxLength, stop).Expand(text);
+}
+
+std::u16string ApplyMacros(std::u16string&& text, const MacroTable& table) {
+    return ExpandMacros(std::move(text), table, std::numeric_limits<size_t>::max()).text;
 }
 
 std::u16string ApplyMacros(std::u16string_view text, const MacroTable& table) {

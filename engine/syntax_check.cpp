@@ -251,6 +251,7 @@ std::u16string SyntaxMessage(int kind, int position) {
         case kPreparedTextTooLarge: return FormatMessage(kIdsPreparedTextTooLarge, {position});
         case kBadMacroDefinition: return FormatMessage(kIdsBadMacroDefinition, {position});
         case kDeniedMacroNameSymbol: return FormatMessage(kIdsDeniedMacroSymbol, {position});
+        case kMacroTextTooLarge: return FormatMessage(kIdsMacroTextTooLarge, {position});
         default: return std::u16string(MessageText(kIdsUnknownError));
     }
 }

@@ -1,20 +1,45 @@
 #include "engine/template_check.h"
 
+#include "template_tree.h"
 #include "text/messages.h"
 
 #include <utility>
 
-TemplateCheckResult CheckTemplateText(std::u16string_view editorText) {
+namespace {
+
+TemplateCheckResult Stopped() {
+    TemplateCheckResult check;
+    check.passed = false;
+    check.stopped = true;
+    return check;
+}
+
+}  // namespace
+
+TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std::atomic<bool>* stop) {
     TemplateCheckResult check;
     MacroTable table;
-    const MacroPass pass = ProcessMacros(editorText, table);
+    MacroPass pass = ProcessMacros(editorText, table, stop);
+    if (pass.stopped) return Stopped();
+    if (pass.result.Ok()) {
+        // The same limit that LoadTemplate puts on its prepared text.
+        MacroExpansion expanded = ExpandMacros(std::move(pass.text), table,
+                                               SyntaxStringGenerator::MaxPreparedLength(editorText.size()), stop);
+        if (expanded.stopped) return Stopped();
+        if (expanded.tooLargeName) {
+            pass.result = {pass.definitionPositions.at(*expanded.tooLargeName), kMacroTextTooLarge};
+        } else {
+            check.templateText = std::move(expanded.text);
+        }
+    }
     if (!pass.result.Ok()) {
         const int a = pass.result.position;
         check.passed = false;
         check.kind = pass.result.kind;
         check.position = a;
         check.templateText.assign(editorText);
-        if (check.kind == kBadMacroDefinition || check.kind == kDeniedMacroNameSymbol) {
+        if (check.kind == kBadMacroDefinition || check.kind == kDeniedMacroNameSymbol ||
+            check.kind == kMacroTextTooLarge) {
             check.message = SyntaxMessage(check.kind, a);
             check.selectionStart = a;
             check.selectionEnd = a + 4;
@@ -25,7 +50,7 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText) {
         }
         return check;
     }
-    check.templateText = ApplyMacros(std::move(pass.text), table);
+    if (stop && stop->load()) return Stopped();
 
     // A CR LF pair is plain text to the check, so checking the editor text
     // itself finds the same defect; only its position is converted to the

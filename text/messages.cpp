@@ -65,6 +65,7 @@ constexpr std::array kCatalogue = {
     CatalogueEntry{kIdsMinAboveMax, u"Min string length restriction more than max."},
     CatalogueEntry{kIdsPreparedTextTooLarge,
                    u"Default separator of the group at position %ld makes the template too large"},
+    CatalogueEntry{kIdsMacroTextTooLarge, u"Variable defined at position %ld makes the template too large"},
 };
 
 static_assert(std::ranges::is_sorted(kCatalogue, {}, &CatalogueEntry::id), "lookup needs the entries sorted by id");

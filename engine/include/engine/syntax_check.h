@@ -26,6 +26,8 @@ enum SyntaxErrorKind : int32_t {
                                    // MaxPreparedLength (LoadTemplate only; position of the "[")
     kBadMacroDefinition = 100,     // malformed "#set" line
     kDeniedMacroNameSymbol = 101,  // bracket in a macro name
+    kMacroTextTooLarge = 102,      // replacing a macro's uses would blow the text up past the
+                                   // loaded-text limit (position of its "#set")
 };
 
 struct SyntaxResult {
@@ -44,6 +46,6 @@ int FindMatchingBracket(std::u16string_view text, int lowerBound, int limit, int
 int FindNextSeparator(std::u16string_view text, int from, int limit);
 
 // The message of a kind: kind 0 gives "Syntax is correct." and nine spaces,
-// kinds 1 to 8 their format filled with position, kinds 100 and 101 theirs,
+// kinds 1 to 8 their format filled with position, kinds 100 to 102 theirs,
 // any other kind "Unknown Error".
 std::u16string SyntaxMessage(int kind, int position);

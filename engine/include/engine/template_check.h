@@ -7,11 +7,17 @@
 //   else engine.LoadTemplate(check.templateText);
 //
 // A correct template gets kind 0, position -1 and the message "Syntax is
-// correct." with its nine spaces; the selection is then empty.
-// Thread safety: a pure function.
+// correct." with its nine spaces; the selection is then empty. Macro uses
+// that would make the text longer than the loaded-text limit (16 times the
+// editor text plus 16 Mi code units) give kind 102 at that macro's "#set".
+// Thread safety: a pure function; stop may be set from any thread (or a
+// signal handler), and the check then returns within a few milliseconds with
+// stopped set and passed false.
 #pragma once
 
 #include "engine/macros.h"
+
+#include <atomic>
 
 #include <string>
 #include <string_view>
@@ -24,6 +30,7 @@ struct TemplateCheckResult {
     int32_t selectionStart = 0;  // editor range to select (a line break counts one)
     int32_t selectionEnd = 0;
     std::u16string templateText;  // macro-expanded text (the editor text after a macro defect)
+    bool stopped = false;         // ended by the stop flag: nothing else is meaningful
 };
 
-TemplateCheckResult CheckTemplateText(std::u16string_view editorText);
+TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std::atomic<bool>* stop = nullptr);

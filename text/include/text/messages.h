@@ -11,7 +11,7 @@
 //
 // Ids 128 and 320 to 377 are the string table's own numbers; the texts that
 // the table never numbered (the shuffle reports, the macro-definition suffix,
-// the length-range message, the oversized-template message) are numbered
+// the length-range message, the oversized-template messages) are numbered
 // from 400 on. Every id declared here has a text and is used somewhere;
 // tests/messages_test.cpp checks both against the source tree.
 //
@@ -75,6 +75,7 @@ enum MessageId : int {
     kIdsInMacroDefinition = 402,
     kIdsMinAboveMax = 403,
     kIdsPreparedTextTooLarge = 404,
+    kIdsMacroTextTooLarge = 405,
 };
 
 // The text of an id; empty for an id without text.
