@@ -44,7 +44,10 @@ bool StopRequested(const std::atomic<bool>* stop) { return stop && stop->load(st
 // text is built. Each gap node holds its text as a chain of slices of the
 // template and the values. A replacement thus costs the size of the value's
 // gap structure, not of the whole text, and the total length is known before
-// any text is built.
+// any text is built. When a name's uses are so many that most of the text
+// changes anyway, the expander builds the text and replaces that name (and the
+// following ones, while that stays so) by plain string search over the whole
+// text, which needs less memory per use than the list.
 class CMacroExpander {
 public:
     CMacroExpander(const MacroTable& table, size_t maxLength, const std::atomic<bool>* stop)
@@ -63,49 +66,147 @@ public:
         layouts_.resize(names_.size());
     }
 
-    MacroExpansion Expand(std::u16string_view text) {
+    MacroExpansion Expand(std::u16string&& text) {
         MacroExpansion result;
-        total_ = text.size();
-        if (!BuildList(text)) {
-            result.stopped = true;
-            return result;
-        }
+        flat_ = std::move(text);
+        total_ = flat_.size();
+        bool listed = false;  // whether the text is in the gap list rather than in flat_
         std::vector<int32_t> matched;
-        for (int32_t j = 0; j < static_cast<int32_t>(names_.size()); ++j) {
+        const int32_t passes = static_cast<int32_t>(names_.size());
+        for (int32_t j = 0; j < passes;) {
+            if (!listed) {
+                size_t uses = 0;
+                const int32_t next = NextNameUsed(j - 1, uses);
+                if (next == kStopped) return Stopped(result);
+                if (next < 0) break;
+                j = next;
+                if (Cheaper(j, uses)) {
+                    currentPass_ = j - 1;
+                    if (!BuildList(flat_)) return Stopped(result);
+                    listed = true;
+                    continue;
+                }
+                if (!FlatPass(j, result)) return result;
+                ++j;
+                continue;
+            }
             currentPass_ = j;
             FindMatches(j, matched);
-            if (matched.empty()) continue;
-            const std::u16string& name = names_[j]->first;
-            const std::u16string& value = names_[j]->second;
-            uint64_t grown = 0;
-            if (value.size() > name.size()) {
-                if (__builtin_mul_overflow(static_cast<uint64_t>(matched.size()),
-                                           static_cast<uint64_t>(value.size() - name.size()), &grown) ||
-                    __builtin_add_overflow(total_, grown, &grown) || grown > maxLength_) {
-                    result.tooLargeName = &name;
-                    return result;
-                }
-            } else {
-                grown = total_ - static_cast<uint64_t>(matched.size()) * (name.size() - value.size());
+            if (matched.empty()) {
+                ++j;
+                continue;
             }
-            total_ = grown;
+            if (!Cheaper(j, matched.size())) {
+                // Most of the text changes: one whole-text pass costs less.
+                std::u16string built;
+                if (!BuildText(built)) return Stopped(result);
+                flat_.swap(built);
+                ClearList();
+                listed = false;
+                continue;
+            }
+            if (!Grow(j, matched.size(), result)) return result;
             for (size_t m = 0; m < matched.size(); ++m) {
-                if (m % kPollInterval == kPollInterval - 1 && StopRequested(stop_)) {
-                    result.stopped = true;
-                    return result;
-                }
+                if (m % kPollInterval == kPollInterval - 1 && StopRequested(stop_)) return Stopped(result);
                 Replace(matched[m], j);
             }
+            ++j;
         }
-        if (!BuildText(result.text)) {
-            result.text.clear();
-            result.stopped = true;
+        if (!listed) {
+            result.text = std::move(flat_);
+        } else if (!BuildText(result.text)) {
+            return Stopped(result);
         }
         return result;
     }
 
 private:
     static constexpr size_t kPollInterval = 4096;
+    static constexpr int32_t kStopped = -2;
+
+    static MacroExpansion& Stopped(MacroExpansion& result) {
+        result.text.clear();
+        result.stopped = true;
+        return result;
+    }
+
+    // Whether replacing `uses` uses of name j through the gap list costs less
+    // than a pass over the whole text. A list node with its slices takes the
+    // time and memory of copying a few dozen characters.
+    bool Cheaper(int32_t j, size_t uses) {
+        constexpr uint64_t kCharactersPerNode = 32;
+        return static_cast<uint64_t>(uses) * (Layout(j).gaps.size() + 1) * kCharactersPerNode < total_;
+    }
+
+    // Accounts for replacing `uses` uses of name j; false, with the name
+    // reported, when the text would grow past the limit.
+    bool Grow(int32_t j, size_t uses, MacroExpansion& result) {
+        const std::u16string& name = names_[j]->first;
+        const std::u16string& value = names_[j]->second;
+        uint64_t grown = 0;
+        if (value.size() > name.size()) {
+            if (__builtin_mul_overflow(static_cast<uint64_t>(uses), static_cast<uint64_t>(value.size() - name.size()),
+                                       &grown) ||
+                __builtin_add_overflow(total_, grown, &grown) || grown > maxLength_) {
+                result.tooLargeName = &name;
+                return false;
+            }
+        } else {
+            grown = total_ - static_cast<uint64_t>(uses) * (name.size() - value.size());
+        }
+        total_ = grown;
+        return true;
+    }
+
+    // The first name after `after` that some gap of flat_ equals, with the
+    // number of such gaps (an upper bound of its uses); -1 for none.
+    int32_t NextNameUsed(int32_t after, size_t& uses) const {
+        int32_t first = -1;
+        size_t polled = 0;
+        size_t percent = flat_.find(u'%');
+        if (percent == std::u16string::npos) return -1;
+        for (size_t next = flat_.find(u'%', percent + 1); next != std::u16string::npos;
+             percent = next, next = flat_.find(u'%', next + 1)) {
+            if (++polled % kPollInterval == 0 && StopRequested(stop_)) return kStopped;
+            const int32_t index = IndexOfInner(std::u16string_view(flat_).substr(percent + 1, next - percent - 1));
+            if (index <= after || (first >= 0 && index > first)) continue;
+            if (index != first) uses = 0;
+            first = index;
+            ++uses;
+        }
+        return first;
+    }
+
+    // Name j's replacement over the whole of flat_, as a string search.
+    bool FlatPass(int32_t j, MacroExpansion& result) {
+        const std::u16string& name = names_[j]->first;
+        const std::u16string& value = names_[j]->second;
+        size_t uses = 0;
+        for (size_t p = flat_.find(name); p != std::u16string::npos; p = flat_.find(name, p + name.size())) {
+            if (++uses % kPollInterval == 0 && StopRequested(stop_)) {
+                Stopped(result);
+                return false;
+            }
+        }
+        if (!Grow(j, uses, result)) return false;
+        std::u16string next;
+        next.reserve(total_);
+        size_t from = 0;
+        for (size_t p = flat_.find(name); p != std::u16string::npos; p = flat_.find(name, from)) {
+            next.append(flat_, from, p - from);
+            next.append(value);
+            from = p + name.size();
+        }
+        next.append(flat_, from, std::u16string::npos);
+        flat_.swap(next);
+        return true;
+    }
+
+    void ClearList() {
+        std::vector<CGap>().swap(gaps_);
+        std::vector<CPiece>().swap(pieces_);
+        for (auto& bucket : buckets_) std::vector<std::pair<int32_t, uint32_t>>().swap(bucket);
+    }
 
     struct CPiece {
         const char16_t* data;
@@ -370,6 +471,7 @@ private:
     int32_t first_ = -1;
     int32_t currentPass_ = -1;
     uint64_t total_ = 0;
+    std::u16string flat_;  // the text while no gap list stands for it
 };
 
 }  // namespace
@@ -466,7 +568,7 @@ MacroExpansion ExpandMacros(std::u16string&& text, const MacroTable& table, size
         unchanged.text = std::move(text);
         return unchanged;
     }
-    return CMacroExpander(table, maxLength, stop).Expand(text);
+    return CMacroExpander(table, maxLength, stop).Expand(std::move(text));
 }
 
 std::u16string ApplyMacros(std::u16string&& text, const MacroTable& table) {

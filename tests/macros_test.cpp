@@ -132,6 +132,10 @@ TEST(ExpandMacros, MatchesTheLiteralReplacementOnRandomTemplates) {
             if (random() % 3 == 0) templ += piece(static_cast<int>(random() % 4)) + u"\r\n";
         }
         templ += piece(static_cast<int>(random() % 12));
+        // Plain text before or after makes the expander keep the text as a
+        // list of gaps for fewer or more of the names.
+        const std::u16string padding(random() % 120, u'.');
+        templ = random() % 2 ? padding + templ : templ + padding;
         MacroTable table;
         MacroPass pass = ProcessMacros(templ, table);
         if (!pass.result.Ok()) continue;
