@@ -14,6 +14,7 @@
 #include "engine/template_check.h"
 #include "text/text_encoding.h"
 #include "postprocess/similarity.h"
+#include "similarity_index.h"
 
 #include <benchmark/benchmark.h>
 
@@ -99,6 +100,12 @@ const std::vector<Template>& Templates() {
     static const std::vector<Template> list = LoadTemplates();
     return list;
 }
+
+struct ShingleRecord {
+    int64_t index = 0;
+    int shingleLength = 0;
+    ShingleSet shingles;
+};
 
 // The plain method: every candidate against every kept record by a merge of
 // the two ordered shingle sets.

@@ -302,7 +302,7 @@ int RunCount(const CountOptions& options) {
     if (const int code = ReadCheckedTemplate(options.input, check)) return code;
     SyntaxStringGenerator::CStringGenerator engine;
     const SyntaxStringGenerator::LoadResult load = engine.LoadTemplate(check.templateText);
-    if (load.errorKind != 0 || !(load.versionCount > -1)) return ReportLoadFailure(load.errorKind, load.errorPosition);
+    if (!load.Ok()) return ReportLoadFailure(load.errorKind, load.errorPosition);
     const double count = load.versionCount;
     std::string text;
     if (count < 9007199254740992.0) {

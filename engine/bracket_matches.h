@@ -1,9 +1,12 @@
-// Precomputed bracket partners for one text, so that the syntax check and the
-// separator preparation find a matching bracket in constant time instead of
-// re-scanning the group each time (which is quadratic for nested templates).
+// Bracket matching: the scanning search, and precomputed bracket partners for
+// one text, so that the syntax check and the separator preparation find a
+// matching bracket in constant time instead of re-scanning the group each time
+// (which is quadratic for nested templates). The scanning search defines the
+// answers; the indexed forms give the same ones.
 //
-//   CBracketMatches matches(text);
-//   int close = matches[open];   // -1 when the bracket has no partner
+//   int close = FindMatchingBracket(text, 0, int(text.size()), open);
+//   CBracketMatches matches(text, 0, int(text.size()) - 1);
+//   int same = matches[open];   // -1 when the bracket has no partner
 //
 // Partners are the ones FindMatchingBracket finds with the widest bounds:
 // "{" and "}" are paired among braces only, "[" and "]" among square brackets
@@ -17,6 +20,13 @@
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+// Position of the bracket matching the one at index, or -1. Forward searches
+// examine index+1 .. limit-1, backward searches index-1 down to lowerBound+1.
+int FindMatchingBracket(std::u16string_view text, int lowerBound, int limit, int index);
+
+// The first "|" after from and before limit at the level being scanned, or -1.
+int FindNextSeparator(std::u16string_view text, int from, int limit);
 
 class CBracketMatches {
 public:

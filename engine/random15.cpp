@@ -1,6 +1,4 @@
-#include "engine/random15.h"
-
-#include <ctime>
+#include "random15.h"
 
 void CRandom15::Seed(uint32_t seed) { state_ = seed; }
 
@@ -14,5 +12,3 @@ int CRandom15::Next() {
     z ^= z >> 31;
     return static_cast<int>(z >> 49);
 }
-
-uint32_t SeedFromClock() { return static_cast<uint32_t>(std::time(nullptr)); }

@@ -1,10 +1,12 @@
 #include "engine/string_generator.h"
 
 #include "engine/syntax_check.h"
+#include "random15.h"
 #include "template_tree.h"
 
 #include <bit>
 #include <cmath>
+#include <ctime>
 #include <vector>
 
 namespace SyntaxStringGenerator {
@@ -133,7 +135,8 @@ private:
     size_t blocks_ = 0;
 };
 
-CStringGenerator::CStringGenerator() : scratch_(std::make_unique<CGenerationScratch>()) {}
+CStringGenerator::CStringGenerator()
+    : scratch_(std::make_unique<CGenerationScratch>()), random_(std::make_unique<CRandom15>()) {}
 
 CStringGenerator::~CStringGenerator() = default;
 
@@ -168,13 +171,15 @@ LoadResult CStringGenerator::LoadTemplate(std::u16string_view text) {
     return {-1, 0, versionCount_};
 }
 
+void CStringGenerator::SeedRandom(uint32_t seed) { random_->Seed(seed); }
+
 double CStringGenerator::GetVersionCount() const { return root_ ? root_->GetCount() : -1; }
 
 void CStringGenerator::GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options,
                                            std::u16string& out) {
     out.clear();
     if (!root_) return;
-    root_->Generate(static_cast<double>(std::max<int64_t>(0, index)), out, templateText_, false, random_,
+    root_->Generate(static_cast<double>(std::max<int64_t>(0, index)), out, templateText_, false, *random_,
                     scratch_.get());
     if (options.AnyOn()) AutoCorrect(out, options);
 }
@@ -194,7 +199,7 @@ bool CStringGenerator::GenerateRandomVersion(const AutoCorrectionOptions& option
         x = DrawVersionNumber();
         if (x < 0) return false;
     }
-    root_->Generate(x, out, templateText_, freeChoice, random_, scratch_.get());
+    root_->Generate(x, out, templateText_, freeChoice, *random_, scratch_.get());
     if (options.AnyOn()) AutoCorrect(out, options);
     return true;
 }
@@ -208,8 +213,8 @@ std::u16string CStringGenerator::GenerateRandomVersion(const AutoCorrectionOptio
 double CStringGenerator::DrawVersionNumber() {
     if (versionCount_ < 1) return -2;
     const auto draw30 = [this] {
-        const int high = random_.Next();
-        return static_cast<double>(high) * 32768.0 + random_.Next();
+        const int high = random_->Next();
+        return static_cast<double>(high) * 32768.0 + random_->Next();
     };
     if (!usedNumbers_) return std::floor(versionCount_ * draw30() / kTwoTo30);
 
@@ -244,3 +249,5 @@ double CStringGenerator::DrawVersionNumber() {
 }
 
 }  // namespace SyntaxStringGenerator
+
+uint32_t SeedFromClock() { return static_cast<uint32_t>(std::time(nullptr)); }

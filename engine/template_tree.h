@@ -20,7 +20,7 @@
 // it at once, each with its own CGenerationScratch and CRandom15.
 #pragma once
 
-#include "engine/random15.h"
+#include "random15.h"
 #include "engine/syntax_check.h"
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 #include "postprocess/autocorrect.h"
 
+#include "capitalization.h"
+
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 

@@ -1,4 +1,4 @@
-#include "postprocess/similarity.h"
+#include "md5.h"
 
 #include <openssl/evp.h>
 

@@ -1,7 +1,7 @@
 #include "postprocess/result_jobs.h"
 
 #include "text/messages.h"
-#include "postprocess/similarity.h"
+#include "similarity_index.h"
 
 #include <chrono>
 #include <random>

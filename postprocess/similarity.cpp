@@ -1,4 +1,4 @@
-#include "postprocess/similarity.h"
+#include "similarity_index.h"
 
 #include "text/text_encoding.h"
 
@@ -622,21 +622,26 @@ bool TestAndRemember(ShingleStore& store, int64_t index, std::string_view lowerC
 
 // ---------------------------------------------------------------- run state
 
+SimilarityState::SimilarityState() : kept_(std::make_unique<Indexes>()) {}
+SimilarityState::~SimilarityState() = default;
+SimilarityState::SimilarityState(SimilarityState&&) noexcept = default;
+SimilarityState& SimilarityState::operator=(SimilarityState&&) noexcept = default;
+
 std::size_t SimilarityState::ApproximateBytes() const {
-    return exactKeys.ApproximateBytes() + shingles.ApproximateBytes();
+    return kept_->exactKeys.ApproximateBytes() + kept_->shingles.ApproximateBytes();
 }
 
 bool IsNewVersion(SimilarityState& state, std::u16string_view text, int64_t index, const DeletingOptions& options) {
     switch (options.method) {
-        case 0: return state.exactKeys.Insert(ExactKeyOf(text));
+        case 0: return state.Kept().exactKeys.Insert(ExactKeyOf(text));
         case 1:
-            return state.shingles.TestAndRemember(index, LowerCaseNarrow(text), options.shingleLength,
-                                                  options.allowedPercent);
+            return state.Kept().shingles.TestAndRemember(index, LowerCaseNarrow(text), options.shingleLength,
+                                                         options.allowedPercent);
         default: return false;
     }
 }
 
 void ClearSimilarityState(SimilarityState& state) {
-    state.exactKeys.Clear();
-    state.shingles.Clear();
+    state.Kept().exactKeys.Clear();
+    state.Kept().shingles.Clear();
 }

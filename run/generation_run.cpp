@@ -11,7 +11,6 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
-#include <random>
 #include <string>
 
 namespace {
@@ -64,6 +63,32 @@ std::size_t CgroupMemoryLimit() {
     }
 }
 
+// Half the physical memory, or of the cgroup limit when that is lower.
+std::size_t DefaultMemoryBudget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    std::size_t physical = pages > 0 && pageSize > 0
+                               ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize)
+                               : std::size_t{2} << 30;
+    physical = std::min(physical, CgroupMemoryLimit());
+    return physical / 2;
+}
+
+std::u16string GroupDigits(std::u16string_view digits) {
+    // A space goes before every group of three counted from the right; the
+    // space that would stand before the whole number is trimmed away.
+    std::u16string grouped;
+    const std::size_t length = digits.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) grouped.push_back(u' ');
+        grouped.push_back(digits[i]);
+    }
+    const auto first = grouped.find_first_not_of(u' ');
+    if (first == std::u16string::npos) return {};
+    const auto last = grouped.find_last_not_of(u' ');
+    return grouped.substr(first, last - first + 1);
+}
+
 }  // namespace
 
 CGenerationRun::CGenerationRun() = default;
@@ -108,31 +133,6 @@ void CGenerationRun::EndJob(CRunSink& sink) {
     sink.StatusRefresh();
     sink.JobProgress(0);
     sink.JobEnded();
-}
-
-std::size_t CGenerationRun::DefaultMemoryBudget() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    std::size_t physical = pages > 0 && pageSize > 0
-                               ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize)
-                               : std::size_t{2} << 30;
-    physical = std::min(physical, CgroupMemoryLimit());
-    return physical / 2;
-}
-
-std::u16string CGenerationRun::GroupDigits(std::u16string_view digits) {
-    // A space goes before every group of three counted from the right; the
-    // space that would stand before the whole number is trimmed away.
-    std::u16string grouped;
-    const std::size_t length = digits.size();
-    for (std::size_t i = 0; i < length; ++i) {
-        if (i > 0 && (length - i) % 3 == 0) grouped.push_back(u' ');
-        grouped.push_back(digits[i]);
-    }
-    const auto first = grouped.find_first_not_of(u' ');
-    if (first == std::u16string::npos) return {};
-    const auto last = grouped.find_last_not_of(u' ');
-    return grouped.substr(first, last - first + 1);
 }
 
 std::u16string CGenerationRun::MaxPossibleText(double maxPossible) {
@@ -190,7 +190,7 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     ClearSimilarityState(similarity_);
 
     const SyntaxStringGenerator::LoadResult load = engine_.LoadTemplate(request.templateText);
-    if (load.errorKind != 0 || !(load.versionCount > -1)) {
+    if (!load.Ok()) {
         // Nothing of the previous run's results is touched and no progress is shown.
         summary.end = RunEnd::kLoadFailed;
         summary.loadErrorKind = load.errorKind;
@@ -364,9 +364,7 @@ bool CGenerationRun::StartDeleteIdentical(const CResultRows& rows, DeletingOptio
 
 bool CGenerationRun::StartShuffle(const CResultRows& rows, CRunSink& sink, std::optional<uint64_t> seed) {
     if (running_.load() || rows.RowCount() == 0) return false;
-    const uint64_t chosenSeed =
-        seed.value_or((static_cast<uint64_t>(std::random_device{}()) << 32) ^
-                      static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
+    const uint64_t chosenSeed = seed ? *seed : NewShuffleSeed();
     const std::size_t rowCount = rows.RowCount();
     LaunchWorker([this, rowCount, chosenSeed, &sink] {
         RunResultSetJob(

@@ -1,6 +1,7 @@
 #include "postprocess/autocorrect.h"
+#include "capitalization.h"
 
-#include "engine/syntax_check.h"
+#include "bracket_matches.h"
 #include "text/text_encoding.h"
 
 #include <gtest/gtest.h>

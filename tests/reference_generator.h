@@ -5,8 +5,9 @@
 // parsed from its composed text. Recursive: for small templates only.
 #pragma once
 
-#include "engine/random15.h"
+#include "bracket_matches.h"
 #include "engine/syntax_check.h"
+#include "random15.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,5 @@
 #include "postprocess/similarity.h"
+#include "similarity_index.h"
 
 #include "text/text_encoding.h"
 
@@ -123,7 +124,7 @@ TEST(Similarity, ExactMethod) {
     EXPECT_TRUE(IsNewVersion(state, u"Hello ", 3, exact));
     EXPECT_TRUE(IsNewVersion(state, u"", 4, exact));
     EXPECT_FALSE(IsNewVersion(state, u"", 5, exact));
-    EXPECT_EQ(state.exactKeys.Size(), 4u);
+    EXPECT_EQ(state.Kept().exactKeys.Size(), 4u);
     // Enough keys to make the table grow several times: all are still found.
     for (int i = 0; i < 5000; ++i) EXPECT_TRUE(IsNewVersion(state, U16("v" + std::to_string(i)), i, exact));
     for (int i = 0; i < 5000; i += 7) EXPECT_FALSE(IsNewVersion(state, U16("v" + std::to_string(i)), i, exact));
@@ -136,8 +137,8 @@ TEST(Similarity, UnknownMethodKeepsNothing) {
     SimilarityState state;
     EXPECT_FALSE(IsNewVersion(state, u"a b c", 0, DeletingOptions{2, 7, 20}));
     EXPECT_FALSE(IsNewVersion(state, u"a b c", 0, DeletingOptions{-1, 7, 20}));
-    EXPECT_EQ(state.exactKeys.Size(), 0u);
-    EXPECT_EQ(state.shingles.Size(), 0u);
+    EXPECT_EQ(state.Kept().exactKeys.Size(), 0u);
+    EXPECT_EQ(state.Kept().shingles.Size(), 0u);
 }
 
 TEST(Similarity, Normalisation) {
@@ -266,7 +267,7 @@ TEST(Similarity, ShinglesStateClearsBetweenRuns) {
     EXPECT_FALSE(IsNewVersion(state, u"Кот, пёс и дом", 1, shingles));
     EXPECT_GT(state.ApproximateBytes(), 0u);
     ClearSimilarityState(state);
-    EXPECT_EQ(state.shingles.Size(), 0u);
+    EXPECT_EQ(state.Kept().shingles.Size(), 0u);
     EXPECT_TRUE(IsNewVersion(state, u"Кот, пёс и дом", 2, shingles));
 }
 

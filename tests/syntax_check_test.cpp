@@ -1,4 +1,5 @@
 #include "engine/syntax_check.h"
+#include "bracket_matches.h"
 #include "text/text_encoding.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 // bounds the memory held in transit. Progress positions are not queued: the
 // latest one is kept for the window's timer to show.
 //
-//   CQtRunSink sink(&frame, model);          // frame: CRunSinkClient
+//   CQtRunSink sink(client, model);          // client: the window's CRunSinkClient
 //   run.StartGeneration(request, sink);
 //   ...
 //   sink.Detach(); run.Stop(); run.Wait();   // closing: the worker never waits on a list

@@ -3,7 +3,7 @@
 //
 //   SyntaxStringGenerator::CStringGenerator engine;
 //   LoadResult load = engine.LoadTemplate(u"{a|b} [<, >x|y]");
-//   if (load.errorKind == 0 && load.versionCount > -1) {
+//   if (load.Ok()) {
 //       std::u16string v = engine.GenerateVersion(0, AutoCorrectionOptions{});
 //   }
 //
@@ -11,12 +11,13 @@
 #pragma once
 
 #include "postprocess/autocorrect.h"
-#include "engine/random15.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+
+class CRandom15;
 
 namespace SyntaxStringGenerator {
 
@@ -33,6 +34,7 @@ struct LoadResult {
     int errorPosition = -1;     // -1 when the template is correct
     int errorKind = 0;          // SyntaxErrorKind
     double versionCount = -1;   // the root's count, -1 when no tree was built
+    bool Ok() const { return errorKind == 0 && versionCount > -1; }
 };
 
 class CStringGenerator {
@@ -74,8 +76,7 @@ public:
     // floor(count * r / 2^30) and never -1.
     double DrawVersionNumber();
 
-    void SeedRandom(uint32_t seed) { random_.Seed(seed); }
-    CRandom15& Random() { return random_; }
+    void SeedRandom(uint32_t seed);
 
 private:
     std::unique_ptr<CDrawnNumbers> usedNumbers_;
@@ -83,7 +84,10 @@ private:
     std::u16string templateText_;
     std::unique_ptr<CBracketNode> root_;
     std::unique_ptr<CGenerationScratch> scratch_;
-    CRandom15 random_;
+    std::unique_ptr<CRandom15> random_;
 };
 
 }  // namespace SyntaxStringGenerator
+
+// The current time in seconds, as the runs seed their generator by default.
+uint32_t SeedFromClock();

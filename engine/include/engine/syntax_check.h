@@ -1,5 +1,4 @@
-// The template language's syntax check and the bracket matcher that the engine
-// and auto-correction share.
+// The template language's syntax check and the message of each defect.
 //
 //   SyntaxResult r = CheckSyntax(u"{a|b]");
 //   if (r.kind != 0) ShowMessage(SyntaxMessage(r.kind, r.position));
@@ -37,13 +36,6 @@ struct SyntaxResult {
 };
 
 SyntaxResult CheckSyntax(std::u16string_view text);
-
-// Position of the bracket matching the one at index, or -1. Forward searches
-// examine index+1 .. limit-1, backward searches index-1 down to lowerBound+1.
-int FindMatchingBracket(std::u16string_view text, int lowerBound, int limit, int index);
-
-// The first "|" after from and before limit at the level being scanned, or -1.
-int FindNextSeparator(std::u16string_view text, int from, int limit);
 
 // The message of a kind: kind 0 gives "Syntax is correct." and nine spaces,
 // kinds 1 to 8 their format filled with position, kinds 100 to 102 theirs,

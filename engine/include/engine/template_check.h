@@ -3,7 +3,7 @@
 // position. The desktop application and the command line call the same code.
 //
 //   TemplateCheckResult check = CheckTemplateText(editor.Text());
-//   if (!check.passed) editor.Select(check.selectionStart, check.selectionEnd);
+//   if (!check.passed) editor.SelectRange(check.selectionStart, check.selectionEnd);
 //   else engine.LoadTemplate(check.templateText);
 //
 // A correct template gets kind 0, position -1 and the message "Syntax is

@@ -38,7 +38,3 @@ struct AutoCorrectionOptions {
 };
 
 void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& options);
-
-// The shared capitalisation step of the sentence and line rules: skips
-// transparent tags at k, then upper-cases the character reached.
-void UpperCaseAt(std::u16string& text, std::size_t k);

@@ -1,32 +1,25 @@
-// The similarity test between versions: exact matches by an MD5 key, or the
-// shingles method (word windows with stop words removed, an MD5 identity per
-// shingle and a percentage threshold).
+// The similarity test between the versions of one run: exact matches by an MD5
+// key of the text, or the shingles method (word windows with stop words
+// removed, an MD5 identity per shingle and a percentage threshold). The state
+// remembers the versions kept so far; a version is new when it is not too
+// close to any of them.
 //
 //   SimilarityState state;
 //   DeletingOptions options{1, 7, 20};
 //   bool keep = IsNewVersion(state, version, attemptIndex, options);
-//   ClearSimilarityState(state);
+//   ClearSimilarityState(state);   // the next run starts empty
 //
-// The shingle store answers exactly as comparing the candidate with every kept
-// version would (the answer never depends on which kept version is too close),
-// but through an index from each shingle's digest to the kept versions that
-// hold it: a candidate only meets the kept versions that share its rarer
-// shingles. Versions of varied text cost about the same however many are kept;
-// versions that share most shingles with a fixed share of the kept ones still
-// cost in proportion to that share, with a constant far below a comparison
-// with each. A shingle is identified by its MD5 digest alone.
-// A candidate whose normalised text is empty is never similar.
-// Narrow text is UTF-8; lower-casing uses ICU simple case mapping.
+// The answer is the one that comparing the version with every kept version
+// would give; for varied text a version costs about the same however many are
+// kept.
+// A version whose normalised text is empty is never similar under shingles.
 // Thread safety: a state is used by one thread at a time.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
 
 struct DeletingOptions {
     int32_t method = 0;  // 0 exact matches, 1 shingles; any other: everything is similar
@@ -35,101 +28,26 @@ struct DeletingOptions {
     bool operator==(const DeletingOptions&) const = default;
 };
 
-// The 46 stop words, UTF-8, lower case, in table order.
-extern const std::array<std::string_view, 46> StopWords;
-
-using Md5Digest = std::array<uint8_t, 16>;
-Md5Digest Md5(std::string_view bytes);
-std::string Md5Hex(std::string_view bytes);  // 32 lower-case hex digits
-
-// Decimal UTF-16 length followed by the MD5 hex digest of the UTF-8 text.
-std::string ExactKey(std::u16string_view text);
-
-// The same key held compactly (24 bytes): a run may keep millions of them.
-struct ExactKeyDigest {
-    uint64_t length = 0;  // UTF-16 code units
-    Md5Digest digest{};
-    bool operator==(const ExactKeyDigest&) const = default;
-};
-ExactKeyDigest ExactKeyOf(std::u16string_view text);
-std::string ExactKeyText(const ExactKeyDigest& key);  // the string form of ExactKey
-
-// A set of exact-match keys: open addressing over the digests themselves.
-class CExactKeySet {
+class SimilarityState {
 public:
-    bool Insert(const ExactKeyDigest& key);  // true when the key was not there yet
-    bool Contains(const ExactKeyDigest& key) const;
-    std::size_t Size() const { return size_; }
-    void Clear();
-    std::size_t ApproximateBytes() const;
+    SimilarityState();
+    ~SimilarityState();
+    SimilarityState(SimilarityState&&) noexcept;
+    SimilarityState& operator=(SimilarityState&&) noexcept;
 
-private:
-    std::size_t SlotOf(const ExactKeyDigest& key) const;
-    void Grow();
-
-    std::vector<ExactKeyDigest> slots_;  // an all-zero slot is empty: no text has that key
-    std::size_t size_ = 0;
-};
-
-struct NormalizedText {
-    std::string text;
-    int wordCount = 0;
-};
-// Lower-cases the wide text (ICU simple case mapping) before conversion.
-std::string LowerCaseNarrow(std::u16string_view text);
-// The normalisation steps after lower-casing: tags, blanks, punctuation, stop
-// words, trimming, collapsing; then the word count.
-NormalizedText NormalizeForShingles(std::string_view lowerCasedNarrow);
-
-struct Shingle {
-    Md5Digest digest;
-    std::string text;
-    auto operator<=>(const Shingle&) const = default;
-};
-using ShingleSet = std::vector<Shingle>;  // ordered by digest, then text; distinct
-// A shingle length below 1 counts as 1.
-ShingleSet BuildShingles(std::string_view normalized, int wordCount, int shingleLength);
-// The digests of the same shingles, distinct, in no particular order.
-void BuildShingleDigests(std::string_view normalized, int wordCount, int shingleLength,
-                         std::vector<Md5Digest>& out);
-
-struct ShingleRecord {
-    int64_t index = 0;
-    int shingleLength = 0;
-    ShingleSet shingles;
-};
-
-class ShingleStore {
-public:
-    // A shingle held by at least bitmapFrom kept versions (and by 1/64 of
-    // them) is indexed by a bitmap instead of a list; the answers are the same.
-    ShingleStore() : ShingleStore(1024) {}
-    explicit ShingleStore(uint32_t bitmapFrom);
-    ~ShingleStore();
-    ShingleStore(ShingleStore&&) noexcept;
-    ShingleStore& operator=(ShingleStore&&) noexcept;
-
-    void Clear();
-    std::size_t Size() const;            // kept records
     std::size_t ApproximateBytes() const;  // memory held, for run budgets
 
-    // The shingles test of one lower-cased narrow text: true when it is new,
-    // and then it has been remembered.
-    bool TestAndRemember(int64_t index, std::string_view lowerCasedNarrow, int shingleLength, int allowedPercent);
+    // The exact-match keys and the shingle store; complete only inside the
+    // post-processing library (similarity_index.h).
+    struct Indexes;
+    Indexes& Kept() { return *kept_; }
+    const Indexes& Kept() const { return *kept_; }
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Indexes> kept_;
 };
 
-bool TestAndRemember(ShingleStore& store, int64_t index, std::string_view lowerCasedNarrow, int shingleLength,
-                     int allowedPercent);
-
-struct SimilarityState {
-    CExactKeySet exactKeys;
-    ShingleStore shingles;
-    std::size_t ApproximateBytes() const;
-};
-
+// True when text is not similar to any version kept in state under options,
+// and then it has been remembered. index is the version's attempt number.
 bool IsNewVersion(SimilarityState& state, std::u16string_view text, int64_t index, const DeletingOptions& options);
 void ClearSimilarityState(SimilarityState& state);

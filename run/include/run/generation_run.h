@@ -61,7 +61,7 @@ struct RunRequest {
     std::optional<int64_t> versionsWanted;  // overrides options.versionsCount (command line)
     std::optional<uint32_t> seed;           // default: the clock
     int64_t firstIndex = 0;                 // series order: first version number
-    std::size_t memoryBudgetBytes = 0;      // 0: DefaultMemoryBudget()
+    std::size_t memoryBudgetBytes = 0;      // 0: half the physical memory (or of the cgroup's limit)
     std::size_t batchSize = 4096;           // kept versions per sink batch at most
 };
 
@@ -123,11 +123,9 @@ public:
     // Stop the running flag clears at once while the worker finishes its version.
     bool IsWorkerActive() const { return workerActive_.load(); }
     bool IsResultSetIdle() const { return resultSetIdle_.load(); }
-    const std::atomic<bool>& RunningFlag() const { return running_; }
 
     int64_t AttemptCount() const { return attemptCount_.load(); }
     int64_t KeptCount() const { return keptCount_.load(); }
-    double MaxPossible() const { return maxPossible_.load(); }
     std::u16string WorkText() const;
 
     // "Max possible versions:   " and "Generated versions:   " values.
@@ -135,9 +133,6 @@ public:
     std::u16string GeneratedValue() const;
     static std::u16string MaxPossibleText(double maxPossible);
     static std::u16string GeneratedText(int64_t kept, int64_t attempts, bool skipSimilar);
-    static std::u16string GroupDigits(std::u16string_view digits);
-
-    static std::size_t DefaultMemoryBudget();  // a share of physical memory
 
 private:
     RunSummary Generate(const RunRequest& request, CRunSink& sink);

@@ -2,7 +2,7 @@
 // the template text file: "DefaultText.txt" loaded when the page is made and
 // written back at exit, and the Save command's file.
 //
-//   CInputDataPage page(mainSettings, CTemplateFileLocation::Beside(QCoreApplication::applicationDirPath()));
+//   CInputDataPage page(stored, CTemplateFileLocation::ForProgram());   // stored: MainSettings
 //   page.LoadDefaultText();      // once, at start
 //   page.SaveInputText();        // the Save command (file dialog, messages 342/343)
 //   page.SaveDefaultText();      // at exit: trimmed; a blank text keeps the file

@@ -2,7 +2,7 @@
 // field whose changes are thrown away when the viewer closes. Opened modally
 // by a double click on a row of the Results page.
 //
-//   COutputStringDialog viewer(u"Version #7 (length 30) ", text, this);
+//   COutputStringDialog viewer(QStringLiteral("Version #7 (length 30) "), text, this);
 //   viewer.exec();   // Esc or the close box
 //
 // Threading: user interface thread only.

@@ -1,7 +1,7 @@
 // The engine's 15-bit pseudo-random generator (values 0 .. 32767), seedable so
 // that a run can be repeated exactly.
 //
-//   CRandom15 rng(SeedFromClock());
+//   CRandom15 rng(seed);
 //   int r = rng.Next();                 // 0 .. 32767
 //   int pick = RandomIndex(rng.Next(), n);  // trunc(r / 32768 * n)
 //
@@ -22,6 +22,3 @@ private:
 
 // trunc(r / 32768 * n): an index in 0 .. n-1 for a draw r.
 inline int RandomIndex(int r, int n) { return static_cast<int>(static_cast<double>(r) / 32768.0 * n); }
-
-// The current time in seconds, as the runs seed their generator by default.
-uint32_t SeedFromClock();
