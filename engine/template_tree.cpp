@@ -278,42 +278,12 @@ std::unique_ptr<CBracketNode> MakeNode(char16_t opening) {
     return std::unique_ptr<CBracketNode>(new CBraceNode());
 }
 
-}  // namespace
-
-double Factorial(int k) {
-    if (k <= 0) return 1;
-    if (k > kLargestFiniteFactorial) return std::numeric_limits<double>::infinity();
-    return FactorialTable()[static_cast<size_t>(k)];
-}
-
-size_t MaxPreparedLength(size_t templateLength) { return (size_t{1} << 24) + 16 * templateLength; }
-
-CBracketNode::~CBracketNode() {
-    std::vector<std::unique_ptr<CBracketNode>> pending;
-    for (Alternative& alt : alternatives) {
-        for (auto& child : alt.children) {
-            if (child) pending.push_back(std::move(child));
-        }
-    }
-    while (!pending.empty()) {
-        std::unique_ptr<CBracketNode> node = std::move(pending.back());
-        pending.pop_back();
-        for (Alternative& alt : node->alternatives) {
-            for (auto& child : alt.children) {
-                if (child) pending.push_back(std::move(child));
-            }
-        }
-    }
-}
-
-void CBracketNode::Generate(double index, std::u16string& out, std::u16string_view text, bool random,
-                            CRandom15& rng, CGenerationScratch* scratch) const {
-    CGenerationScratch local;
-    CWalker walker(out, text, rng, scratch ? *scratch : local);
-    walker.Run(*this, random ? -1.0 : std::max(0.0, index), random);
-}
-
-std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, int end, CBracketNode* parent) {
+// Builds the nodes of the group text[start .. end] and of every group in it,
+// with their alternatives and children but not yet their counts; all gets every
+// node in creation order, parents before their children. Null when the span is
+// not a group whose brackets of both shapes nest properly.
+std::unique_ptr<CBracketNode> BuildGroups(int start, std::u16string_view text, int end, CBracketNode* parent,
+                                          std::vector<CBracketNode*>& all) {
     if (start < 0 || end <= start || end >= static_cast<int>(text.size())) return nullptr;
     const char16_t opening = text[static_cast<size_t>(start)];
     const char16_t closing = text[static_cast<size_t>(end)];
@@ -337,7 +307,7 @@ std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, in
     std::vector<Alternative> pendingAlternatives(1);
     pendingAlternatives.back().start = start;
     std::vector<std::unique_ptr<CBracketNode>> pendingChildren;
-    std::vector<CBracketNode*> all{root.get()};
+    all.push_back(root.get());
     const auto closeAlternative = [&](const OpenGroup& group, int at) {
         Alternative& alt = pendingAlternatives.back();
         alt.end = at;
@@ -380,64 +350,81 @@ std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, in
     }
     if (open.size() != 1) return nullptr;
     closeGroup(open.back(), end);
-
-    // Children were created after their parents, so the reverse creation
-    // order counts every child before the group that holds it.
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        CBracketNode& node = **it;
-        FinishNode(node);
-        if (node.IsArrangement()) {
-            auto& square = static_cast<CSquareBracketNode&>(node);
-            const double orders = Factorial(square.alternativeCount);
-            double r = orders;
-            for (const Alternative& alt : square.alternatives) {
-                if (r >= kMaxCount / alt.product) {
-                    r = kMaxCount;
-                    break;
-                }
-                r *= alt.product;
-            }
-            square.count_ = r;
-            square.perOrder_ = std::isfinite(orders) ? r / orders : 0.0;
-            for (size_t i = 0; i + 1 < square.alternatives.size(); ++i) {
-                Alternative& alt = square.alternatives[i];
-                if (alt.Empty() || text[static_cast<size_t>(alt.end) - 1] != u'>') continue;
-                const int lt = OwnSeparatorOpen(alt, text);
-                if (lt < 0) continue;
-                alt.itemEnd = lt;
-                alt.separatorOpen = lt;
-                alt.separatorClose = alt.end - 1;
-                alt.itemChildren = static_cast<int>(
-                    std::lower_bound(alt.children.begin(), alt.children.end(), lt,
-                                     [](const std::unique_ptr<CBracketNode>& child, int at) { return child->start < at; }) -
-                    alt.children.begin());
-            }
-        } else {
-            auto& brace = static_cast<CBraceNode&>(node);
-            double s = 0;
-            double total = 0;
-            bool saturated = false;
-            for (Alternative& alt : brace.alternatives) {
-                if (!saturated && s >= kMaxCount - alt.product) saturated = true;
-                if (!saturated) s += alt.product;
-                total += alt.product;
-                alt.total = total;
-            }
-            brace.count_ = saturated ? kMaxCount : s;
-        }
-    }
     return root;
 }
 
-SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength) {
-    out.reserve(out.size() + text.size() + text.size() / 8);
-    const int length = static_cast<int>(text.size());
-    if (length == 0) return {};
-    const CBracketMatches matches(text, 0, length - 1);
+// An arrangement group's count: its orders times every alternative's
+// product, saturating at kMaxCount. The products must be final.
+double ArrangementCount(const CSquareBracketNode& square, double orders) {
+    double r = orders;
+    for (const Alternative& alt : square.alternatives) {
+        if (r >= kMaxCount / alt.product) return kMaxCount;
+        r *= alt.product;
+    }
+    return r;
+}
 
-    // Two kinds of frames: a range copied with its square groups rewritten,
-    // and a square group written alternative by alternative. The default
-    // separator is copied (and rewritten like any other text) wherever it goes.
+// Splits every alternative of an arrangement group that is followed by "|"
+// and ends in its own "<...>" separator into the item and that separator.
+void LocateOwnSeparators(CSquareBracketNode& square, std::u16string_view text) {
+    for (size_t i = 0; i + 1 < square.alternatives.size(); ++i) {
+        Alternative& alt = square.alternatives[i];
+        if (alt.Empty() || text[static_cast<size_t>(alt.end) - 1] != u'>') continue;
+        const int lt = OwnSeparatorOpen(alt, text);
+        if (lt < 0) continue;
+        alt.itemEnd = lt;
+        alt.separatorOpen = lt;
+        alt.separatorClose = alt.end - 1;
+        alt.itemChildren = static_cast<int>(
+            std::lower_bound(alt.children.begin(), alt.children.end(), lt,
+                             [](const std::unique_ptr<CBracketNode>& child, int at) { return child->start < at; }) -
+            alt.children.begin());
+    }
+}
+
+// A choice group's count: the sum of its alternatives' products, saturating at
+// kMaxCount, while each alternative's running total goes on unsaturated.
+double ChoiceCount(CBracketNode& brace) {
+    double s = 0;
+    double total = 0;
+    bool saturated = false;
+    for (Alternative& alt : brace.alternatives) {
+        if (!saturated && s >= kMaxCount - alt.product) saturated = true;
+        if (!saturated) s += alt.product;
+        total += alt.product;
+        alt.total = total;
+    }
+    return saturated ? kMaxCount : s;
+}
+
+// The walk of DistributeSeparators over two kinds of frames: a range copied
+// with its square groups rewritten, and a square group written alternative by
+// alternative. The default separator is copied (and rewritten like any other
+// text) wherever it goes.
+class CSeparatorDistributor {
+public:
+    CSeparatorDistributor(std::u16string_view text, std::u16string& out)
+        : text_(text), out_(out), matches_(text, 0, static_cast<int>(text.size()) - 1) {}
+
+    SyntaxResult Run(size_t maxLength) {
+        stack_.push_back(Range(0, static_cast<int>(text_.size())));
+        while (!stack_.empty()) {
+            if (out_.size() > maxLength) return TooLarge();
+            Frame& f = stack_.back();
+            if (f.group) {
+                StepGroup(f);
+            } else {
+                StepRange(f);
+            }
+        }
+        return {};
+    }
+
+private:
+    // A group's steps: "[" and its default separator, then per alternative
+    // the copied text, the separator it gets, and the "|" after it.
+    enum Phase { kOpen, kAlternative, kSeparator, kBar };
+
     struct Frame {
         bool group;
         int pos;     // range: next position to copy; group: start of the current alternative
@@ -447,86 +434,162 @@ SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out,
         int dClose;
         int from;    // group: where the search for the next "|" starts
         int bar;     // group: the "|" that ends the current alternative, -1 for the last
-        int phase;
+        Phase phase;
     };
-    std::vector<Frame> stack;
-    stack.push_back({false, 0, length, 0, -1, -1, 0, -1, 0});
-    while (!stack.empty()) {
-        if (out.size() > maxLength) {
-            for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
-                if (it->group) return {it->s, kPreparedTextTooLarge};
-            }
-            return {0, kPreparedTextTooLarge};
+
+    static Frame Range(int from, int to) { return {false, from, to, 0, -1, -1, 0, -1, kOpen}; }
+    static Frame Group(int open, int close) { return {true, open + 1, close, open, -1, -1, open, -1, kOpen}; }
+
+    // Reported at the innermost group being written.
+    SyntaxResult TooLarge() const {
+        for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
+            if (it->group) return {it->s, kPreparedTextTooLarge};
         }
-        Frame& f = stack.back();
-        if (!f.group) {
-            const size_t q = text.substr(0, static_cast<size_t>(f.hi)).find(u'[', static_cast<size_t>(f.pos));
-            if (q == std::u16string_view::npos) {
-                out.append(text.substr(static_cast<size_t>(f.pos), static_cast<size_t>(f.hi - f.pos)));
-                stack.pop_back();
-                continue;
-            }
-            const int s = static_cast<int>(q);
-            out.append(text.substr(static_cast<size_t>(f.pos), static_cast<size_t>(s - f.pos)));
-            const int e = matches[s];
-            if (e < 0 || e >= f.hi) {
-                out.push_back(u'[');
-                f.pos = s + 1;
-                continue;
-            }
-            f.pos = e + 1;
-            stack.push_back({true, s + 1, e, s, -1, -1, s, -1, 0});
-            continue;
+        return {0, kPreparedTextTooLarge};
+    }
+
+    // Copies the range up to its next square group and enters that group; an
+    // unmatched "[" is copied as it stands. Pushing may move f: it is done last.
+    void StepRange(Frame& f) {
+        const size_t q = text_.substr(0, static_cast<size_t>(f.hi)).find(u'[', static_cast<size_t>(f.pos));
+        if (q == std::u16string_view::npos) {
+            out_.append(text_.substr(static_cast<size_t>(f.pos), static_cast<size_t>(f.hi - f.pos)));
+            stack_.pop_back();
+            return;
         }
+        const int s = static_cast<int>(q);
+        out_.append(text_.substr(static_cast<size_t>(f.pos), static_cast<size_t>(s - f.pos)));
+        const int e = matches_[s];
+        if (e < 0 || e >= f.hi) {
+            out_.push_back(u'[');
+            f.pos = s + 1;
+            return;
+        }
+        f.pos = e + 1;
+        stack_.push_back(Group(s, e));
+    }
+
+    void StepGroup(Frame& f) {
         switch (f.phase) {
-            case 0: {
-                out.push_back(u'[');
-                if (text[static_cast<size_t>(f.s) + 1] == u'<') {
-                    const int m = FindSeparatorPartnerIndexed(text, matches, f.s + 1, f.hi, f.s + 1);
-                    if (m >= 0) {
-                        f.dOpen = f.s + 1;
-                        f.dClose = m;
-                        f.from = m;
-                        f.pos = m + 1;
-                    }
-                }
-                f.phase = 1;
-                break;
+            case kOpen: OpenGroup(f); break;
+            case kAlternative: CopyAlternative(f); break;
+            case kSeparator: EndAlternative(f); break;
+            case kBar: WriteBar(f); break;
+        }
+    }
+
+    // Writes the "[" and cuts the default separator out of the first alternative.
+    void OpenGroup(Frame& f) {
+        out_.push_back(u'[');
+        if (text_[static_cast<size_t>(f.s) + 1] == u'<') {
+            const int m = FindSeparatorPartnerIndexed(text_, matches_, f.s + 1, f.hi, f.s + 1);
+            if (m >= 0) {
+                f.dOpen = f.s + 1;
+                f.dClose = m;
+                f.from = m;
+                f.pos = m + 1;
             }
-            case 1: {
-                f.bar = FindNextSeparatorIndexed(text, matches, f.from, f.hi);
-                f.phase = 2;
-                const Frame range{false, f.pos, f.bar >= 0 ? f.bar : f.hi, 0, -1, -1, 0, -1, 0};
-                stack.push_back(range);
-                break;
-            }
-            case 2: {
-                if (f.bar < 0) {
-                    out.push_back(u']');
-                    stack.pop_back();
-                    break;
-                }
-                // With the default separator cut out, an alternative that
-                // starts the group is preceded by the "[" itself.
-                const bool ownSeparator =
-                    f.bar - 1 != (f.dOpen >= 0 ? f.dClose : f.s) && text[static_cast<size_t>(f.bar) - 1] == u'>';
-                f.phase = 3;
-                if (!ownSeparator && f.dOpen >= 0) {
-                    const Frame range{false, f.dOpen, f.dClose + 1, 0, -1, -1, 0, -1, 0};
-                    stack.push_back(range);
-                }
-                break;
-            }
-            default: {
-                out.push_back(u'|');
-                f.pos = f.bar + 1;
-                f.from = f.bar;
-                f.phase = 1;
-                break;
+        }
+        f.phase = kAlternative;
+    }
+
+    void CopyAlternative(Frame& f) {
+        f.bar = FindNextSeparatorIndexed(text_, matches_, f.from, f.hi);
+        f.phase = kSeparator;
+        stack_.push_back(Range(f.pos, f.bar >= 0 ? f.bar : f.hi));
+    }
+
+    // After the last alternative the group closes; any other alternative that
+    // has no own separator gets a copy of the default one.
+    void EndAlternative(Frame& f) {
+        if (f.bar < 0) {
+            out_.push_back(u']');
+            stack_.pop_back();
+            return;
+        }
+        // With the default separator cut out, an alternative that starts the
+        // group is preceded by the "[" itself.
+        const bool ownSeparator =
+            f.bar - 1 != (f.dOpen >= 0 ? f.dClose : f.s) && text_[static_cast<size_t>(f.bar) - 1] == u'>';
+        f.phase = kBar;
+        if (!ownSeparator && f.dOpen >= 0) stack_.push_back(Range(f.dOpen, f.dClose + 1));
+    }
+
+    void WriteBar(Frame& f) {
+        out_.push_back(u'|');
+        f.pos = f.bar + 1;
+        f.from = f.bar;
+        f.phase = kAlternative;
+    }
+
+    std::u16string_view text_;
+    std::u16string& out_;
+    const CBracketMatches matches_;
+    std::vector<Frame> stack_;
+};
+
+}  // namespace
+
+double Factorial(int k) {
+    if (k <= 0) return 1;
+    if (k > kLargestFiniteFactorial) return std::numeric_limits<double>::infinity();
+    return FactorialTable()[static_cast<size_t>(k)];
+}
+
+size_t MaxPreparedLength(size_t templateLength) { return (size_t{1} << 24) + 16 * templateLength; }
+
+CBracketNode::~CBracketNode() {
+    std::vector<std::unique_ptr<CBracketNode>> pending;
+    for (Alternative& alt : alternatives) {
+        for (auto& child : alt.children) {
+            if (child) pending.push_back(std::move(child));
+        }
+    }
+    while (!pending.empty()) {
+        std::unique_ptr<CBracketNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (Alternative& alt : node->alternatives) {
+            for (auto& child : alt.children) {
+                if (child) pending.push_back(std::move(child));
             }
         }
     }
-    return {};
+}
+
+void CBracketNode::Generate(double index, std::u16string& out, std::u16string_view text, bool random,
+                            CRandom15& rng, CGenerationScratch* scratch) const {
+    CGenerationScratch local;
+    CWalker walker(out, text, rng, scratch ? *scratch : local);
+    walker.Run(*this, random ? -1.0 : std::max(0.0, index), random);
+}
+
+std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, int end, CBracketNode* parent) {
+    std::vector<CBracketNode*> all;
+    std::unique_ptr<CBracketNode> root = BuildGroups(start, text, end, parent, all);
+    if (!root) return nullptr;
+
+    // Children were created after their parents, so the reverse creation
+    // order counts every child before the group that holds it.
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        CBracketNode& node = **it;
+        FinishNode(node);
+        if (node.IsArrangement()) {
+            auto& square = static_cast<CSquareBracketNode&>(node);
+            const double orders = Factorial(square.alternativeCount);
+            square.count_ = ArrangementCount(square, orders);
+            square.perOrder_ = std::isfinite(orders) ? square.count_ / orders : 0.0;
+            LocateOwnSeparators(square, text);
+        } else {
+            node.count_ = ChoiceCount(node);
+        }
+    }
+    return root;
+}
+
+SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength) {
+    out.reserve(out.size() + text.size() + text.size() / 8);
+    if (text.empty()) return {};
+    return CSeparatorDistributor(text, out).Run(maxLength);
 }
 
 }  // namespace SyntaxStringGenerator

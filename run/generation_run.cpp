@@ -89,6 +89,128 @@ std::u16string GroupDigits(std::u16string_view digits) {
     return grouped.substr(first, last - first + 1);
 }
 
+// What a generation run works towards, worked out once its template is loaded.
+struct RunPlan {
+    bool series = false;
+    int64_t firstIndex = 0;  // series order: the first version number
+    double target = 0;       // versions to keep: as many as wanted, at most as many as reachable
+    int64_t total = 0;       // the target as the progress job's total
+    AutoCorrectionOptions correction;
+    std::size_t memoryBudget = 0;
+    std::size_t batchSize = 1;
+};
+
+RunPlan PlanRun(const RunRequest& request, double versionCount) {
+    const GenerationOptions& options = request.options;
+    RunPlan plan;
+    plan.series = !options.randomOrder;
+    plan.firstIndex = plan.series ? std::max<int64_t>(request.firstIndex, 0) : 0;
+    const int64_t wanted = std::max<int64_t>(request.versionsWanted.value_or(options.versionsCount), 0);
+    // A series resumed at firstIndex can only reach the versions from there on.
+    const double reachable = std::max(0.0, versionCount - static_cast<double>(plan.firstIndex));
+    plan.target = std::min(static_cast<double>(wanted), reachable);
+    plan.total = static_cast<int64_t>(plan.target);
+    plan.correction = options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
+    plan.memoryBudget = request.memoryBudgetBytes ? request.memoryBudgetBytes : DefaultMemoryBudget();
+    plan.batchSize = std::max<std::size_t>(request.batchSize, 1);
+    return plan;
+}
+
+bool InLengthRange(const GenerationOptions& options, std::size_t length) {
+    const auto n = static_cast<int64_t>(length);
+    return !options.lengthLimit || (n >= options.minLength && n <= options.maxLength);
+}
+
+// The memory a run holds for what it keeps: the kept versions when the sink
+// retains them, and the similarity index when similar versions are skipped.
+class CMemoryMeter {
+public:
+    CMemoryMeter(bool countsVersions, bool countsIndex, std::size_t budget)
+        : countsVersions_(countsVersions), countsIndex_(countsIndex), budget_(budget) {}
+
+    // One more kept version of length code units, kept versions in all; true
+    // once the run holds its budget or more.
+    bool AddKept(std::size_t length, int64_t kept, const SimilarityState& similarity) {
+        if (countsVersions_) keptBytes_ += length * sizeof(char16_t) + kRowOverheadBytes;
+        // Measuring the similarity index walks it, so it is measured at
+        // kept counts that grow geometrically; between two measurements
+        // it grows by at most a thirty-second.
+        if (countsIndex_ && kept >= nextIndexCheck_) {
+            indexBytes_ = similarity.ApproximateBytes();
+            nextIndexCheck_ = kept + std::max<int64_t>(64, kept / 32);
+        }
+        return Held() >= budget_;
+    }
+
+    std::u16string StopReason() const {
+        return u"Stopped early: the kept versions" +
+               std::u16string(countsIndex_ ? u" and their similarity index" : u"") + u" need " +
+               Megabytes(Held()) + u", which reaches the run's memory budget of " + Megabytes(budget_) +
+               u". The versions kept so far are complete.";
+    }
+
+private:
+    std::size_t Held() const { return keptBytes_ + indexBytes_; }
+
+    bool countsVersions_;
+    bool countsIndex_;
+    std::size_t budget_;
+    std::size_t keptBytes_ = 0;
+    std::size_t indexBytes_ = 0;
+    int64_t nextIndexCheck_ = 1;
+};
+
+// The progress position after attempts draws of which kept were kept, in a job
+// of range total. With large totals the bar cycles every 10000 draws.
+int64_t ProgressPosition(int64_t attempts, int64_t kept, int64_t total, double maxPossible) {
+    double d = static_cast<double>(attempts);
+    if (total > kLargeJobTotal - 1) {
+        d = d - std::floor(d / 10000.0) * 10000.0;
+        if (d < 0) d = 0;
+    }
+    const double g = std::min(static_cast<double>(total) + static_cast<double>(attempts - kept), maxPossible);
+    return g > 0 ? static_cast<int64_t>(static_cast<double>(total) * (d / g)) : 0;
+}
+
+// Kept versions on their way to the sink, handed over when batchSize of them
+// wait or kBatchInterval has passed since the last hand-over.
+class CKeptBatch {
+public:
+    CKeptBatch(CRunSink& sink, std::size_t batchSize) : sink_(sink), batchSize_(batchSize) { Reserve(); }
+
+    void Add(int64_t ordinal, const std::u16string& text) { versions_.push_back(KeptVersion{ordinal, text}); }
+
+    void FlushIfDue() {
+        const auto now = Clock::now();
+        if (versions_.size() >= batchSize_ || now - lastFlush_ >= kBatchInterval) Flush();
+    }
+
+    void Flush() {
+        if (versions_.empty()) return;
+        sink_.AppendVersions(std::move(versions_));
+        versions_ = {};
+        Reserve();
+        lastFlush_ = Clock::now();
+    }
+
+private:
+    void Reserve() { versions_.reserve(std::min<std::size_t>(batchSize_, 4096)); }
+
+    CRunSink& sink_;
+    std::size_t batchSize_;
+    std::vector<KeptVersion> versions_;
+    Clock::time_point lastFlush_ = Clock::now();
+};
+
+// At most once per kStatusInterval, counted across runs.
+void RefreshStatusIfDue(CRunSink& sink) {
+    const int64_t nowMs = NowMs();
+    if (nowMs - lastStatusRefreshMs.load() > kStatusInterval.count()) {
+        lastStatusRefreshMs.store(nowMs);
+        sink.StatusRefresh();
+    }
+}
+
 }  // namespace
 
 CGenerationRun::CGenerationRun() = default;
@@ -205,52 +327,28 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
 
     sink.ClearResults();
     const GenerationOptions& options = request.options;
-    const bool series = !options.randomOrder;
-    const int64_t firstIndex = series ? std::max<int64_t>(request.firstIndex, 0) : 0;
-    const int64_t wanted = std::max<int64_t>(request.versionsWanted.value_or(options.versionsCount), 0);
-    // A series resumed at firstIndex can only reach the versions from there on.
-    const double reachable = std::max(0.0, load.versionCount - static_cast<double>(firstIndex));
-    const double target = std::min(static_cast<double>(wanted), reachable);
-    const int64_t t = static_cast<int64_t>(target);
-    const AutoCorrectionOptions flags =
-        options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
-    const DeletingOptions deleting = request.deleting;
-    const bool retains = sink.RetainsVersions();
-    const std::size_t budget = request.memoryBudgetBytes ? request.memoryBudgetBytes : DefaultMemoryBudget();
-    const std::size_t batchSize = std::max<std::size_t>(request.batchSize, 1);
+    const RunPlan plan = PlanRun(request, load.versionCount);
+    CMemoryMeter memory(sink.RetainsVersions(), options.skipSimilar, plan.memoryBudget);
 
     runSkipSimilar_.store(options.skipSimilar);
-    BeginJob(t, kJobGenerating, sink);
+    BeginJob(plan.total, kJobGenerating, sink);
     const double maxPossible = engine_.GetVersionCount();
     maxPossible_.store(maxPossible);
     attemptCount_.store(0);
     keptCount_.store(0);
     engine_.SeedRandom(summary.seed);
 
+    CKeptBatch batch(sink, plan.batchSize);
     int64_t attempts = 0;
     int64_t kept = 0;
-    std::size_t keptBytes = 0;
-    std::size_t indexBytes = 0;
-    int64_t nextIndexCheck = 1;
-    std::vector<KeptVersion> batch;
-    batch.reserve(std::min<std::size_t>(batchSize, 4096));
-    auto lastFlush = Clock::now();
     int64_t lastPosition = -1;
     std::u16string version;
     bool stoppedByRun = false;
-
-    auto flush = [&] {
-        if (batch.empty()) return;
-        sink.AppendVersions(std::move(batch));
-        batch = {};
-        batch.reserve(std::min<std::size_t>(batchSize, 4096));
-        lastFlush = Clock::now();
-    };
-
-    for (int64_t i = firstIndex; kept < target && static_cast<double>(i) < maxPossible && running_.load(); ++i) {
-        if (series) {
-            engine_.GenerateVersionInto(i, flags, version);
-        } else if (!engine_.GenerateRandomVersion(flags, version)) {
+    for (int64_t i = plan.firstIndex; kept < plan.target && static_cast<double>(i) < maxPossible && running_.load();
+         ++i) {
+        if (plan.series) {
+            engine_.GenerateVersionInto(i, plan.correction, version);
+        } else if (!engine_.GenerateRandomVersion(plan.correction, version)) {
             summary.end = RunEnd::kNumbersExhausted;
             summary.reason = u"Every version number that random order can draw has been drawn; "
                              u"use series order to reach the others.";
@@ -259,54 +357,27 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
         }
         attemptCount_.store(++attempts);
 
-        const auto length = static_cast<int64_t>(version.size());
-        const bool inRange = !options.lengthLimit || (length >= options.minLength && length <= options.maxLength);
-        if (inRange && !version.empty() && (!options.skipSimilar || IsNewVersion(similarity_, version, i, deleting))) {
-            if (retains) keptBytes += version.size() * sizeof(char16_t) + kRowOverheadBytes;
-            batch.push_back(KeptVersion{kept, version});
+        if (InLengthRange(options, version.size()) && !version.empty() &&
+            (!options.skipSimilar || IsNewVersion(similarity_, version, i, request.deleting))) {
+            batch.Add(kept, version);
             keptCount_.store(++kept);
-
-            // Measuring the similarity index walks it, so it is measured at
-            // kept counts that grow geometrically; between two measurements
-            // it grows by at most a thirty-second.
-            if (options.skipSimilar && kept >= nextIndexCheck) {
-                indexBytes = similarity_.ApproximateBytes();
-                nextIndexCheck = kept + std::max<int64_t>(64, kept / 32);
-            }
-            const std::size_t held = keptBytes + indexBytes;
-            if (held >= budget) {
+            if (memory.AddKept(version.size(), kept, similarity_)) {
                 summary.end = RunEnd::kMemoryBudget;
-                summary.reason = u"Stopped early: the kept versions" +
-                                 std::u16string(options.skipSimilar ? u" and their similarity index" : u"") +
-                                 u" need " + Megabytes(held) + u", which reaches the run's memory budget of " +
-                                 Megabytes(budget) + u". The versions kept so far are complete.";
+                summary.reason = memory.StopReason();
                 stoppedByRun = true;
             }
         }
 
-        // Progress: with large targets the bar cycles every 10000 draws.
-        double d = static_cast<double>(attempts);
-        if (t > kLargeJobTotal - 1) {
-            d = d - std::floor(d / 10000.0) * 10000.0;
-            if (d < 0) d = 0;
-        }
-        const double g = std::min(static_cast<double>(t) + static_cast<double>(attempts - kept), maxPossible);
-        const int64_t position = g > 0 ? static_cast<int64_t>(static_cast<double>(t) * (d / g)) : 0;
+        const int64_t position = ProgressPosition(attempts, kept, plan.total, maxPossible);
         if (position != lastPosition) {
             sink.JobProgress(position);
             lastPosition = position;
         }
-
-        const auto now = Clock::now();
-        if (batch.size() >= batchSize || now - lastFlush >= kBatchInterval) flush();
-        const int64_t nowMs = NowMs();
-        if (nowMs - lastStatusRefreshMs.load() > kStatusInterval.count()) {
-            lastStatusRefreshMs.store(nowMs);
-            sink.StatusRefresh();
-        }
+        batch.FlushIfDue();
+        RefreshStatusIfDue(sink);
         if (stoppedByRun) break;
     }
-    flush();
+    batch.Flush();
 
     if (!stoppedByRun) summary.end = running_.load() ? RunEnd::kDone : RunEnd::kStopped;
     ClearSimilarityState(similarity_);
