@@ -17,6 +17,7 @@
 // Thread safety: immutable after construction.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,9 @@ int FindNextSeparator(std::u16string_view text, int from, int limit);
 class CBracketMatches {
 public:
     // Pairs the brackets of text[first .. last] (inclusive); others get -1.
-    CBracketMatches(std::u16string_view text, int first, int last);
+    // When stop reads true the index is left incomplete; the caller, which
+    // sees the same flag, drops it.
+    CBracketMatches(std::u16string_view text, int first, int last, const std::atomic<bool>* stop = nullptr);
     int operator[](int position) const {
         const auto p = static_cast<size_t>(position);
         const uint64_t word = bits_[p >> 6];

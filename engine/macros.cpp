@@ -29,6 +29,24 @@ constexpr std::u16string_view kDirective = u"#set";
 
 bool StopRequested(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
 
+// Searches run a stretch at a time, so that a stop request is seen within
+// about a millisecond however long the text.
+constexpr size_t kSearchStretch = size_t{1} << 20;
+
+// text.find(kDirective, from), or npos with stopped set.
+size_t FindDirective(std::u16string_view text, size_t from, const std::atomic<bool>* stop, bool& stopped) {
+    for (;;) {
+        const size_t end = std::min(text.size(), from + kSearchStretch + kDirective.size() - 1);
+        const size_t found = text.substr(0, end).find(kDirective, from);
+        if (found != std::u16string_view::npos || end == text.size()) return found;
+        from = end - (kDirective.size() - 1);
+        if (StopRequested(stop)) {
+            stopped = true;
+            return std::u16string_view::npos;
+        }
+    }
+}
+
 // A name is "%", one or more characters other than "%", and "%". Since its
 // inner text holds no "%", an occurrence of a name is always a stretch from
 // one percent sign to the next one: a gap of the text. Replacing the names of
@@ -513,12 +531,17 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::
     std::vector<std::pair<size_t, size_t>> ranges;  // definition lines with their CR LF
     size_t crlfBefore = 0;  // CR LF pairs that begin before scanned
     size_t scanned = 0;
-    for (size_t a = text.find(kDirective); a != std::u16string_view::npos; a = text.find(kDirective, a + 1)) {
+    for (size_t a = FindDirective(text, 0, stop, pass.stopped); a != std::u16string_view::npos;
+         a = FindDirective(text, a + 1, stop, pass.stopped)) {
         if (StopRequested(stop)) {
             pass.stopped = true;
             return pass;
         }
         for (; scanned < a; ++scanned) {
+            if ((scanned & (kSearchStretch - 1)) == 0 && StopRequested(stop)) {
+                pass.stopped = true;
+                return pass;
+            }
             if (text[scanned] == u'\r' && scanned + 1 < text.size() && text[scanned + 1] == u'\n') ++crlfBefore;
         }
         const int editorPos = static_cast<int>(a - crlfBefore);
@@ -551,6 +574,7 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::
         const std::u16string_view definition = Trim(line.substr(kDirective.size()));
         pass.definitionPositions.emplace(std::u16string(definition.substr(0, definition.find(u'%', 1) + 1)), editorPos);
     }
+    if (pass.stopped) return pass;
     pass.text.reserve(text.size());
     size_t from = 0;
     for (const auto& [start, length] : ranges) {

@@ -115,14 +115,20 @@ int CheckSeparatorBrackets(std::u16string_view w, const CBracketMatches& matches
     return -1;
 }
 
+// Long scans look at the stop flag once per this many characters plus one.
+constexpr int kStopPollMask = (1 << 20) - 1;
+
+bool StopRequested(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
+
 }  // namespace
 
-CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last)
+CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last, const std::atomic<bool>* stop)
     : bits_(text.size() / 64 + 1, 0), before_(text.size() / 64 + 1, 0) {
     std::vector<uint32_t> braces;   // ranks of unpaired opening brackets
     std::vector<uint32_t> squares;
     std::vector<int32_t> position;  // by rank
     for (int p = first; p <= last; ++p) {
+        if ((p & kStopPollMask) == 0 && StopRequested(stop)) return;
         const char16_t c = text[static_cast<size_t>(p)];
         std::vector<uint32_t>* stack = nullptr;
         bool opening = false;
@@ -182,13 +188,15 @@ int FindNextSeparator(std::u16string_view text, int from, int limit) {
     return NextSeparator(text, from, limit, [&](int p) { return MatchGroupBracket(text, 0, limit, p); });
 }
 
-SyntaxResult CheckSyntax(std::u16string_view text) {
+SyntaxResult CheckSyntax(std::u16string_view text, const std::atomic<bool>* stop) {
     // The scan runs over W = "{" + text + "}" without building it: the frames
     // work in text positions, where W's final "}" is position n, and a
     // position p is reported as p + 1, the 1-based position in text.
     const int n = static_cast<int>(text.size());
     if (n == 0) return {};
-    const CBracketMatches matches(text, 0, n - 1);
+    const CBracketMatches matches(text, 0, n - 1, stop);
+    if (StopRequested(stop)) return {};
+    uint32_t steps = 0;
 
     // The depth-first group scan, with an explicit stack so that nesting depth
     // is limited by memory, not by the call stack. A frame resumes at the
@@ -204,6 +212,7 @@ SyntaxResult CheckSyntax(std::u16string_view text) {
     std::vector<Frame> stack;
     stack.push_back({n, 0, 0, 0, false, true});
     while (!stack.empty()) {
+        if ((++steps & kStopPollMask) == 0 && StopRequested(stop)) return {};
         Frame& f = stack.back();
         if (f.p > f.close - 1) {
             stack.pop_back();

@@ -50,12 +50,11 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std:
         }
         return check;
     }
-    if (stop && stop->load()) return Stopped();
-
     // A CR LF pair is plain text to the check, so checking the editor text
     // itself finds the same defect; only its position is converted to the
     // editor's count, where a line break is one character.
-    const SyntaxResult r = CheckSyntax(editorText);
+    const SyntaxResult r = CheckSyntax(editorText, stop);
+    if (stop && stop->load()) return Stopped();
     check.kind = r.kind;
     check.position = r.position;
     if (!r.Ok()) {

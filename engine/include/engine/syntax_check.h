@@ -5,9 +5,11 @@
 //
 // Positions count UTF-16 code units; CheckSyntax reports 1-based positions of
 // the offending character. Defects are values, never exceptions.
-// Thread safety: pure functions, callable from any thread.
+// Thread safety: pure functions, callable from any thread; a stop flag may be
+// set from any thread (or a signal handler) while CheckSyntax runs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,7 +37,10 @@ struct SyntaxResult {
     bool Ok() const { return kind == kSyntaxOk; }
 };
 
-SyntaxResult CheckSyntax(std::u16string_view text);
+// stop, when given, is polled about every million characters; once it reads
+// true the check ends early and its result means nothing (the caller, which
+// set the flag, knows).
+SyntaxResult CheckSyntax(std::u16string_view text, const std::atomic<bool>* stop = nullptr);
 
 // The message of a kind: kind 0 gives "Syntax is correct." and nine spaces,
 // kinds 1 to 8 their format filled with position, kinds 100 to 102 theirs,
