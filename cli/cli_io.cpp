@@ -18,6 +18,10 @@ std::string Reason() {
     return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
+std::string FileError(const std::string& path, int errorNumber) {
+    return "cannot write '" + path + "': " + std::strerror(errorNumber);
+}
+
 }  // namespace
 
 int Fail(int code, std::string_view message) {
@@ -60,10 +64,9 @@ bool COutput::Open(const std::string& path) {
     path_ = path;
     toFile_ = !(path.empty() || path == "-");
     if (!toFile_) return true;
-    errno = 0;
     if (!file_.Open(std::filesystem::path(path), true)) {
         failed_ = true;
-        error_ = "cannot write '" + path + "'" + Reason();
+        error_ = FileError(path, file_.ErrorNumber());
         return false;
     }
     return true;
@@ -82,13 +85,14 @@ bool COutput::FlushStdout() {
 bool COutput::Write(std::u16string_view text) {
     if (failed_) return false;
     if (toFile_) {
-        errno = 0;
+        written_ = true;
         if (!file_.Write(text)) {
             failed_ = true;
-            error_ = "cannot write '" + path_ + "'" + Reason();
+            error_ = FileError(path_, file_.ErrorNumber());
         }
         return !failed_;
     }
+    written_ = true;
     AppendNarrow(text, buffer_);
     return buffer_.size() < kStdoutChunk || FlushStdout();
 }
@@ -99,10 +103,9 @@ bool COutput::Commit() {
         return false;
     }
     if (toFile_) {
-        errno = 0;
         if (!file_.Commit()) {
             failed_ = true;
-            error_ = "cannot write '" + path_ + "'" + Reason();
+            error_ = FileError(path_, file_.ErrorNumber());
         }
         return !failed_;
     }

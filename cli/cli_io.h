@@ -34,8 +34,8 @@ std::u16string TrimTrailingSpaces(std::u16string_view text);
 // success, else kExitUsage after a message. Line breaks are left as they are.
 int ReadInputText(const std::string& path, std::u16string& text);
 
-// Standard output ("-" or empty) or a file written beside its target and
-// renamed into place on Commit.
+// Standard output ("-" or empty) or a file that CTextFileWriter puts into
+// place on Commit.
 class COutput {
 public:
     bool Open(const std::string& path);
@@ -43,6 +43,7 @@ public:
     bool Commit();
     void Discard();
     bool Failed() const { return failed_; }
+    bool WroteAnything() const { return written_; }
     const std::string& Error() const { return error_; }
 
 private:
@@ -50,6 +51,7 @@ private:
 
     bool toFile_ = false;
     bool failed_ = false;
+    bool written_ = false;
     std::string path_;
     std::string error_;
     std::string buffer_;

@@ -14,8 +14,10 @@
 #include <array>
 #include <atomic>
 #include <charconv>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -40,7 +42,7 @@ std::u16string TrimSpaces(std::u16string_view text) {
 int PrintStdout(std::u16string_view text) {
     const std::string narrow = ToNarrow(text);
     if (std::fwrite(narrow.data(), 1, narrow.size(), stdout) != narrow.size() || std::fflush(stdout) != 0)
-        return Fail(kExitUsage, "cannot write to standard output");
+        return Fail(kExitUsage, std::string("cannot write to standard output: ") + std::strerror(errno));
     return kExitDone;
 }
 
@@ -133,10 +135,10 @@ private:
     bool Write(const KeptVersion& version) {
         if (!splitDir.empty()) {
             const auto path = splitDir / PathFromUtf16(ResultFileName(version.ordinal));
-            CTextFileWriter file;
-            if (file.Open(path, true) && file.Write(version.text) && file.Write(u"\r\n\r\n") && file.Commit())
+            if (splitFile_.Open(path, true) && splitFile_.Write(version.text) && splitFile_.Write(u"\r\n\r\n") &&
+                splitFile_.Commit())
                 return true;
-            error_ = "cannot write '" + path.string() + "'";
+            error_ = "cannot write '" + path.string() + "': " + std::strerror(splitFile_.ErrorNumber());
             return false;
         }
         const bool written = jsonl ? output_.Write(JsonRow(version.ordinal + 1, version.text))
@@ -148,6 +150,7 @@ private:
     CGenerationRun& run_;
     COutput& output_;
     CProgressBar& bar_;
+    CTextFileWriter splitFile_;  // one writer, so the folder is swept of abandoned temporary files once
     int64_t position_ = 0;
     bool failed_ = false;
     std::string error_;
@@ -373,8 +376,10 @@ int RunGenerate(const GenerateOptions& options) {
         splitDir = std::filesystem::path(options.splitDir);
         std::error_code error;
         std::filesystem::create_directories(splitDir, error);
-        if (!std::filesystem::is_directory(splitDir))
-            return Fail(kExitUsage, "cannot use the folder '" + options.splitDir + "'");
+        if (!std::filesystem::is_directory(splitDir)) {
+            if (!error) error = std::make_error_code(std::errc::not_a_directory);
+            return Fail(kExitUsage, "cannot use the folder '" + options.splitDir + "': " + error.message());
+        }
     } else if (!output.Open(options.output)) {
         return Fail(kExitUsage, output.Error());
     }
@@ -396,7 +401,12 @@ int RunGenerate(const GenerateOptions& options) {
         output.Discard();
         return Fail(kExitUsage, sink.Error());
     }
-    if (splitDir.empty() && !output.Commit()) return Fail(kExitUsage, output.Error());
+    // Ctrl+C before the first version leaves an existing output file as it was.
+    if (splitDir.empty() && interrupted.load() && !output.WroteAnything()) {
+        output.Discard();
+    } else if (splitDir.empty() && !output.Commit()) {
+        return Fail(kExitUsage, output.Error());
+    }
 
     PrintStderr(std::u16string(MessageText(kIdsMaxPossibleCaption)) + generator.MaxPossibleValue());
     PrintStderr(std::u16string(MessageText(kIdsGeneratedCaption)) + generator.GeneratedValue());

@@ -5,7 +5,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -36,7 +40,7 @@ int main(int argc, char** argv) {
     GenerateOptions generate;
     std::string seed;
     std::string rules;
-    int32_t minLength = 0;
+    std::string minLength;
     std::string maxLength;
     std::string skipSimilar;
     std::string from;
@@ -63,7 +67,7 @@ int main(int argc, char** argv) {
     auto* outputOption = generateCommand->add_option("-o,--output", generate.output,
                                                      "output file, written whole or not at all (default: stdout)");
     auto* minOption = generateCommand->add_option("--min-length", minLength, "shortest version kept, in characters")
-                          ->check(CLI::NonNegativeNumber);
+                          ->type_name("INT:NONNEGATIVE");
     auto* maxOption =
         generateCommand->add_option("--max-length", maxLength, "longest version kept, in characters, or unlimited");
     auto* similarOption =
@@ -114,7 +118,12 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& success) {
-        return app.exit(success);
+        errno = 0;
+        const int code = app.exit(success);
+        // --help and --version into a full disk or a closed pipe are failures too.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)
+            return Fail(kExitUsage, std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO));
+        return code;
     } catch (const CLI::ParseError& error) {
         app.exit(error);
         return kExitUsage;
@@ -130,7 +139,11 @@ int main(int argc, char** argv) {
             generate.seed = static_cast<uint32_t>(*value);
         }
         if (rulesOption->count()) generate.rules = rules;
-        if (minOption->count()) generate.minLength = minLength;
+        if (minOption->count()) {
+            const auto value = ParseWhole(minLength, INT32_MAX);
+            if (!value) return Fail(kExitUsage, "--min-length takes a whole number from 0 to 2147483647");
+            generate.minLength = static_cast<int32_t>(*value);
+        }
         if (maxOption->count()) generate.maxLength = maxLength;
         if (similarOption->count()) generate.skipSimilar = skipSimilar;
         if (fromOption->count()) {

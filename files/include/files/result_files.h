@@ -7,17 +7,28 @@
 //   for (auto& v : versions) out.Write(v + separator);
 //   bool saved = out.Commit();   // false on any write failure (disk full)
 //
-// A file that replaces another is written beside it and renamed over it, so it
-// appears whole or not at all. Thread safety: one writer per thread.
+// How a file is written depends on what the name leads to (links followed):
+// - a new name, or a regular file alone in a folder the user may write: the
+//   text goes to a temporary file beside it (".NAME.PID.RANDOM.tmp"), which is
+//   flushed to disk and renamed over it, so it appears whole or not at all; the
+//   old file's permissions stay;
+// - a regular file with other hard links, or in a folder the user may not
+//   write: the whole text is made first and then written over the file;
+// - devices, FIFOs, pipes and terminals: written directly, every write checked.
+// A folder's temporary files whose writer process is gone are removed by the
+// next writer that replaces a file there.
+//
+// Thread safety: one writer per thread.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 struct SavingOptions {
     std::u16string versionsSeparator = u"<br><br>";
@@ -42,28 +53,55 @@ public:
     CTextFileWriter(const CTextFileWriter&) = delete;
     CTextFileWriter& operator=(const CTextFileWriter&) = delete;
 
-    // truncate: the text goes to a temporary file in the same folder that
-    // replaces the target as a whole on Commit. Otherwise it is appended to
-    // the target (created if missing); a failed or discarded append cuts the
-    // file back to its old length.
+    // truncate: the text replaces the target's contents on Commit (see above).
+    // Otherwise it is appended to the target (created if missing); a failed or
+    // discarded append cuts a regular file back to its old length.
     bool Open(const std::filesystem::path& path, bool truncate);
     bool Write(std::u16string_view text);
-    bool Commit();  // flush, close, rename into place; false on any failure
+    bool Commit();  // flush, sync, put into place; false on any failure
     void Discard();
+    // The system's error number of the first failure since Open (EISDIR for a
+    // folder, EACCES for a file without write permission), 0 without one.
+    int ErrorNumber() const { return errorNumber_; }
+
+    // The writer's process id in a temporary file name of this writer, or
+    // nothing for any other name.
+    static std::optional<pid_t> AbandonedTemporaryWriter(std::string_view name);
 
 private:
+    enum class Mode { kNone, kReplace, kInPlace, kDirect, kAppend };
+
+    bool OpenDirect(bool truncate);
+    bool OpenForAppend(bool existed);
+    bool OpenReplacement(const std::filesystem::path& folder, bool existed);
+    bool OpenInPlace();
+    int CreateTemporaryBeside(const std::filesystem::path& target);
+    void RemoveAbandonedTemporaries(const std::filesystem::path& folder);
+    bool Flush();
+    static bool WriteAll(int file, const char* data, std::size_t size);
+    static bool Sync(int file);
+    void CopyOverTarget();
+    void KeepOwnerAndPermissions();
+    void CloseFiles();
+    bool Refuse(int errorNumber);
+    void Fail(int errorNumber);
     void RollBack();
 
+    Mode mode_ = Mode::kNone;
     std::filesystem::path target_;
     std::filesystem::path temporary_;
-    std::ofstream stream_;
+    std::filesystem::path sweptFolder_;
+    int file_ = -1;        // what Write fills: the temporary file, the spool, or the target
+    int targetFile_ = -1;  // the target while it is written in place
     bool failed_ = false;
     bool open_ = false;
-    bool replacing_ = false;
     bool targetExisted_ = false;
+    int errorNumber_ = 0;
     std::uintmax_t originalSize_ = 0;
+    mode_t oldMode_ = 0;
+    uid_t oldOwner_ = 0;
+    gid_t oldGroup_ = 0;
     std::string buffer_;
-    std::vector<char> streamBuffer_;
 };
 
 // Returns false without touching the disk when text is empty, and false when
