@@ -26,6 +26,8 @@
 #include <QTimer>
 
 #include <memory>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -36,6 +38,61 @@ QTextCharFormat FormatAt(CColoredRichEditCtrl& editor, int position) {
     for (const QTextLayout::FormatRange& range : block.layout()->formats())
         if (offset >= range.start && offset < range.start + range.length) result = range.format;
     return result;
+}
+
+// The colouring of a paragraph character by character, literally: plain,
+// then "#set" where the text before it on its line is white space (spaces
+// only in the first paragraph), then whole-word macro names, then brackets.
+std::vector<QTextCharFormat> ReferenceColouring(const QString& text, bool firstBlock, const QStringList& names,
+                                                const TemplateFormats& formats) {
+    auto wordChar = [](QChar c) { return c.isLetterOrNumber() || c == u'_'; };
+    auto wholeWord = [&](qsizetype m, qsizetype length) {
+        if (wordChar(text[m]) && m > 0 && wordChar(text[m - 1])) return false;
+        const qsizetype after = m + length;
+        return !(wordChar(text[after - 1]) && after < text.size() && wordChar(text[after]));
+    };
+    std::vector<QTextCharFormat> out(static_cast<std::size_t>(text.size()), formats.plain);
+    for (qsizetype m = 0; m + 4 <= text.size(); ++m) {
+        if (text.mid(m, 4) != QStringLiteral("#set") || !wholeWord(m, 4)) continue;
+        const qsizetype lineStart = std::max(text.lastIndexOf(QChar(0x2028), m), text.lastIndexOf(u'\r', m)) + 1;
+        const QString before = text.mid(lineStart, m - lineStart);
+        const bool blank = std::all_of(before.begin(), before.end(),
+                                       [](QChar c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); });
+        const bool spacesOnly = before.count(u' ') == before.size();
+        if (blank && (lineStart > 0 || !firstBlock || spacesOnly))
+            std::fill_n(out.begin() + m, 4, formats.keyword);
+    }
+    for (const QString& name : names)
+        for (qsizetype m = 0; m + name.size() <= text.size(); ++m)
+            if (text.mid(m, name.size()) == name && wholeWord(m, name.size()))
+                std::fill_n(out.begin() + m, name.size(), formats.macroName);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QString brackets = QStringLiteral("{}[]<>|");
+        const QTextCharFormat* byBracket[] = {&formats.brace, &formats.brace, &formats.square, &formats.square,
+                                              &formats.angle, &formats.angle, &formats.bar};
+        const qsizetype b = brackets.indexOf(text[i]);
+        if (b >= 0) out[static_cast<std::size_t>(i)] = *byBracket[b];
+    }
+    return out;
+}
+
+// The first character whose colour differs from a from-scratch colouring of
+// the editor's text, or -1.
+int FirstMiscoloured(CColoredRichEditCtrl& editor) {
+    CTemplateHighlighter* highlighter = editor.Highlighter();
+    highlighter->FinishColouring();
+    for (QTextBlock block = editor.document()->firstBlock(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const std::vector<QTextCharFormat> wanted =
+            ReferenceColouring(text, block.blockNumber() == 0, highlighter->MacroNames(), highlighter->Formats());
+        std::vector<QTextCharFormat> actual(static_cast<std::size_t>(text.size()));
+        for (const QTextLayout::FormatRange& range : block.layout()->formats())
+            for (int i = range.start; i < range.start + range.length && i < text.size(); ++i)
+                actual[static_cast<std::size_t>(i)] = range.format;
+        for (std::size_t i = 0; i < wanted.size(); ++i)
+            if (!(actual[i] == wanted[i])) return block.position() + static_cast<int>(i);
+    }
+    return -1;
 }
 
 struct HookedMessage {
@@ -59,6 +116,7 @@ private slots:
     void messageBoxSizing();
     void editorColouring();
     void editorTypingRecoloursOnlyItsParagraph();
+    void editorIncrementalColouringMatchesFullColouring();
     void editorKeysAndPositions();
     void templateFileLocations();
     void saveInputText();
@@ -401,13 +459,68 @@ void GuiControlsTest::editorTypingRecoloursOnlyItsParagraph() {
     editor.setTextCursor(cursor);
     QApplication::clipboard()->setText("#set %v% = z\n");
     editor.paste();
+    editor.Highlighter()->FinishColouring();  // the paragraphs out of view are coloured lazily
     QVERIFY(editor.Highlighter()->HighlightedBlocks() - beforePaste >= 200);
     QVERIFY(FormatAt(editor, 13).hasProperty(QTextFormat::BackgroundBrush));  // "%v%" of line 1
     // A paste that changes no name leaves the other paragraphs alone.
     const int beforeSecond = editor.Highlighter()->HighlightedBlocks();
     QApplication::clipboard()->setText("{p|q}");
     editor.paste();
+    editor.Highlighter()->FinishColouring();
     QVERIFY(editor.Highlighter()->HighlightedBlocks() - beforeSecond <= 4);
+}
+
+// Random typing, deleting, replacing, pasting and undoing in a text of many
+// lines and in one long paragraph: after every edit each character carries the
+// format a from-scratch colouring of the whole text gives it.
+void GuiControlsTest::editorIncrementalColouringMatchesFullColouring() {
+    const QString tokens[] = {
+        "{", "}", "[", "]", "<", ">", "|", "#set", "#set ", "#", "set", " ", "  ", "\t", "%a%", "%bb%", "%", "a",
+        "bb", "x", "_", "word", "\n", QString(QChar(0x2028)),
+    };
+    std::u16string body;
+    for (int i = 0; i < 60; ++i) body += u"  #set %a% {x|y} [p<, >|%bb%] %a%_ #set\t";
+    std::u16string lines;
+    for (int i = 0; i < 60; ++i) lines += u"#set %a% = {x|y}\r\n  #set z [p<, >|%bb%] %a%x\r\n\t#set w\r\n";
+    const std::u16string defines = u"#set %a% = 1\r\n#set %bb% = {x|y}\r\n";
+    const std::u16string texts[] = {defines + body, defines + lines, body};
+    std::mt19937 random(11);
+    for (const std::u16string& start : texts) {
+        CColoredRichEditCtrl editor;
+        editor.resize(400, 300);
+        editor.SetText(start);
+        QCOMPARE(FirstMiscoloured(editor), -1);
+        for (int step = 0; step < 150; ++step) {
+            auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+            const int length = editor.TextLength();
+            const int at = pick(length + 1);
+            QTextCursor cursor = editor.textCursor();
+            cursor.setPosition(at);
+            if (pick(3) == 0) cursor.setPosition(std::min(length, at + pick(12)), QTextCursor::KeepAnchor);
+            editor.setTextCursor(cursor);
+            const QString token = tokens[pick(static_cast<int>(std::size(tokens)))];
+            QString action;
+            switch (pick(8)) {
+                case 0: action = "Backspace"; QTest::keyClick(&editor, Qt::Key_Backspace); break;
+                case 1: action = "Delete"; QTest::keyClick(&editor, Qt::Key_Delete); break;
+                case 2:
+                    action = "paste " + token;
+                    QApplication::clipboard()->setText(token);
+                    editor.paste();
+                    break;
+                case 3: action = "undo"; editor.undo(); break;
+                case 4: action = "snippet"; editor.InsertSnippet(pick(2) ? "#set %c_1% = " : "[|||]"); break;
+                default:
+                    action = "type " + token;
+                    if (token == "\n") QTest::keyClick(&editor, Qt::Key_Return);
+                    else if (token == QChar(0x2028)) QTest::keyClick(&editor, Qt::Key_Return, Qt::ShiftModifier);
+                    else QTest::keyClicks(&editor, token);
+                    break;
+            }
+            const int wrong = FirstMiscoloured(editor);
+            QVERIFY2(wrong == -1, qPrintable(QString("step %1: %2 at %3, miscoloured %4").arg(step).arg(action).arg(at).arg(wrong)));
+        }
+    }
 }
 
 void GuiControlsTest::editorKeysAndPositions() {

@@ -3,14 +3,17 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -28,10 +31,6 @@ bool IsWholeWord(const QString& text, qsizetype from, qsizetype length) {
     const qsizetype after = from + length;
     if (IsWordChar(last) && after < text.size() && IsWordChar(text[after])) return false;
     return true;
-}
-
-std::u16string ToU16(const QString& s) {
-    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size()));
 }
 
 QStringList NamesOf(const MacroTable& table) {
@@ -54,63 +53,250 @@ QFont EditorFont() {
 
 }  // namespace
 
-CTemplateHighlighter::CTemplateHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {
-    plain_.setForeground(TemplateColors::Plain());
+TemplateFormats::TemplateFormats() {
+    plain.setForeground(TemplateColors::Plain());
     auto bold = [](QColor color) {
         QTextCharFormat f;
         f.setForeground(color);
         f.setFontWeight(QFont::Bold);
         return f;
     };
-    brace_ = bold(TemplateColors::Brace());
-    square_ = bold(TemplateColors::Square());
-    angle_ = bold(TemplateColors::Angle());
-    bar_ = bold(TemplateColors::Bar());
-    keyword_.setForeground(TemplateColors::SetKeyword());
-    keyword_.setBackground(TemplateColors::NameBackground());
-    keyword_.setFontWeight(QFont::Normal);
-    macroName_.setForeground(TemplateColors::MacroName());
-    macroName_.setBackground(TemplateColors::NameBackground());
-    macroName_.setFontWeight(QFont::Normal);
+    brace = bold(TemplateColors::Brace());
+    square = bold(TemplateColors::Square());
+    angle = bold(TemplateColors::Angle());
+    bar = bold(TemplateColors::Bar());
+    keyword.setForeground(TemplateColors::SetKeyword());
+    keyword.setBackground(TemplateColors::NameBackground());
+    keyword.setFontWeight(QFont::Normal);
+    macroName.setForeground(TemplateColors::MacroName());
+    macroName.setBackground(TemplateColors::NameBackground());
+    macroName.setFontWeight(QFont::Normal);
 }
 
-void CTemplateHighlighter::highlightBlock(const QString& text) {
-    ++highlightedBlocks_;
-    const qsizetype n = text.size();
-    if (n == 0) return;
-    setFormat(0, static_cast<int>(n), plain_);
+QList<QTextLayout::FormatRange> TemplateColoring(const QString& text, bool firstBlock, const QStringList& names,
+                                                 const TemplateFormats& formats, qsizetype from, qsizetype to) {
+    enum Kind : unsigned char { kPlain, kBrace, kSquare, kAngle, kBar, kKeyword, kMacroName };
+    from = std::clamp<qsizetype>(from, 0, text.size());
+    to = std::clamp<qsizetype>(to, from, text.size());
+    std::vector<Kind> kinds(static_cast<std::size_t>(to - from), kPlain);
+    auto mark = [&](qsizetype start, qsizetype length, Kind kind) {
+        for (qsizetype i = std::max(start, from); i < std::min(start + length, to); ++i)
+            kinds[static_cast<std::size_t>(i - from)] = kind;
+    };
 
-    // "#set" counts only at a line start. The line-start test looks back to
-    // the last carriage return, so later paragraphs are tested as if one
-    // preceded them.
-    static const QString kKeyword = QStringLiteral("#set");
-    const bool firstBlock = currentBlock().blockNumber() == 0;
-    for (qsizetype m = text.indexOf(kKeyword); m >= 0; m = text.indexOf(kKeyword, m + kKeyword.size())) {
-        if (!IsWholeWord(text, m, kKeyword.size())) continue;
-        std::u16string prefix = (firstBlock ? std::u16string() : std::u16string(u"\r")) + ToU16(text.left(m));
-        std::replace(prefix.begin(), prefix.end(), char16_t{0x2028}, u'\r');
-        if (IsDirectiveAtLineStart(prefix + u"#set", static_cast<int>(prefix.size())))
-            setFormat(static_cast<int>(m), 4, keyword_);
+    // "#set" counts only at a line start: only white space lies between it
+    // and the last line separator or paragraph start before it; in the first
+    // paragraph, which no line break precedes, only spaces.
+    static const QString kSetWord = QStringLiteral("#set");
+    auto atLineStart = [&](qsizetype m) {
+        bool onlySpaces = true;
+        for (qsizetype p = m - 1; p >= 0; --p) {
+            const char16_t c = text[p].unicode();
+            if (c == 0x2028 || c == u'\r') return true;
+            if (!(c == u' ' || (c >= u'\t' && c <= u'\r'))) return false;
+            if (c != u' ') onlySpaces = false;
+        }
+        return !firstBlock || onlySpaces;
+    };
+    for (qsizetype m = text.indexOf(kSetWord, std::max<qsizetype>(0, from - kSetWord.size() + 1)); m >= 0 && m < to;
+         m = text.indexOf(kSetWord, m + kSetWord.size())) {
+        if (IsWholeWord(text, m, kSetWord.size()) && atLineStart(m)) mark(m, kSetWord.size(), kKeyword);
     }
-
-    for (const QString& name : names_) {
-        for (qsizetype m = text.indexOf(name); m >= 0; m = text.indexOf(name, m + 1)) {
-            if (IsWholeWord(text, m, name.size())) setFormat(static_cast<int>(m), static_cast<int>(name.size()), macroName_);
+    for (const QString& name : names) {
+        for (qsizetype m = text.indexOf(name, std::max<qsizetype>(0, from - name.size() + 1)); m >= 0 && m < to;
+             m = text.indexOf(name, m + 1)) {
+            if (IsWholeWord(text, m, name.size())) mark(m, name.size(), kMacroName);
         }
     }
-
-    for (qsizetype i = 0; i < n; ++i) {
+    for (qsizetype i = from; i < to; ++i) {
+        Kind& kind = kinds[static_cast<std::size_t>(i - from)];
         switch (text[i].unicode()) {
             case u'{':
-            case u'}': setFormat(static_cast<int>(i), 1, brace_); break;
+            case u'}': kind = kBrace; break;
             case u'[':
-            case u']': setFormat(static_cast<int>(i), 1, square_); break;
+            case u']': kind = kSquare; break;
             case u'<':
-            case u'>': setFormat(static_cast<int>(i), 1, angle_); break;
-            case u'|': setFormat(static_cast<int>(i), 1, bar_); break;
+            case u'>': kind = kAngle; break;
+            case u'|': kind = kBar; break;
             default: break;
         }
     }
+
+    const QTextCharFormat* const byKind[] = {&formats.plain,   &formats.brace,   &formats.square,  &formats.angle,
+                                             &formats.bar,     &formats.keyword, &formats.macroName};
+    QList<QTextLayout::FormatRange> ranges;
+    for (qsizetype i = from; i < to;) {
+        const Kind kind = kinds[static_cast<std::size_t>(i - from)];
+        qsizetype e = i + 1;
+        while (e < to && kinds[static_cast<std::size_t>(e - from)] == kind) ++e;
+        ranges.append({static_cast<int>(i), static_cast<int>(e - i), *byKind[kind]});
+        i = e;
+    }
+    return ranges;
+}
+
+CTemplateHighlighter::CTemplateHighlighter(QPlainTextEdit* editor) : QObject(editor), editor_(editor) {
+    sweep_ = new QTimer(this);
+    sweep_->setInterval(0);
+    connect(sweep_, &QTimer::timeout, this, [this] { ColorSlice(false); });
+    QTextDocument* document = editor->document();
+    blockCount_ = document->blockCount();
+    connect(document, &QTextDocument::contentsChange, this, &CTemplateHighlighter::OnContentsChange);
+}
+
+void CTemplateHighlighter::SetMacroNames(QStringList names) {
+    names_ = std::move(names);
+    longestName_ = 0;
+    for (const QString& name : names_) longestName_ = std::max(longestName_, name.size());
+}
+
+namespace {
+
+constexpr int kColoured = 1;
+constexpr int kUncoloured = 0;
+// Characters coloured synchronously from the visible part or from an edit
+// before the rest is left to the slices; a paragraph that begins within the
+// budget is coloured whole.
+constexpr int kSynchronousBudget = 16 * 1024;
+constexpr qint64 kSliceNanoseconds = 8'000'000;
+
+bool IsWhiteSpace(QChar c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+// The ranges of a paragraph after an edit at offset p that removed `removed`
+// and added `added` characters, with the stretch [from, to) of the new
+// offsets (from <= p, p + added <= to) taken from `window`.
+QList<QTextLayout::FormatRange> Spliced(const QList<QTextLayout::FormatRange>& old, int p, int removed, int added,
+                                        int from, int to, const QList<QTextLayout::FormatRange>& window) {
+    QList<QTextLayout::FormatRange> out;
+    out.reserve(old.size() + window.size() + 2);
+    auto append = [&](const QTextLayout::FormatRange& range) {
+        if (!out.isEmpty() && out.last().start + out.last().length == range.start && out.last().format == range.format)
+            out.last().length += range.length;
+        else
+            out.append(range);
+    };
+    for (const QTextLayout::FormatRange& range : old) {
+        if (range.start >= from) break;
+        out.append({range.start, std::min(range.start + range.length, from) - range.start, range.format});
+    }
+    for (const QTextLayout::FormatRange& range : window) append(range);
+    const int shift = added - removed;
+    for (const QTextLayout::FormatRange& range : old) {
+        const int end = range.start + range.length;
+        if (end <= p + removed) continue;
+        const int start = std::max(range.start, p + removed) + shift;
+        const int clipped = std::max(start, to);
+        if (end + shift > clipped) append({clipped, end + shift - clipped, range.format});
+    }
+    return out;
+}
+
+}  // namespace
+
+bool CTemplateHighlighter::ColouringPending() const {
+    return sweep_->isActive();
+}
+
+// Colours a whole paragraph. Outside an edit the caller has the layout
+// re-done (markContentsDirty inside an edit block).
+void CTemplateHighlighter::ColorBlock(QTextBlock block) {
+    ++highlightedBlocks_;
+    const QString text = block.text();
+    block.layout()->setFormats(TemplateColoring(text, block.blockNumber() == 0, names_, formats_, 0, text.size()));
+    block.setUserState(kColoured);
+}
+
+void CTemplateHighlighter::ColorStretch(QTextBlock block, int position, int removed, int added) {
+    const QString text = block.text();
+    const int p = position - block.position();
+    const int reach = static_cast<int>(std::max<qsizetype>(longestName_, 4)) + 1;
+    int to = p + added + reach;
+    // A "#set" after white space alone may have moved to or from a line start.
+    int q = p + added;
+    while (q < text.size() && IsWhiteSpace(text[q])) ++q;
+    to = std::min(static_cast<int>(text.size()), std::max(to, q + 5));
+    const int from = std::max(0, p - reach);
+    const QList<QTextLayout::FormatRange> window =
+        TemplateColoring(text, block.blockNumber() == 0, names_, formats_, from, to);
+    block.layout()->setFormats(Spliced(block.layout()->formats(), p, removed, added, from, to, window));
+}
+
+void CTemplateHighlighter::MarkUncoloured(QTextBlock block, const QTextBlock& last) {
+    sweepFrom_ = std::min(sweepFrom_, block.blockNumber());
+    for (; block.isValid(); block = block.next()) {
+        block.setUserState(kUncoloured);
+        if (block == last) break;
+    }
+    sweep_->start();
+}
+
+void CTemplateHighlighter::OnContentsChange(int position, int removed, int added) {
+    if (applying_) return;
+    QTextDocument* document = editor_->document();
+    const QTextBlock first = document->findBlock(position);
+    const QTextBlock last = document->findBlock(position + added);
+    const bool sameBlocks = document->blockCount() == blockCount_;
+    blockCount_ = document->blockCount();
+    if (!first.isValid()) return;
+    if (sameBlocks && first == last && first.userState() == kColoured) {
+        ColorStretch(first, position, removed, added);
+        return;
+    }
+    // The layout of every paragraph the change touches is re-done after
+    // this signal, so those coloured now need nothing more.
+    MarkUncoloured(first, last);
+    int budget = 0;
+    for (QTextBlock block = first; block.isValid() && budget < kSynchronousBudget; block = block.next()) {
+        ColorBlock(block);
+        budget += block.length();
+        if (block == last) break;
+    }
+}
+
+void CTemplateHighlighter::ColorSlice(bool visibleOnly) {
+    QTextDocument* document = editor_->document();
+    QElapsedTimer clock;
+    clock.start();
+    QTextCursor edit(document);
+    applying_ = true;
+    edit.beginEditBlock();
+    auto color = [&](QTextBlock block) {
+        ColorBlock(block);
+        document->markContentsDirty(block.position(), block.length());
+    };
+    int budget = 0;
+    for (QTextBlock block = editor_->cursorForPosition(QPoint(0, 0)).block(); block.isValid() && budget < kSynchronousBudget;
+         block = block.next()) {
+        if (block.userState() != kColoured) color(block);
+        budget += block.length();
+    }
+    if (!visibleOnly) {
+        QTextBlock block = document->findBlockByNumber(sweepFrom_);
+        for (; block.isValid(); block = block.next()) {
+            if (clock.nsecsElapsed() > kSliceNanoseconds) break;
+            if (block.userState() != kColoured) color(block);
+        }
+        if (block.isValid()) {
+            sweepFrom_ = block.blockNumber();
+        } else {
+            sweepFrom_ = document->blockCount();
+            sweep_->stop();
+        }
+    }
+    edit.endEditBlock();
+    applying_ = false;
+}
+
+void CTemplateHighlighter::RecolorEverything() {
+    QTextDocument* document = editor_->document();
+    MarkUncoloured(document->firstBlock(), document->lastBlock());
+    ColorSlice(true);
+}
+
+void CTemplateHighlighter::FinishColouring() {
+    while (sweep_->isActive()) ColorSlice(false);
 }
 
 CColoredRichEditCtrl::CColoredRichEditCtrl(QWidget* parent) : QPlainTextEdit(parent) {
@@ -125,7 +311,7 @@ CColoredRichEditCtrl::CColoredRichEditCtrl(QWidget* parent) : QPlainTextEdit(par
     p.setColor(QPalette::Base, Qt::white);
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
-    highlighter_ = new CTemplateHighlighter(document());
+    highlighter_ = new CTemplateHighlighter(this);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CColoredRichEditCtrl::OnSelectionChange);
     connect(this, &QPlainTextEdit::selectionChanged, this, &CColoredRichEditCtrl::OnSelectionChange);
 }
@@ -200,7 +386,7 @@ void CColoredRichEditCtrl::RecolorAll() {
     if (names == highlighter_->MacroNames()) return;
     highlighter_->SetMacroNames(std::move(names));
     const int scroll = verticalScrollBar()->value();
-    highlighter_->rehighlight();
+    highlighter_->RecolorEverything();
     verticalScrollBar()->setValue(scroll);
 }
 

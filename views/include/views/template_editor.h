@@ -9,23 +9,30 @@
 //   std::u16string text = editor.Text();    // CR LF line breaks
 //   editor.SelectRange(3, 4);               // e.g. the offending bracket
 //
-// Colouring is display only. A typed character re-colours its own paragraph
-// (QSyntaxHighlighter works per block); the macro table, which depends on the
-// whole text, is rebuilt only by setting the text, pasting or dropping, and the
-// three snippet inserts, and the whole text is re-coloured only when that
-// rebuild changes the set of macro names.
+// Colouring is display only and lives in the paragraphs' layouts, not in the
+// text. An edit inside one paragraph re-colours only the stretch it can
+// affect: the edited characters, the macro names and "#set" words that touch
+// them, and a "#set" that the edit moves to or from a line start. Edits that
+// add or remove paragraphs re-colour the paragraphs they touch. Setting the
+// text or a change of the macro names marks every paragraph uncoloured; the
+// visible ones are coloured at once and the rest in short slices from the
+// event loop. The macro table, which depends on the whole text, is rebuilt
+// only by setting the text, pasting or dropping, and the three snippet
+// inserts, and the whole text is re-coloured only when that rebuild changes
+// the set of macro names.
 // Thread safety: user interface thread only.
 #pragma once
 
 #include "engine/macros.h"
 
 #include <QPlainTextEdit>
-#include <QSyntaxHighlighter>
 #include <QTextCharFormat>
+#include <QTextLayout>
 
 #include <string>
 
 class QMenu;
+class QTimer;
 
 // Colours of the template language's elements.
 struct TemplateColors {
@@ -39,21 +46,48 @@ struct TemplateColors {
     static QColor NameBackground() { return QColor(255, 255, 255); }
 };
 
-class CTemplateHighlighter : public QSyntaxHighlighter {
+// The seven character formats of the template language.
+struct TemplateFormats {
+    TemplateFormats();
+    QTextCharFormat plain, brace, square, angle, bar, keyword, macroName;
+};
+
+// Colours one paragraph, or the stretch [from, to) of it, from scratch:
+// plain text, then "#set" at a line start, then whole-word macro names, then
+// the brackets. The paragraph is the first of the text when firstBlock is set
+// (a "#set" there counts as at a line start only after spaces alone).
+QList<QTextLayout::FormatRange> TemplateColoring(const QString& paragraph, bool firstBlock, const QStringList& names,
+                                                 const TemplateFormats& formats, qsizetype from, qsizetype to);
+
+class CTemplateHighlighter : public QObject {
     Q_OBJECT
 public:
-    explicit CTemplateHighlighter(QTextDocument* document);
-    void SetMacroNames(QStringList names) { names_ = std::move(names); }
+    explicit CTemplateHighlighter(QPlainTextEdit* editor);
+    void SetMacroNames(QStringList names);
     const QStringList& MacroNames() const { return names_; }
-    int HighlightedBlocks() const { return highlightedBlocks_; }  // blocks coloured so far
+    const TemplateFormats& Formats() const { return formats_; }
+    int HighlightedBlocks() const { return highlightedBlocks_; }  // whole paragraphs coloured so far
 
-protected:
-    void highlightBlock(const QString& text) override;
+    void RecolorEverything();     // the visible paragraphs now, the others lazily
+    void FinishColouring();       // every paragraph still uncoloured, now
+    bool ColouringPending() const;
 
 private:
+    void OnContentsChange(int position, int removed, int added);
+    void ColorStretch(QTextBlock block, int position, int removed, int added);
+    void ColorBlock(QTextBlock block);
+    void ColorSlice(bool visibleOnly);
+    void MarkUncoloured(QTextBlock from, const QTextBlock& last);
+
+    QPlainTextEdit* editor_;
     QStringList names_;
-    QTextCharFormat plain_, brace_, square_, angle_, bar_, keyword_, macroName_;
+    qsizetype longestName_ = 0;
+    TemplateFormats formats_;
     int highlightedBlocks_ = 0;
+    int blockCount_ = 1;
+    int sweepFrom_ = 0;  // no uncoloured paragraph before this one
+    bool applying_ = false;
+    QTimer* sweep_;
 };
 
 class CColoredRichEditCtrl : public QPlainTextEdit {
