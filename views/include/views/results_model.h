@@ -1,13 +1,8 @@
-// The result set: every kept version with its number, length and text, the
-// only store of the versions, shown by the Results page's list ("#", "Length",
-// "Text") and read by the result-set jobs and the save commands.
-//
-// Texts live in large UTF-16 chunks that are never moved or reused; rows live
-// in blocks of 16384 (text pointer, length, number), so a million rows cost
-// their text plus 20 bytes each, and no operation copies or reallocates the
-// whole set: appending fills the last block, removal compacts in place, a
-// reorder permutes in place. Chunks and blocks are shared with snapshots; a
-// block that a snapshot still reads is copied before it is changed.
+// The results list's model: the kept versions of the result set, shown in
+// three columns ("#", "Length", "Text") by the Results page and read by the
+// result-set jobs and the save commands. The rows themselves live in a
+// CRowStore; the model passes each change on to it between the matching
+// begin/end calls, so that the views follow.
 //
 //   CResultsModel model;
 //   model.AppendVersions(std::move(batch));   // one row insertion per batch
@@ -24,44 +19,19 @@
 // long as it lives.
 #pragma once
 
-#include "run/generation_run.h"
+#include "files/row_store.h"
 #include "postprocess/result_jobs.h"
+#include "run/generation_run.h"
 
 #include <QAbstractTableModel>
 #include <QColor>
 
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <memory>
-#include <shared_mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-struct CRowBlock;
-struct CPreparedReorder;
-
-// Rows as they were when the snapshot was taken, in row order; keeps their
-// texts alive whatever the model does afterwards.
-class CRowSnapshot {
-public:
-    CRowSnapshot();
-    ~CRowSnapshot();
-    CRowSnapshot(CRowSnapshot&&) noexcept;
-    CRowSnapshot& operator=(CRowSnapshot&&) noexcept;
-
-    std::size_t Size() const { return size_; }
-    std::u16string_view Text(std::size_t i) const;
-
-private:
-    friend class CResultsModel;
-    std::vector<std::shared_ptr<const CRowBlock>> blocks_;
-    std::vector<std::shared_ptr<const char16_t[]>> chunks_;
-    std::vector<std::pair<std::size_t, std::size_t>> spans_;  // [first, last) rows, ascending
-    std::vector<std::size_t> before_;  // snapshot rows in the spans before each span
-    std::size_t size_ = 0;
-};
 
 class CResultsModel : public QAbstractTableModel, public CResultRows {
     Q_OBJECT
@@ -105,24 +75,5 @@ public:
     CRowSnapshot SnapshotAll() const;
 
 private:
-    struct Chunk {
-        std::shared_ptr<char16_t[]> data;
-        std::size_t capacity = 0;
-        std::size_t used = 0;
-    };
-    const char16_t* Store(std::u16string_view text);
-    std::shared_ptr<char16_t[]> NewChunk();
-    CRowBlock& Block(std::size_t row) const;
-    void MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow);
-    void AddShared(CRowSnapshot& snapshot) const;
-
-    mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
-    std::vector<Chunk> chunks_;
-    std::size_t currentChunk_ = 0;
-    // The next chunk, allocated and paged in on a helper thread, so that a run
-    // filling the list does not pay the page faults on the UI thread.
-    std::future<std::shared_ptr<char16_t[]>> nextChunk_;
-    std::vector<std::shared_ptr<CRowBlock>> blocks_;
-    std::size_t rowCount_ = 0;
-    uint64_t layoutVersion_ = 0;  // changes with every removal, reorder and clear
+    CRowStore rows_;
 };

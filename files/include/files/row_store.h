@@ -1,0 +1,135 @@
+// CRowStore: a result set held in memory, every kept version with its number
+// and text. The window's results list shows one; the command line's dedupe and
+// shuffle rewrite one.
+//
+// Texts live in large UTF-16 chunks that are never moved or reused; rows live
+// in blocks of 16384 (text pointer, length, number), so a million rows cost
+// their text plus 20 bytes each, and no operation copies or reallocates the
+// whole set: appending fills the last block, removal compacts in place, a
+// reorder permutes in place. Chunks and blocks are shared with snapshots; a
+// block that a snapshot still reads is copied before it is changed.
+//
+//   CRowStore rows;
+//   std::vector<CStoredRow> batch{{1, u"alpha"}, {2, u"beta"}, {4, u"gamma"}};
+//   rows.Append(batch);                      // numbers as given
+//   rows.RemoveRows({1});                    // numbers keep their gaps
+//   rows.Reorder({1, 0});                    // texts move, numbers stay
+//   auto prepared = rows.PrepareReorder(order);   // on a worker: the slow part
+//   rows.ApplyReorder(*prepared);                 // on the owner: a swap
+//   CRowSnapshot some = rows.Snapshot({{0, 2}, {5, 6}});   // rows 0, 1 and 5
+//
+// Threading: every change (Clear, Append, RemoveRows, Reorder, ApplyReorder)
+// comes from one owner thread. RowCount, RowText, Row, RowNumber, snapshots
+// and PrepareReorder may be used from any thread at any time; a view from
+// RowText or Row stays valid until the next Clear. A snapshot may be read on
+// any thread for as long as it lives.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct CRowBlock;
+
+// Rows as they were when the snapshot was taken, in row order; keeps their
+// texts alive whatever the store does afterwards.
+class CRowSnapshot {
+public:
+    CRowSnapshot();
+    ~CRowSnapshot();
+    CRowSnapshot(CRowSnapshot&&) noexcept;
+    CRowSnapshot& operator=(CRowSnapshot&&) noexcept;
+
+    std::size_t Size() const { return size_; }
+    std::u16string_view Text(std::size_t i) const;  // empty past the end
+
+private:
+    friend class CRowStore;
+    std::vector<std::shared_ptr<const CRowBlock>> blocks_;
+    std::vector<std::shared_ptr<const char16_t[]>> chunks_;
+    std::vector<std::pair<std::size_t, std::size_t>> spans_;  // [first, last) rows, ascending
+    std::vector<std::size_t> before_;  // snapshot rows in the spans before each span
+    std::size_t size_ = 0;
+};
+
+// A reorder computed from the rows as they were; see CRowStore::PrepareReorder.
+class CPreparedReorder {
+public:
+    std::size_t Size() const { return order_.size(); }  // the rows it reorders
+
+private:
+    friend class CRowStore;
+    std::vector<uint32_t> order_;
+    uint64_t layoutVersion_ = 0;
+    bool valid_ = false;  // order_ is a permutation of rows that existed
+    std::vector<std::shared_ptr<CRowBlock>> blocks_;  // rows 0 .. order_.size() permuted
+};
+
+struct CStoredRow {
+    int64_t number = 0;
+    std::u16string_view text;
+};
+
+class CRowStore {
+public:
+    CRowStore();
+    ~CRowStore();  // waits for the chunk being prepared ahead
+    CRowStore(const CRowStore&) = delete;
+    CRowStore& operator=(const CRowStore&) = delete;
+
+    void Clear();
+    // The texts are copied; a text longer than 2^32 - 1 units keeps its start.
+    void Append(std::span<const CStoredRow> rows);
+    // Indices out of range or repeated are ignored.
+    void RemoveRows(const std::vector<std::size_t>& ascendingRows);
+    // order[i] = old row whose text moves to row i; the numbers stay. Applies to
+    // the first order.size() rows; false (nothing changed) when the order is not
+    // a permutation of them.
+    bool Reorder(const std::vector<uint32_t>& order);
+    // The same in two steps, so that the permutation of a million rows is
+    // computed off the owner's thread: PrepareReorder reads the rows as they are
+    // (any thread), ApplyReorder swaps the result in (owner). When rows were
+    // removed or reordered in between, ApplyReorder permutes afresh.
+    std::shared_ptr<CPreparedReorder> PrepareReorder(std::vector<uint32_t> order) const;
+    bool ApplyReorder(CPreparedReorder& prepared);
+
+    std::size_t RowCount() const;
+    std::u16string_view RowText(std::size_t row) const;  // empty past the end
+    int64_t RowNumber(std::size_t row) const;            // 0 past the end
+    std::optional<CStoredRow> Row(std::size_t row) const;  // number and text read together
+    std::size_t ApproximateBytes() const;
+
+    // Rows in ascending, non-overlapping [first, last) spans (rows past the end
+    // are dropped), or all rows.
+    CRowSnapshot Snapshot(const std::vector<std::pair<std::size_t, std::size_t>>& spans) const;
+    CRowSnapshot SnapshotAll() const;
+
+private:
+    struct Chunk {
+        std::shared_ptr<char16_t[]> data;
+        std::size_t capacity = 0;
+        std::size_t used = 0;
+    };
+    const char16_t* Store(std::u16string_view text);
+    std::shared_ptr<char16_t[]> NewChunk();
+    CRowBlock& Block(std::size_t row) const;
+    void MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow);
+    void AddShared(CRowSnapshot& snapshot) const;
+
+    mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
+    std::vector<Chunk> chunks_;
+    std::size_t currentChunk_ = 0;
+    // The next chunk, allocated and paged in on a helper thread, so that filling
+    // the store does not pay the page faults on the owner's thread.
+    std::future<std::shared_ptr<char16_t[]>> nextChunk_;
+    std::vector<std::shared_ptr<CRowBlock>> blocks_;
+    std::size_t rowCount_ = 0;
+    uint64_t layoutVersion_ = 0;  // changes with every removal, reorder and clear
+};

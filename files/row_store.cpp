@@ -1,0 +1,269 @@
+#include "files/row_store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// Small enough that the unused tail of a chunk is no real waste, large enough
+// that a million rows need only a few hundred allocations.
+constexpr std::size_t kChunkUnits = std::size_t{1} << 20;
+constexpr std::size_t kBlockShift = 14;
+constexpr std::size_t kBlockRows = std::size_t{1} << kBlockShift;
+constexpr std::size_t kBlockMask = kBlockRows - 1;
+
+}  // namespace
+
+// Left uninitialised on purpose: a new block's pages are touched only as rows arrive.
+struct CRowBlock {
+    const char16_t* text[kBlockRows];
+    uint32_t length[kBlockRows];
+    int64_t number[kBlockRows];
+};
+
+CRowSnapshot::CRowSnapshot() = default;
+CRowSnapshot::~CRowSnapshot() = default;
+CRowSnapshot::CRowSnapshot(CRowSnapshot&&) noexcept = default;
+CRowSnapshot& CRowSnapshot::operator=(CRowSnapshot&&) noexcept = default;
+
+std::u16string_view CRowSnapshot::Text(std::size_t i) const {
+    if (i >= size_) return {};
+    // The span holding snapshot row i: the last one with before_ <= i.
+    const auto span = static_cast<std::size_t>(std::upper_bound(before_.begin(), before_.end(), i) - before_.begin()) - 1;
+    const std::size_t row = spans_[span].first + (i - before_[span]);
+    const CRowBlock& block = *blocks_[row >> kBlockShift];
+    return {block.text[row & kBlockMask], block.length[row & kBlockMask]};
+}
+
+CRowStore::CRowStore() = default;
+
+CRowStore::~CRowStore() = default;
+
+CRowBlock& CRowStore::Block(std::size_t row) const {
+    return *blocks_[row >> kBlockShift];
+}
+
+void CRowStore::Clear() {
+    std::unique_lock lock(mutex_);
+    chunks_.clear();
+    currentChunk_ = 0;
+    blocks_.clear();
+    rowCount_ = 0;
+    ++layoutVersion_;
+}
+
+const char16_t* CRowStore::Store(std::u16string_view text) {
+    if (text.empty()) return nullptr;
+    // A long text gets a chunk of its own so the current chunk's tail is not abandoned.
+    if (text.size() > kChunkUnits / 4) {
+        Chunk big{std::shared_ptr<char16_t[]>(new char16_t[text.size()]), text.size(), text.size()};
+        std::memcpy(big.data.get(), text.data(), text.size() * sizeof(char16_t));
+        chunks_.push_back(std::move(big));
+        return chunks_.back().data.get();
+    }
+    if (chunks_.empty() || chunks_[currentChunk_].capacity - chunks_[currentChunk_].used < text.size()) {
+        chunks_.push_back(Chunk{NewChunk(), kChunkUnits, 0});
+        currentChunk_ = chunks_.size() - 1;
+    }
+    Chunk& chunk = chunks_[currentChunk_];
+    char16_t* target = chunk.data.get() + chunk.used;
+    std::memcpy(target, text.data(), text.size() * sizeof(char16_t));
+    chunk.used += text.size();
+    return target;
+}
+
+std::shared_ptr<char16_t[]> CRowStore::NewChunk() {
+    std::shared_ptr<char16_t[]> chunk;
+    if (nextChunk_.valid() && nextChunk_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        chunk = nextChunk_.get();
+    } else {
+        chunk.reset(new char16_t[kChunkUnits]);
+    }
+    if (!nextChunk_.valid()) {
+        nextChunk_ = std::async(std::launch::async, [] {
+            std::shared_ptr<char16_t[]> ahead(new char16_t[kChunkUnits]);
+            constexpr std::size_t kUnitsPerPage = 4096 / sizeof(char16_t);
+            volatile char16_t* touch = ahead.get();
+            for (std::size_t i = 0; i < kChunkUnits; i += kUnitsPerPage) touch[i] = 0;
+            return ahead;
+        });
+    }
+    return chunk;
+}
+
+void CRowStore::Append(std::span<const CStoredRow> rows) {
+    std::unique_lock lock(mutex_);
+    // Rows past rowCount_ are invisible to snapshots, so a shared last block may be filled further.
+    for (const CStoredRow& added : rows) {
+        const std::size_t row = rowCount_;
+        if ((row >> kBlockShift) >= blocks_.size()) blocks_.push_back(std::shared_ptr<CRowBlock>(new CRowBlock));
+        const auto length = static_cast<uint32_t>(std::min<std::size_t>(added.text.size(), UINT32_MAX));
+        CRowBlock& block = Block(row);
+        block.text[row & kBlockMask] = Store(added.text.substr(0, length));
+        block.length[row & kBlockMask] = length;
+        block.number[row & kBlockMask] = added.number;
+        ++rowCount_;
+    }
+}
+
+void CRowStore::MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow) {
+    if (firstRow >= lastRow) return;
+    for (std::size_t b = firstRow >> kBlockShift; b <= ((lastRow - 1) >> kBlockShift); ++b) {
+        // New references are taken only under the shared lock, which the caller
+        // excludes, so a count of one cannot grow meanwhile.
+        if (blocks_[b].use_count() > 1) blocks_[b] = std::make_shared<CRowBlock>(*blocks_[b]);
+    }
+}
+
+void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
+    if (ascendingRows.empty()) return;
+    std::unique_lock lock(mutex_);
+    const std::size_t count = rowCount_;
+    std::size_t next = 0;  // position in ascendingRows
+    std::size_t read = ascendingRows.front();
+    std::size_t write = std::min(read, count);
+    MakeBlocksWritable(write, count);
+    for (; read < count; ++read) {
+        while (next < ascendingRows.size() && ascendingRows[next] < read) ++next;
+        if (next < ascendingRows.size() && ascendingRows[next] == read) continue;
+        CRowBlock& from = Block(read);
+        CRowBlock& to = Block(write);
+        to.text[write & kBlockMask] = from.text[read & kBlockMask];
+        to.length[write & kBlockMask] = from.length[read & kBlockMask];
+        to.number[write & kBlockMask] = from.number[read & kBlockMask];
+        ++write;
+    }
+    rowCount_ = write;
+    blocks_.resize((write + kBlockRows - 1) >> kBlockShift);
+    ++layoutVersion_;
+}
+
+bool CRowStore::Reorder(const std::vector<uint32_t>& order) {
+    return ApplyReorder(*PrepareReorder(order));
+}
+
+std::shared_ptr<CPreparedReorder> CRowStore::PrepareReorder(std::vector<uint32_t> order) const {
+    auto prepared = std::make_shared<CPreparedReorder>();
+    prepared->order_ = std::move(order);
+    const std::vector<uint32_t>& permutation = prepared->order_;
+    const std::size_t n = permutation.size();
+    std::vector<std::shared_ptr<const CRowBlock>> source;
+    {
+        // Holding references makes the owner copy a block before changing it,
+        // so the rows can be read below without the lock.
+        std::shared_lock lock(mutex_);
+        if (n > rowCount_) return prepared;
+        prepared->layoutVersion_ = layoutVersion_;
+        source.assign(blocks_.begin(), blocks_.begin() + static_cast<std::ptrdiff_t>((n + kBlockRows - 1) >> kBlockShift));
+    }
+    std::vector<bool> seen(n, false);
+    for (uint32_t from : permutation) {
+        if (from >= n || seen[from]) return prepared;
+        seen[from] = true;
+    }
+    prepared->blocks_.resize(source.size());
+    for (std::size_t b = 0; b < source.size(); ++b) {
+        auto block = std::shared_ptr<CRowBlock>(new CRowBlock);
+        const std::size_t first = b << kBlockShift;
+        const std::size_t count = std::min(kBlockRows, n - first);
+        std::copy_n(source[b]->number, count, block->number);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t from = permutation[first + i];
+            const CRowBlock& origin = *source[from >> kBlockShift];
+            block->text[i] = origin.text[from & kBlockMask];
+            block->length[i] = origin.length[from & kBlockMask];
+        }
+        prepared->blocks_[b] = std::move(block);
+    }
+    prepared->valid_ = true;
+    return prepared;
+}
+
+bool CRowStore::ApplyReorder(CPreparedReorder& prepared) {
+    const std::size_t n = prepared.order_.size();
+    if (n == 0) return true;
+    std::unique_lock lock(mutex_);
+    if (!prepared.valid_ || prepared.layoutVersion_ != layoutVersion_) {
+        lock.unlock();
+        if (!prepared.valid_) return false;
+        // The rows moved since the preparation: prepare again from what they are now.
+        std::shared_ptr<CPreparedReorder> again = PrepareReorder(std::move(prepared.order_));
+        return again->valid_ && ApplyReorder(*again);
+    }
+    // Rows appended after the preparation that share its last block.
+    const std::size_t last = prepared.blocks_.size() - 1;
+    const std::size_t end = std::min(rowCount_, (last + 1) << kBlockShift);
+    const CRowBlock& current = *blocks_[last];
+    CRowBlock& target = *prepared.blocks_[last];
+    for (std::size_t row = n; row < end; ++row) {
+        target.text[row & kBlockMask] = current.text[row & kBlockMask];
+        target.length[row & kBlockMask] = current.length[row & kBlockMask];
+        target.number[row & kBlockMask] = current.number[row & kBlockMask];
+    }
+    std::move(prepared.blocks_.begin(), prepared.blocks_.end(), blocks_.begin());
+    prepared.blocks_.clear();
+    ++layoutVersion_;
+    return true;
+}
+
+std::size_t CRowStore::RowCount() const {
+    std::shared_lock lock(mutex_);
+    return rowCount_;
+}
+
+std::u16string_view CRowStore::RowText(std::size_t row) const {
+    std::shared_lock lock(mutex_);
+    if (row >= rowCount_) return {};
+    const CRowBlock& block = Block(row);
+    return {block.text[row & kBlockMask], block.length[row & kBlockMask]};
+}
+
+int64_t CRowStore::RowNumber(std::size_t row) const {
+    std::shared_lock lock(mutex_);
+    return row < rowCount_ ? Block(row).number[row & kBlockMask] : 0;
+}
+
+std::optional<CStoredRow> CRowStore::Row(std::size_t row) const {
+    std::shared_lock lock(mutex_);
+    if (row >= rowCount_) return std::nullopt;
+    const CRowBlock& block = Block(row);
+    const std::size_t at = row & kBlockMask;
+    return CStoredRow{block.number[at], {block.text[at], block.length[at]}};
+}
+
+std::size_t CRowStore::ApproximateBytes() const {
+    std::shared_lock lock(mutex_);
+    std::size_t bytes = chunks_.capacity() * sizeof(Chunk) + blocks_.capacity() * sizeof(blocks_[0]);
+    for (const Chunk& chunk : chunks_) bytes += chunk.capacity * sizeof(char16_t);
+    bytes += blocks_.size() * sizeof(CRowBlock);
+    return bytes;
+}
+
+void CRowStore::AddShared(CRowSnapshot& snapshot) const {
+    snapshot.chunks_.reserve(chunks_.size());
+    for (const Chunk& chunk : chunks_) snapshot.chunks_.emplace_back(chunk.data);
+    snapshot.blocks_.assign(blocks_.begin(), blocks_.end());
+}
+
+CRowSnapshot CRowStore::Snapshot(const std::vector<std::pair<std::size_t, std::size_t>>& spans) const {
+    CRowSnapshot snapshot;
+    std::shared_lock lock(mutex_);
+    AddShared(snapshot);
+    std::size_t next = 0;  // rows below this are already in the snapshot
+    for (auto [first, last] : spans) {
+        first = std::max(first, next);
+        last = std::min(last, rowCount_);
+        if (first >= last) continue;
+        snapshot.spans_.emplace_back(first, last);
+        snapshot.before_.push_back(snapshot.size_);
+        snapshot.size_ += last - first;
+        next = last;
+    }
+    return snapshot;
+}
+
+CRowSnapshot CRowStore::SnapshotAll() const {
+    return Snapshot({{0, RowCount()}});
+}

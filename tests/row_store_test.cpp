@@ -1,0 +1,274 @@
+// The row store against a plain vector of rows: appends, removals, reorders
+// (also prepared on another thread with changes in between), snapshots that
+// outlive every change, and snapshots taken by readers while the owner
+// changes the rows.
+#include "files/row_store.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct RefRow {
+    int64_t number;
+    uint32_t textId;
+};
+using Reference = std::vector<RefRow>;
+
+// Texts of varied lengths, so that chunks fill unevenly; every 4999th one is
+// longer than a quarter chunk and gets a chunk of its own.
+std::u16string Text(uint32_t id) {
+    std::u16string text = u"v" + std::u16string(1 + id % 23, static_cast<char16_t>(u'a' + id % 26));
+    for (uint32_t n = id; n > 0; n /= 10) text += static_cast<char16_t>(u'0' + n % 10);
+    if (id % 4999 == 0) text += std::u16string(300000, u'L');
+    return text;
+}
+
+void Append(CRowStore& store, Reference& ref, std::size_t count, uint32_t& nextId) {
+    std::vector<std::u16string> texts;
+    std::vector<CStoredRow> rows;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int64_t number = static_cast<int64_t>(nextId) * 3 + 1;  // numbers with gaps
+        ref.push_back({number, nextId});
+        texts.push_back(Text(nextId++));
+    }
+    for (std::size_t i = 0; i < count; ++i) rows.push_back({ref[ref.size() - count + i].number, texts[i]});
+    store.Append(rows);
+}
+
+// Some rows of the reference, ascending, with a repeat and an index past the end.
+std::vector<std::size_t> SomeRows(const Reference& ref, std::mt19937& random) {
+    std::vector<std::size_t> rows;
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        if (random() % 3 == 0) rows.push_back(i);
+    }
+    if (!rows.empty()) rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(rows.size() / 2), rows[rows.size() / 2]);
+    rows.push_back(ref.size() + 5);
+    return rows;
+}
+
+void Remove(Reference& ref, const std::vector<std::size_t>& ascendingRows) {
+    Reference kept;
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        if (!std::binary_search(ascendingRows.begin(), ascendingRows.end(), i)) kept.push_back(ref[i]);
+    }
+    ref = std::move(kept);
+}
+
+// A permutation of the first n rows.
+std::vector<uint32_t> SomeOrder(std::size_t n, std::mt19937& random) {
+    std::vector<uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin(), order.end(), random);
+    return order;
+}
+
+void Reorder(Reference& ref, const std::vector<uint32_t>& order) {
+    const Reference old = ref;
+    for (std::size_t i = 0; i < order.size(); ++i) ref[i].textId = old[order[i]].textId;
+}
+
+void ExpectSame(const CRowStore& store, const Reference& ref) {
+    ASSERT_EQ(store.RowCount(), ref.size());
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        const std::u16string text = Text(ref[i].textId);
+        ASSERT_EQ(store.RowNumber(i), ref[i].number) << "row " << i;
+        ASSERT_TRUE(store.RowText(i) == text) << "row " << i;
+        const std::optional<CStoredRow> row = store.Row(i);
+        ASSERT_TRUE(row && row->number == ref[i].number && row->text == text) << "row " << i;
+    }
+    EXPECT_TRUE(store.RowText(ref.size()).empty());
+    EXPECT_EQ(store.RowNumber(ref.size()), 0);
+    EXPECT_FALSE(store.Row(ref.size()).has_value());
+}
+
+bool SnapshotMatches(const CRowSnapshot& snapshot, const Reference& ref) {
+    if (snapshot.Size() != ref.size()) return false;
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        if (snapshot.Text(i) != Text(ref[i].textId)) return false;
+    }
+    return snapshot.Text(ref.size()).empty();
+}
+
+TEST(RowStore, FollowsAPlainVectorThroughEveryChange) {
+    std::mt19937 random(7);
+    CRowStore store;
+    Reference ref;
+    uint32_t nextId = 0;
+    std::vector<std::pair<CRowSnapshot, Reference>> snapshots;
+    // Enough rows for several blocks of 16384, so every change crosses block borders.
+    for (int round = 0; round < 12; ++round) {
+        Append(store, ref, 9000 + random() % 9000, nextId);
+        ExpectSame(store, ref);
+        snapshots.emplace_back(store.SnapshotAll(), ref);
+
+        const std::vector<std::size_t> gone = SomeRows(ref, random);
+        store.RemoveRows(gone);
+        Remove(ref, gone);
+        ExpectSame(store, ref);
+
+        // Spans: ascending, one reaching past the end.
+        const std::size_t a = random() % ref.size();
+        const std::size_t b = a + random() % (ref.size() - a);
+        const std::vector<std::pair<std::size_t, std::size_t>> spans = {{0, a / 2}, {a, b}, {b + 1, ref.size() + 9}};
+        Reference spanned;
+        for (auto [first, last] : spans) {
+            for (std::size_t i = first; i < std::min(last, ref.size()); ++i) spanned.push_back(ref[i]);
+        }
+        snapshots.emplace_back(store.Snapshot(spans), spanned);
+
+        const std::vector<uint32_t> order = SomeOrder(ref.size() - random() % 100, random);
+        ASSERT_TRUE(store.Reorder(order));
+        Reorder(ref, order);
+        ExpectSame(store, ref);
+
+        std::vector<uint32_t> notPermutation = SomeOrder(std::min<std::size_t>(ref.size(), 50), random);
+        notPermutation[0] = notPermutation[1];
+        EXPECT_FALSE(store.Reorder(notPermutation));
+        EXPECT_FALSE(store.Reorder(SomeOrder(ref.size() + 1, random)));
+        ExpectSame(store, ref);
+
+        if (round % 5 == 4) {
+            store.Clear();
+            ref.clear();
+            ExpectSame(store, ref);
+        }
+    }
+    EXPECT_GT(store.ApproximateBytes(), std::size_t{0});
+    store.Clear();
+    for (const auto& [snapshot, expected] : snapshots) EXPECT_TRUE(SnapshotMatches(snapshot, expected));
+}
+
+TEST(RowStore, PreparedReorderAppliesToTheRowsAsTheyAreThen) {
+    std::mt19937 random(11);
+    CRowStore store;
+    Reference ref;
+    uint32_t nextId = 0;
+    Append(store, ref, 40000, nextId);
+    // Prepared on another thread: rows arrive meanwhile (the order covers the
+    // old ones), rows go meanwhile (the order is applied afresh), or rows go so
+    // that the order no longer fits (nothing changes).
+    for (int change = 0; change < 3; ++change) {
+        const std::size_t n = change == 2 ? ref.size() : ref.size() - 1000;
+        const std::vector<uint32_t> order = SomeOrder(n, random);
+        std::shared_ptr<CPreparedReorder> prepared;
+        std::thread worker([&] { prepared = store.PrepareReorder(order); });
+        if (change == 0) Append(store, ref, 20000, nextId);
+        worker.join();
+        EXPECT_EQ(prepared->Size(), n);
+        if (change == 1) {
+            std::vector<std::size_t> gone = {0, 17000, 33000};
+            store.RemoveRows(gone);
+            Remove(ref, gone);
+        }
+        if (change == 2) {
+            store.RemoveRows({5});
+            Remove(ref, {5});
+            EXPECT_FALSE(store.ApplyReorder(*prepared));
+        } else {
+            EXPECT_TRUE(store.ApplyReorder(*prepared));
+            Reorder(ref, order);
+        }
+        ExpectSame(store, ref);
+    }
+}
+
+TEST(RowStore, ReadersSeeWholeStatesWhileTheOwnerChangesRows) {
+    CRowStore store;
+    // history[k] is the k-th state; the owner records a state before it makes
+    // the change, so a snapshot taken while history had h states shows one of
+    // states h - 2 .. (the count read after the snapshot) - 1.
+    std::vector<std::shared_ptr<const Reference>> history = {std::make_shared<Reference>()};
+    std::mutex historyMutex;
+    std::atomic<bool> done{false};
+    std::atomic<int> mismatches{0};
+    std::atomic<int> checked{0};
+
+    const auto reader = [&] {
+        std::vector<std::pair<CRowSnapshot, std::shared_ptr<const Reference>>> kept;
+        while (!done.load()) {
+            std::size_t before;
+            {
+                std::lock_guard lock(historyMutex);
+                before = history.size();
+            }
+            CRowSnapshot snapshot = store.SnapshotAll();
+            std::vector<std::shared_ptr<const Reference>> candidates;
+            {
+                std::lock_guard lock(historyMutex);
+                for (std::size_t k = before >= 2 ? before - 2 : 0; k < history.size(); ++k)
+                    candidates.push_back(history[k]);
+            }
+            const auto match = std::find_if(candidates.begin(), candidates.end(),
+                                            [&](const auto& state) { return SnapshotMatches(snapshot, *state); });
+            if (match == candidates.end()) {
+                mismatches.fetch_add(1);
+            } else if (kept.size() < 8) {
+                kept.emplace_back(std::move(snapshot), *match);
+            }
+            checked.fetch_add(1);
+        }
+        // What the readers kept still reads the same after all the changes.
+        for (const auto& [snapshot, state] : kept) {
+            if (!SnapshotMatches(snapshot, *state)) mismatches.fetch_add(1);
+        }
+    };
+    std::thread first(reader);
+    std::thread second(reader);
+
+    std::mt19937 random(3);
+    Reference ref;
+    uint32_t nextId = 0;
+    for (int step = 0; step < 40; ++step) {
+        Reference next = ref;
+        const int kind = step % 4;
+        std::vector<std::size_t> gone;
+        std::vector<uint32_t> order;
+        std::vector<CStoredRow> rows;
+        std::vector<std::u16string> texts;
+        if (kind == 0 || kind == 3 || next.empty()) {
+            for (int i = 0; i < 9000; ++i) {
+                next.push_back({static_cast<int64_t>(nextId) + 1, nextId});
+                texts.push_back(Text(nextId++));
+            }
+            for (std::size_t i = 0; i < texts.size(); ++i) rows.push_back({next[ref.size() + i].number, texts[i]});
+        } else if (kind == 1) {
+            gone = SomeRows(next, random);
+            Remove(next, gone);
+        } else {
+            order = SomeOrder(next.size(), random);
+            Reorder(next, order);
+        }
+        {
+            std::lock_guard lock(historyMutex);
+            history.push_back(std::make_shared<Reference>(next));
+        }
+        if (!rows.empty()) {
+            store.Append(rows);
+        } else if (!gone.empty()) {
+            store.RemoveRows(gone);
+        } else {
+            ASSERT_TRUE(store.Reorder(order));
+        }
+        ref = std::move(next);
+        std::this_thread::yield();
+    }
+    while (checked.load() < 20) std::this_thread::yield();
+    done.store(true);
+    first.join();
+    second.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    ExpectSame(store, ref);
+}
+
+}  // namespace
