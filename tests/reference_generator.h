@@ -108,12 +108,23 @@ inline double Count(const Node& node) {
     return s;
 }
 
+// Permutation number k of list: the first item goes to position
+// floor(k / (n-1)!) of the permuted rest. A first item whose (n-1)! is not a
+// finite double keeps its place, and the position is clamped to the list, so
+// a k that is not a permutation number (NaN, or past n! - 1 when the count
+// was capped) still gives an order.
 inline std::vector<int> Permute(std::vector<int> list, double k) {
     const int n = static_cast<int>(list.size());
     if (n <= 1) return list;
     const double f = Factorial(n - 1);
-    const int c = static_cast<int>(std::floor(k / f));
     const int first = list[0];
+    if (!std::isfinite(f)) {
+        std::vector<int> out{first};
+        const std::vector<int> rest = Permute(std::vector<int>(list.begin() + 1, list.end()), k);
+        out.insert(out.end(), rest.begin(), rest.end());
+        return out;
+    }
+    const int c = static_cast<int>(std::clamp(std::isnan(k) ? 0.0 : std::floor(k / f), 0.0, n - 1.0));
     std::vector<int> rest = Permute(std::vector<int>(list.begin() + 1, list.end()), std::max(0.0, k - c * f));
     std::vector<int> out(rest.begin(), rest.begin() + c);
     out.push_back(first);
@@ -188,9 +199,14 @@ inline void Generate(const Node& node, double x, std::u16string& out, const std:
     if (random) {
         for (int j = 0; j < n; ++j) std::swap(order[j], order[RandomIndex(rng.Next(), n)]);
     } else {
+        // Without a finite n! there is no whole number of versions per order:
+        // the version number picks the order alone.
         const double per = Count(node) / Factorial(n);
-        const double k = std::floor(x / per);
-        rest = std::max(0.0, x - k * per);
+        double k = x;
+        if (per > 0) {
+            k = std::floor(x / per);
+            rest = std::max(0.0, x - k * per);
+        }
         order = Permute(order, k);
     }
     auto ownSeparator = [&](const Node::Alt& alt) {

@@ -337,6 +337,29 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
     EXPECT_GT(templatesWithArrangements, 150);
 }
 
+// Around 170 alternatives n! leaves the double range: the count is capped, so
+// version numbers no longer split into an order and a rest, and past 170
+// the order number has no finite radix at all.
+TEST(GenerationProperties, WideArrangementGroupsMatchTheTemporaryTreeMethod) {
+    for (const int n : {169, 170, 171, 172, 200}) {
+        const std::string templ = "[<, >{x|y}|" + Square(n).substr(1);
+        const std::u16string prepared = reference::Distribute(u"{" + U16(templ) + u"}");
+        const auto refRoot = reference::CreateNode(0, prepared, static_cast<int>(prepared.size()) - 1, true);
+        CStringGenerator engine;
+        const LoadResult load = engine.LoadTemplate(U16(templ));
+        ASSERT_EQ(load.errorKind, 0) << n;
+        ASSERT_EQ(load.versionCount, reference::Count(*refRoot)) << n;
+        CRandom15 unused;
+        std::u16string version;
+        for (const int64_t i : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{4321}, int64_t{1} << 40, int64_t{9} << 50}) {
+            std::u16string expected;
+            reference::Generate(*refRoot, static_cast<double>(i), expected, prepared, false, unused);
+            engine.GenerateVersionInto(i, kOff, version);
+            ASSERT_EQ(version, expected) << n << " #" << i;
+        }
+    }
+}
+
 TEST(GenerationProperties, RandomRunsNeverRepeatANumber) {
     CTemplateMaker maker(99);
     for (int round = 0; round < 100; ++round) {
