@@ -1,9 +1,22 @@
-# The whole set-up: `make run` and `make test`.
+# The whole set-up: `make run` and `make test`; `make sanitize` for the
+# memory and undefined-behaviour checks of the whole test suite.
 BUILD_DIR ?= build
 RELEASE_DIR ?= build-release
+SANITIZE_DIR ?= build-sanitize
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test run build release install package
+# float-cast-overflow is part of clang's "undefined" but not of g++'s.
+SANITIZE_FLAGS = -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=undefined,float-cast-overflow \
+	-fno-omit-frame-pointer
+SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+# libFuzzer with the same sanitizers; the fuzz programs only, built by clang.
+FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined,float-cast-overflow \
+	-fno-sanitize-recover=undefined,float-cast-overflow -fno-omit-frame-pointer
+
+.PHONY: deps test run build release install package sanitize fuzz
 
 deps:
 	./scripts/install-deps
@@ -31,3 +44,20 @@ install: release
 # A Debian package of the Release build, in $(RELEASE_DIR).
 package: release
 	cd $(RELEASE_DIR) && cpack -G DEB
+
+# The whole test suite under AddressSanitizer (leak checking on) and
+# UndefinedBehaviorSanitizer: the first report fails its test.
+sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)"
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && QT_QPA_PLATFORM=offscreen $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each (see fuzz/run-fuzzers).
+fuzz:
+	./scripts/install-deps clang libclang-rt-14-dev
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DPHRASEMILL_GUI=OFF -DPHRASEMILL_TESTS=OFF -DPHRASEMILL_BENCHMARKS=OFF -DPHRASEMILL_FUZZ=ON \
+		-DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)"
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ./fuzz/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS)
