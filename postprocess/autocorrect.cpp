@@ -6,8 +6,14 @@
 #include <unicode/utf16.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 AutoCorrectionOptions AutoCorrectionOptions::AllOff() {
     return FromBytes({0, 0, 0, 0, 0, 0, 0, 0});
@@ -94,114 +100,191 @@ struct TagSpan {
     std::size_t close;
 };
 
-// The stretch rules run over the whole text, one pass per rule, each copying
-// the tags' insides unchanged and treating the text between them as the
-// stretches. That gives the same result as correcting stretch after
-// stretch: a stretch's neighbour on the right is a tag's "<" (or nothing),
-// which no rule treats as a space, mark or full stop, and a later stretch
-// starts with the tag's ">", which no rule treats as anything either.
+// The stretch rules run over the whole text in one pass that copies the tags'
+// insides unchanged and treats the text between them as the stretches. That
+// gives the same result as correcting stretch after stretch: a stretch's
+// neighbour on the right is a tag's "<" (or nothing), which no rule treats as
+// a space, mark or full stop, and a later stretch starts with the tag's ">",
+// which no rule treats as anything either.
 //
-// Within a stretch each rule is a single scan that writes every character and
-// then decides, without a branch, whether the write position moves on (or
-// back): on prose the outcome of the tests is close to random, and
-// mispredictions would dominate.
+// The four rules that add or remove characters form a chain of stages, in the
+// order the rules apply: each stage takes the previous stage's output one
+// character at a time and holds back only what it cannot decide yet (whether
+// a mark gets a space, a run of spaces, a run of full stops), which is the
+// same as running each rule over the whole stretch before the next. After a
+// character that is neither a space nor a mark every stage is idle, and then
+// no rule changes anything up to the next mark or pair of spaces (or the
+// space before one): such runs, most of any prose, are copied whole.
+class CStretchEditor {
+public:
+    CStretchEditor(const AutoCorrectionOptions& o, std::vector<uint32_t>& sentenceEnds)
+        : addSpaces_(o.addSpacesAfterPunctuation),
+          removeExtraSpaces_(o.removeExtraSpaces),
+          removeSpacesBefore_(o.removeSpacesBeforePunctuation),
+          removeExtraStops_(o.removeExtraPunctuation),
+          recordEnds_(o.capitalizeSentences),
+          sentenceEnds_(sentenceEnds) {}
 
-// A mark gets a space after it unless a space or another mark follows.
-void AddSpacesAfterPunctuation(const char16_t* in, std::size_t n, char16_t*& w) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        const char16_t next = i + 1 < n ? in[i + 1] : char16_t(0);
-        *w++ = c;
-        *w = u' ';
-        w += IsMark(c) & (next != u' ') & !IsMark(next);
+    // Corrects in[0, n) into w, which advances; base is the output's start,
+    // for the positions of the sentence ends.
+    void Stretch(const char16_t* in, std::size_t n, const char16_t* text, std::size_t textSize, char16_t* base,
+                 char16_t*& w) {
+        base_ = base;
+        w_ = w;
+        pendingMark_ = false;
+        seen_ = 0;
+        previous_ = 0;
+        spaces_ = 0;
+        stops_ = 0;
+        std::size_t i = 0;
+        while (i < n) {
+            if (Idle()) {
+                std::size_t j = NextEditPosition(in, i, n, text + textSize);
+                if (j > i && in[j - 1] == u' ') --j;  // a lone space before a mark: R3 may drop it
+                if (j > i) {
+                    std::copy(in + i, in + j, w_);
+                    w_ += j - i;
+                    seen_ += j - i;
+                    previous_ = in[j - 1];
+                    i = j;
+                    if (i == n) break;
+                }
+            }
+            AddSpaceStage(in[i++]);
+        }
+        if (pendingMark_) SpaceStage(u' ');
+        for (; spaces_ > 0; --spaces_) StopStage(u' ');
+        FlushStops();
+        w = w_;
     }
-}
 
-// Every run of spaces is cut to its first space, except that a stretch's
-// first position never starts a run: a run at the text's start keeps two
-// spaces. (A later stretch starts with a ">", so its second character is
-// never dropped either.)
-void RemoveExtraSpaces(const char16_t* in, std::size_t n, char16_t*& w) {
-    const std::size_t verbatim = std::min<std::size_t>(n, 2);
-    for (std::size_t i = 0; i < verbatim; ++i) *w++ = in[i];
-    for (std::size_t i = verbatim; i < n; ++i) {
-        const char16_t c = in[i];
-        *w = c;
-        w += !((c == u' ') & (in[i - 1] == u' '));
+private:
+    bool Idle() const {
+        return !pendingMark_ && (!removeExtraSpaces_ || (seen_ >= 2 && previous_ != u' ')) && spaces_ == 0 &&
+               stops_ == 0;
     }
-}
 
-// A whole run of spaces goes when a mark follows it inside the stretch: the
-// mark is written over the run's first space.
-void RemoveSpacesBeforePunctuation(const char16_t* in, std::size_t n, char16_t*& w) {
-    char16_t* runStart = w;
-    bool previousSpace = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        const bool space = c == u' ';
-        runStart = (space & !previousSpace) ? w : runStart;
-        w = (previousSpace & IsMark(c)) ? runStart : w;
-        *w++ = c;
-        previousSpace = space;
+    // The first position at or after i of a mark or of a space followed by a
+    // space inside the stretch [.., n); n when there is none. end: the end of
+    // the whole text, the limit of what may be read.
+    static std::size_t NextEditPosition(const char16_t* in, std::size_t i, std::size_t n, const char16_t* end) {
+#if defined(__SSE2__)
+        const __m128i space = _mm_set1_epi16(u' ');
+        const __m128i marks[6] = {_mm_set1_epi16(u'.'), _mm_set1_epi16(u','), _mm_set1_epi16(u'!'),
+                                  _mm_set1_epi16(u'?'), _mm_set1_epi16(u':'), _mm_set1_epi16(u';')};
+        // The pair test at the block's last unit reads one unit past it: past
+        // the stretch that is a "<" (never a space), and never past the text.
+        for (; i + 8 <= n && in + i + 9 <= end; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
+            __m128i hit = _mm_and_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(next, space));
+            for (const __m128i& mark : marks) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(v, mark));
+            const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+        }
+#else
+        (void)end;
+#endif
+        for (; i < n; ++i) {
+            const char16_t c = in[i];
+            if (IsMark(c) || (c == u' ' && i + 1 < n && in[i + 1] == u' ')) return i;
+        }
+        return n;
     }
-}
 
-// Exactly two full stops become one; longer runs stay. A run's length is known
-// at the character after it, which then overwrites the run's second stop.
-void RemoveExtraPunctuation(const char16_t* in, std::size_t n, char16_t*& w) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        const bool stop = c == u'.';
-        w -= (!stop) & (run == 2);
-        *w++ = c;
-        run = stop ? run + 1 : 0;
+    // A mark gets a space after it unless a space or another mark follows.
+    void AddSpaceStage(char16_t c) {
+        if (addSpaces_) {
+            if (pendingMark_ && c != u' ' && !IsMark(c)) SpaceStage(u' ');
+            pendingMark_ = IsMark(c);
+        }
+        SpaceStage(c);
     }
-    w -= run == 2;
-}
 
-using StretchPass = void (*)(const char16_t*, std::size_t, char16_t*&);
-
-// One rule over every stretch of in, into out; tags are copied and their new
-// places recorded in outTags. growth: how many characters a stretch may gain
-// per character (1 for the space-adding rule, 0 for the others).
-void RunPass(StretchPass pass, std::size_t growth, const std::u16string& in, const std::vector<TagSpan>& tags,
-             std::u16string& out, std::vector<TagSpan>& outTags) {
-    out.resize(in.size() * (1 + growth) + 1);
-    char16_t* const base = out.data();
-    char16_t* w = base;
-    const char16_t* src = in.data();
-    outTags.clear();
-    std::size_t pos = 0;
-    for (const TagSpan& tag : tags) {
-        pass(src + pos, tag.start - pos, w);
-        const std::size_t start = static_cast<std::size_t>(w - base);
-        const std::size_t inside = tag.close - tag.start;
-        std::copy(src + tag.start, src + tag.close, w);
-        w += inside;
-        outTags.push_back({start, start + inside});
-        pos = tag.close;
+    // Every run of spaces is cut to its first space, except that a stretch's
+    // first position never starts a run: a run at the text's start keeps two
+    // spaces. (A later stretch starts with a ">", so its second character is
+    // never dropped either.)
+    void SpaceStage(char16_t c) {
+        if (removeExtraSpaces_) {
+            const bool drop = seen_ >= 2 && c == u' ' && previous_ == u' ';
+            previous_ = c;
+            ++seen_;
+            if (drop) return;
+        }
+        MarkStage(c);
     }
-    pass(src + pos, in.size() - pos, w);
-    out.resize(static_cast<std::size_t>(w - base));
-}
+
+    // A whole run of spaces goes when a mark follows it inside the stretch.
+    void MarkStage(char16_t c) {
+        if (removeSpacesBefore_) {
+            if (c == u' ') {
+                ++spaces_;
+                return;
+            }
+            if (!IsMark(c))
+                for (; spaces_ > 0; --spaces_) StopStage(u' ');
+            spaces_ = 0;
+        }
+        StopStage(c);
+    }
+
+    // Exactly two full stops become one; longer runs stay.
+    void StopStage(char16_t c) {
+        if (removeExtraStops_) {
+            if (c == u'.') {
+                ++stops_;
+                return;
+            }
+            FlushStops();
+        }
+        Put(c);
+    }
+
+    void FlushStops() {
+        const std::size_t kept = stops_ == 2 ? 1 : stops_;
+        for (std::size_t k = 0; k < kept; ++k) Put(u'.');
+        stops_ = 0;
+    }
+
+    void Put(char16_t c) {
+        if (recordEnds_ && IsSentenceEnd(c)) sentenceEnds_.push_back(static_cast<uint32_t>(w_ - base_));
+        *w_++ = c;
+    }
+
+    const bool addSpaces_, removeExtraSpaces_, removeSpacesBefore_, removeExtraStops_, recordEnds_;
+    std::vector<uint32_t>& sentenceEnds_;
+    char16_t* base_ = nullptr;
+    char16_t* w_ = nullptr;
+    bool pendingMark_ = false;   // the last character was a mark, its space undecided
+    std::size_t seen_ = 0;       // characters the space stage has taken in this stretch
+    char16_t previous_ = 0;      // the last of them
+    std::size_t spaces_ = 0;     // spaces held back until the next character shows a mark or not
+    std::size_t stops_ = 0;      // full stops held back until the run ends
+};
 
 // In place: after a sentence end that is not the last character of its
 // stretch, the first character past the sentence gap is capitalised, possibly
-// beyond the stretch (past the transparent tags that close it).
-void CapitalizeSentences(std::u16string& text, const std::vector<TagSpan>& tags) {
+// beyond the stretch (past the transparent tags that close it). Only the
+// sentence ends the editor recorded (ascending) are visited; every other
+// position would only be stepped over.
+void CapitalizeSentences(std::u16string& text, const std::vector<TagSpan>& tags,
+                         const std::vector<uint32_t>& sentenceEnds) {
+    std::size_t next = 0;
     std::size_t s = 0;
     for (std::size_t k = 0; k <= tags.size(); ++k) {
         const std::size_t e = k < tags.size() ? tags[k].start : text.size();
         std::size_t p = s;
-        while (p < e) {
-            if (IsSentenceEnd(text[p]) && p + 1 < e) {
-                std::size_t q = p;
+        for (; next < sentenceEnds.size() && sentenceEnds[next] < e; ++next) {
+            const std::size_t at = sentenceEnds[next];
+            if (at < p) continue;
+            if (at + 1 < e) {
+                std::size_t q = at;
                 while (q < e && IsSentenceGap(text[q])) ++q;
                 UpperCaseAt(text, q);
                 p = q;
             } else {
-                ++p;
+                p = at + 1;
             }
         }
         if (k < tags.size()) s = tags[k].close;
@@ -306,25 +389,55 @@ private:
 };
 
 struct Scratch {
-    std::u16string buffer;
+    std::unique_ptr<char16_t[]> buffer;
+    std::size_t capacity = 0;
     std::vector<TagSpan> tags, movedTags;
+    std::vector<uint32_t> sentenceEnds;
     CTagFinder finder;
+
+    char16_t* Buffer(std::size_t units) {
+        if (capacity < units) {
+            capacity = std::max(units, capacity + capacity / 2);
+            buffer.reset(new char16_t[capacity]);
+        }
+        return buffer.get();
+    }
 
     // Keeps one huge text from pinning its memory for the thread's lifetime.
     void Trim() {
         constexpr std::size_t kKeep = 1 << 20;
-        if (buffer.capacity() > kKeep) std::u16string().swap(buffer);
+        if (capacity > 2 * kKeep) {
+            buffer.reset();
+            capacity = 0;
+        }
         if (tags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(tags);
         if (movedTags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(movedTags);
+        if (sentenceEnds.capacity() > kKeep / 4) std::vector<uint32_t>().swap(sentenceEnds);
         finder.Trim(kKeep);
     }
 };
 
 thread_local Scratch scratch;
 
+bool ContainsUnit(const std::u16string& text, char16_t unit) {
+    const char16_t* t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)) != 0) return true;
+    }
+#endif
+    for (; i < n; ++i)
+        if (t[i] == unit) return true;
+    return false;
+}
+
 void FindTags(const std::u16string& text, Scratch& s) {
     s.tags.clear();
-    if (text.find(u'<') == std::u16string::npos) return;
+    if (!ContainsUnit(text, u'<')) return;
     s.finder.Start(text);
     std::size_t start = 0, close = 0, search = 0;
     while (s.finder.Next(search, start, close)) {
@@ -339,16 +452,26 @@ void CorrectStretches(std::u16string& text, const AutoCorrectionOptions& o) {
         FindTags(text, s);
     else
         s.tags.clear();
-    auto run = [&](StretchPass pass, std::size_t growth) {
-        RunPass(pass, growth, text, s.tags, s.buffer, s.movedTags);
-        text.swap(s.buffer);
-        s.tags.swap(s.movedTags);
-    };
-    if (o.addSpacesAfterPunctuation) run(AddSpacesAfterPunctuation, 1);
-    if (o.removeExtraSpaces) run(RemoveExtraSpaces, 0);
-    if (o.removeSpacesBeforePunctuation) run(RemoveSpacesBeforePunctuation, 0);
-    if (o.removeExtraPunctuation) run(RemoveExtraPunctuation, 0);
-    if (o.capitalizeSentences) CapitalizeSentences(text, s.tags);
+    s.sentenceEnds.clear();
+    s.movedTags.clear();
+    // Only the space rule adds characters, at most one per character.
+    char16_t* const base = s.Buffer(text.size() * 2 + 1);
+    char16_t* w = base;
+    const char16_t* src = text.data();
+    CStretchEditor editor(o, s.sentenceEnds);
+    std::size_t pos = 0;
+    for (const TagSpan& tag : s.tags) {
+        editor.Stretch(src + pos, tag.start - pos, src, text.size(), base, w);
+        const std::size_t start = static_cast<std::size_t>(w - base);
+        const std::size_t inside = tag.close - tag.start;
+        std::copy(src + tag.start, src + tag.close, w);
+        w += inside;
+        s.movedTags.push_back({start, start + inside});
+        pos = tag.close;
+    }
+    editor.Stretch(src + pos, text.size() - pos, src, text.size(), base, w);
+    text.assign(base, static_cast<std::size_t>(w - base));
+    if (o.capitalizeSentences) CapitalizeSentences(text, s.movedTags, s.sentenceEnds);
     s.Trim();
 }
 

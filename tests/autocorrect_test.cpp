@@ -252,20 +252,23 @@ TEST(UpperCaseAt, ScriptsAndSurrogates) {
     EXPECT_EQ(up(u"</br><b>x", 0), u"</br><b>x");
 }
 
-// Every combination of rules on random texts built from the characters that
-// the rules and the tag search react to.
+// Every combination of rules, in turn, on random texts built from the
+// characters that the rules and the tag search react to, and from words of
+// plain letters (ASCII, Cyrillic, accented, outside the BMP) long enough that
+// runs without any edit span several of the corrector's copy blocks.
 TEST(AutoCorrect, MatchesTheRulesAsWritten) {
     const std::vector<std::u16string> pieces = {
         u" ",  u"  ",  u".",  u"..", u"...", u",",   u"!",    u"?",   u":",    u";",   u"a",  u"b",  u"я",
         u"ё",  u"Z",   u"7",  u"\r\n", u"\r", u"\n", u"\t",   u"<p>", u"<br>", u"</p>", u"</br>", u"<b>", u"<",
-        u">",  u"{",   u"}",  u"[",  u"]",   u"\U00010428"};
+        u">",  u"{",   u"}",  u"[",  u"]",   u"\U00010428", u"hello world", u"привет", u"élan vital",
+        u"Straße und Weg", u"\U00010428\U00010429x", u"quick brown fox jumps", u"a b c d e f g h i j"};
     std::mt19937 rng(20240601);
-    for (int iteration = 0; iteration < 40000; ++iteration) {
+    for (int iteration = 0; iteration < 256 * 400; ++iteration) {
         std::u16string text;
-        const int count = static_cast<int>(rng() % 30);
+        const int count = static_cast<int>(rng() % (iteration % 2 ? 30 : 80));
         for (int i = 0; i < count; ++i) text += pieces[rng() % pieces.size()];
         std::array<uint8_t, 8> bytes;
-        for (auto& b : bytes) b = static_cast<uint8_t>(rng() & 1);
+        for (int b = 0; b < 8; ++b) bytes[static_cast<std::size_t>(b)] = static_cast<uint8_t>((iteration >> b) & 1);
         const auto options = AutoCorrectionOptions::FromBytes(bytes);
         std::u16string expected = text;
         reference::AutoCorrect(expected, options);
