@@ -1,5 +1,7 @@
 // Runs the built phrasemill-cli on temporary files and checks its output,
 // messages and exit codes.
+#include "file_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -36,16 +38,11 @@ protected:
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
     std::string File(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
+        WriteFileBytes(Path(name), bytes);
         return Path(name).string();
     }
 
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        return buffer.str();
-    }
+    static std::string Read(const fs::path& path) { return ReadFileBytes(path); }
 
     // args is appended to the program path as it stands (shell syntax).
     Result Run(const std::string& args, const std::string& input = "") {

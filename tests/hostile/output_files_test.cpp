@@ -8,6 +8,8 @@
 // user 65534 when the tests run as root. The same goes for the cases that
 // name the real /dev/null and /dev/full: a writer that replaced them would
 // need a writable /dev, which that user does not have.
+#include "../file_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -71,16 +73,11 @@ protected:
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
     std::string Put(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
+        WriteFileBytes(Path(name), bytes);
         return Path(name).string();
     }
 
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        return buffer.str();
-    }
+    static std::string Read(const fs::path& path) { return ReadFileBytes(path); }
 
     // The names in a folder that look like the writer's temporary files.
     static std::vector<std::string> Temporaries(const fs::path& folder) {
