@@ -34,11 +34,12 @@ const std::map<std::string, Layer>& Layers() {
         {"postprocess", {{"text"}, false}},
         {"engine", {{"postprocess", "text"}, false}},
         {"run", {{"engine", "postprocess", "text"}, false}},
+        {"insight", {{"engine", "postprocess", "text"}, false}},
         {"files", {{"text"}, false}},
-        {"cli", {{"run", "files", "engine", "postprocess", "text"}, false}},
+        {"cli", {{"run", "files", "insight", "engine", "postprocess", "text"}, false}},
         {"chrome", {{"text"}, true}},
-        {"views", {{"chrome", "run", "files", "engine", "postprocess", "text"}, true}},
-        {"app", {{"views", "chrome", "run", "files", "engine", "postprocess", "text"}, true}},
+        {"views", {{"chrome", "run", "files", "insight", "engine", "postprocess", "text"}, true}},
+        {"app", {{"views", "chrome", "run", "files", "insight", "engine", "postprocess", "text"}, true}},
     };
     return layers;
 }

@@ -77,7 +77,7 @@ std::vector<std::string> CatalogueFaults(const fs::path& root, const TextOf& tex
 
     std::vector<std::string> faults;
     std::map<std::string, bool> usedByProgram;
-    for (const char* folder : {"text", "postprocess", "engine", "run", "files", "cli", "chrome", "views", "app",
+    for (const char* folder : {"text", "postprocess", "engine", "run", "insight", "files", "cli", "chrome", "views", "app",
                                "tests", "bench"}) {
         if (!fs::is_directory(root / folder)) continue;
         const bool programCode = std::string(folder) != "tests" && std::string(folder) != "bench";

@@ -66,6 +66,30 @@ constexpr std::array kCatalogue = {
     CatalogueEntry{kIdsPreparedTextTooLarge,
                    u"Default separator of the group at position %ld makes the template too large"},
     CatalogueEntry{kIdsMacroTextTooLarge, u"Variable defined at position %ld makes the template too large"},
+    CatalogueEntry{kIdsLintSingleAlternative,
+                   u"This group has only one alternative: its braces disappear and every version gets the same text."},
+    CatalogueEntry{kIdsLintDuplicateAlternative,
+                   u"This alternative repeats an earlier one of the same group: versions repeat and this text "
+                   u"comes up more often."},
+    CatalogueEntry{kIdsLintWhitespaceAlternative,
+                   u"This alternative differs from an earlier one of the same group only in the white space "
+                   u"around it."},
+    CatalogueEntry{kIdsLintEmptyGroup, u"This group is empty: it adds nothing to any version."},
+    CatalogueEntry{kIdsLintEmptyAlternatives, u"Every alternative of this group is empty: it adds nothing to any version."},
+    CatalogueEntry{kIdsLintUndefinedMacro, u"No #set line defines %s: it stays in every version as it stands."},
+    CatalogueEntry{kIdsLintUnusedMacro, u"%s is defined but never used."},
+    CatalogueEntry{kIdsLintDuplicateDefinition,
+                   u"%s is already defined above: the first definition wins, so this line does nothing."},
+    CatalogueEntry{kIdsLintMacroOrder,
+                   u"%s is replaced before %s, so it stays as plain text in this value."},
+    CatalogueEntry{kIdsLintMacroSelfUse, u"A value cannot use its own name %s: it stays as plain text."},
+    CatalogueEntry{kIdsLintSingleArrangement,
+                   u"This arrangement group has only one alternative: every version gets the same text."},
+    CatalogueEntry{kIdsLintSeparatorSingle,
+                   u"This separator never appears: the group has only one alternative."},
+    CatalogueEntry{kIdsLintSeparatorOverridden,
+                   u"This separator never appears: every alternative but the last has its own separator."},
+    CatalogueEntry{kIdsLintFixedStretch, u"%d words of fixed text: every version shares them."},
 };
 
 static_assert(std::ranges::is_sorted(kCatalogue, {}, &CatalogueEntry::id), "lookup needs the entries sorted by id");

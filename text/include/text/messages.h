@@ -11,8 +11,8 @@
 //
 // Ids 128 and 320 to 377 are the string table's own numbers; the texts that
 // the table never numbered (the shuffle reports, the macro-definition suffix,
-// the length-range message, the oversized-template messages) are numbered
-// from 400 on. Every id declared here has a text and is used somewhere;
+// the length-range message, the oversized-template messages, the lint
+// findings) are numbered from 400 on. Every id declared here has a text and is used somewhere;
 // tests/messages_test.cpp checks both against the source tree.
 //
 // Thread safety: a read-only table; every function is callable from any thread.
@@ -76,6 +76,21 @@ enum MessageId : int {
     kIdsMinAboveMax = 403,
     kIdsPreparedTextTooLarge = 404,
     kIdsMacroTextTooLarge = 405,
+    // Template lint findings.
+    kIdsLintSingleAlternative = 406,
+    kIdsLintDuplicateAlternative = 407,
+    kIdsLintWhitespaceAlternative = 408,
+    kIdsLintEmptyGroup = 409,
+    kIdsLintEmptyAlternatives = 410,
+    kIdsLintUndefinedMacro = 411,
+    kIdsLintUnusedMacro = 412,
+    kIdsLintDuplicateDefinition = 413,
+    kIdsLintMacroOrder = 414,
+    kIdsLintMacroSelfUse = 415,
+    kIdsLintSingleArrangement = 416,
+    kIdsLintSeparatorSingle = 417,
+    kIdsLintSeparatorOverridden = 418,
+    kIdsLintFixedStretch = 419,
 };
 
 // The text of an id; empty for an id without text.
