@@ -1,9 +1,11 @@
 #include "app/main_frame.h"
 
+#include "app/load_error_source.h"
 #include "app/option_dialogs.h"
 #include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
+#include "engine/syntax_check.h"
 #include "engine/template_check.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"
@@ -17,6 +19,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -58,6 +61,16 @@ constexpr int kIdleMilliseconds = 100;
 constexpr int kSeparator = 0;
 
 }  // namespace
+
+void ConfigureApplication() {
+    // The settings and the fallback template folder hang below these names.
+    QApplication::setOrganizationName(QStringLiteral("Quillbrook"));
+    QApplication::setApplicationName(QStringLiteral("Phrasemill"));
+    // No display name: the window system would append it to every dialog's
+    // title, and the narrow dialogs would show their own title cut short.
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillbrook.Phrasemill"));
+}
 
 CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent), config_(std::move(config)) {
     InitGuiResources();
@@ -123,6 +136,7 @@ CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent
     idleTimer_->start();
 
     OnPageChanged(kDataPage);
+    sincePageSwitch_.invalidate();  // the first page is shown, not switched to
     resize(900, 640);
     UpdateCommands();
 }
@@ -198,6 +212,7 @@ QToolBar* CMainFrame::CreateToolBar(const QString& title, int textsId, const std
         if (action->text().isEmpty() && next < labels.size()) action->setText(labels[next]);
         ++next;
         bar->addAction(action);
+        if (QWidget* button = bar->widgetForAction(action)) button->installEventFilter(this);
     }
     return bar;
 }
@@ -231,24 +246,65 @@ void CMainFrame::RefreshStatus() {
                                 : LoadStringById(kIdsMaxPossibleCaption) + FromU16(run_.MaxPossibleValue()));
     panes_[2]->setText(dataPage ? QString() : LoadStringById(kIdsGeneratedCaption) + FromU16(run_.GeneratedValue()));
     panes_[3]->setText(FromU16(run_.WorkText()));
+    for (int i = 0; i < 4; ++i) {
+        if (NeededPaneWidth(i) > panes_[i]->width()) {
+            LayoutStatusBar();
+            break;
+        }
+    }
 }
 
+// The widest text a pane can show now: the caret can stand anywhere in the
+// text, the version count can reach "10 000 000 000", the other panes grow
+// with what they show.
+int CMainFrame::NeededPaneWidth(int pane) const {
+    constexpr int kPadding = 8;
+    const QFontMetrics metrics(panes_[pane]->font());
+    int needed = metrics.horizontalAdvance(panes_[pane]->text());
+    if (pane == 0) {
+        const QString digits(QString::number(dataPage_->Editor()->TextLength()).size(), u'8');
+        needed = std::max(needed, metrics.horizontalAdvance(FormatStringById(kIdsPositionFormat, {digits})));
+    } else if (pane == 1) {
+        const QString widest = LoadStringById(kIdsMaxPossibleCaption) + FromU16(CGenerationRun::MaxPossibleText(1e10));
+        needed = std::max(needed, metrics.horizontalAdvance(widest));
+    }
+    return needed + kPadding;
+}
+
+// The panes keep their proportions of the bar at least and widen to their
+// texts; the progress bar stands right of them.
 void CMainFrame::LayoutStatusBar() {
+    constexpr int kPaneGap = 6;  // the status bar's spacing and frames between two panes
     const int w = statusBar()->width();
-    const int widths[4] = {w / 10, w / 4, w / 4, w / 10};
-    for (int i = 0; i < 4; ++i) panes_[i]->setFixedWidth(widths[i]);
+    const int proportions[4] = {w / 10, w / 4, w / 4, w / 10};
+    int right = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int width = std::max(proportions[i], NeededPaneWidth(i));
+        panes_[i]->setFixedWidth(width);
+        right += width + kPaneGap;
+    }
     const int barHeight = 16;
     const int y = std::max(2, (statusBar()->height() - barHeight) / 2);
-    progress_->setGeometry(static_cast<int>(0.7 * w + 40), y, static_cast<int>(0.3 * w - 60), barHeight);
+    const int x = std::max(static_cast<int>(0.7 * w + 40), right + 8);
+    progress_->setGeometry(x, y, std::max(0, static_cast<int>(0.7 * w + 40) + static_cast<int>(0.3 * w - 60) - x),
+                           barHeight);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (watched == statusBar() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         LayoutStatusBar();
+    // A page switch swaps the toolbars under the mouse: the second click of a
+    // double click on Generate! would land on Shuffle.
+    if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        sincePageSwitch_.isValid() && sincePageSwitch_.elapsed() < QApplication::doubleClickInterval()) {
+        auto* button = qobject_cast<QToolButton*>(watched);
+        if (button && (button->parentWidget() == dataBar_ || button->parentWidget() == resultsBar_)) return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::OnPageChanged(int index) {
+    sincePageSwitch_.start();
     const bool dataPage = index == kDataPage;
     dataBar_->setVisible(dataPage);
     resultsBar_->setVisible(!dataPage);
@@ -291,9 +347,11 @@ void CMainFrame::OnGenerate() {
     request.correction = correction_;
     request.deleting = deleting_;
     TemplateCheckResult check;
+    std::u16string editorText;
     {
         CWaitCursor wait;
-        check = CheckTemplateText(dataPage_->Editor()->Text());
+        editorText = dataPage_->Editor()->Text();
+        check = CheckTemplateText(editorText);
     }
     if (!check.passed) {
         CColoredRichEditCtrl* editor = dataPage_->Editor();
@@ -313,6 +371,7 @@ void CMainFrame::OnGenerate() {
     request.templateText = std::move(check.templateText);
     request.options = generation_;
     if (!run_.StartGeneration(std::move(request), *sink_)) return;
+    runEditorText_ = std::move(editorText);
     pages_->setCurrentIndex(kResultsPage);
     UpdateCommands();
 }
@@ -438,7 +497,30 @@ void CMainFrame::OnRunFinished(const RunSummary& summary, bool detached) {
     if (summary.end == RunEnd::kDone || summary.end == RunEnd::kStopped) return;
     // A template that passed the check can still fail to load (the check sees
     // the text before macro substitution); say why instead of showing nothing.
+    if (summary.end == RunEnd::kLoadFailed && summary.loadErrorKind != 0 && ReportLoadError(summary)) return;
     ShowMessageText(FromU16(summary.reason), kMbIconExclamation);
+}
+
+// The engine's position counts in the macro-expanded text: shown and selected
+// in the editor's terms instead, the macro named when its value holds the defect.
+bool CMainFrame::ReportLoadError(const RunSummary& summary) {
+    const LoadErrorSource source = FindLoadErrorSource(runEditorText_, int64_t{summary.loadErrorPosition} - 1);
+    if (!source.found) return false;
+    CColoredRichEditCtrl* editor = dataPage_->Editor();
+    const bool unchanged = editor->Text() == runEditorText_;
+    QString message;
+    if (source.macroName.empty()) {
+        message = FromU16(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1));
+        if (unchanged) editor->SelectRange(source.editorPosition, source.editorPosition + 1);
+    } else {
+        message = tr("%1 in the value of %2.").arg(FromU16(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1)),
+                                                  FromU16(source.macroName));
+        if (unchanged && source.definitionStart >= 0) editor->SelectRange(source.definitionStart, source.definitionEnd);
+    }
+    pages_->setCurrentIndex(kDataPage);
+    ShowMessageText(message, kMbIconExclamation);
+    editor->setFocus();
+    return true;
 }
 
 void CMainFrame::OnJobMessage(const std::u16string& message, bool detached) {
@@ -450,16 +532,22 @@ void CMainFrame::OnResultSetIdleChanged(bool) {
     UpdateCommands();
 }
 
-void CMainFrame::ShutDown() {
-    if (shutDown_) return;
-    shutDown_ = true;
+void CMainFrame::StopWorker() {
     // The worker may be waiting for room in the list's queue: release it, stop
     // it, and wait (it stops within one version) before anything it uses goes.
     sink_->Detach();
     run_.Stop();
     run_.Wait();
     sink_->Drain();
+    sink_->Reattach();
     progress_->hide();
+}
+
+void CMainFrame::ShutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    StopWorker();
+    sink_->Detach();  // from now on nothing reaches the window
     idleTimer_->stop();
 }
 
@@ -483,9 +571,16 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    ShutDown();
+    StopWorker();
     RefreshStatus();
-    resultsPage_->OfferSaveOnExit();
+    // Results the user asked to keep are never dropped: when their save fails
+    // or is called off, the window stays open with the list as it was.
+    if (!resultsPage_->OfferSaveOnExit()) {
+        event->ignore();
+        UpdateCommands();
+        return;
+    }
+    ShutDown();
     dataPage_->SaveDefaultText();
     WriteSettings();
     event->accept();

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -31,6 +32,7 @@ constexpr int kButtonHeight = 26;
 constexpr int kBorder = 1;
 constexpr int kIconSize = 32;
 constexpr int kIconGap = 8;
+constexpr int kTextSlack = 2;
 
 QStyle::StandardPixmap IconForFlags(unsigned flags) {
     if ((flags & 0x30) == 0x30) return QStyle::SP_MessageBoxWarning;
@@ -67,6 +69,22 @@ void CXPThemeMessageBox::reject() {
     done(kMbResultCancel);
 }
 
+// Y and N answer the question without Alt, as the system's own box does.
+void CXPThemeMessageBox::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier);
+    if ((flags_ & kMbYesNo) && modifiers == Qt::NoModifier) {
+        if (event->key() == Qt::Key_Y) {
+            done(kMbResultYes);
+            return;
+        }
+        if (event->key() == Qt::Key_N) {
+            done(kMbResultNo);
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CXPThemeMessageBox::Arrange() {
     // The layout numbers are made for the classic 32-pixel icon; styles that
     // ask for larger ones would push the icon into the text.
@@ -81,18 +99,22 @@ void CXPThemeMessageBox::Arrange() {
     const QFontMetrics metrics(text_->font());
     QString oneLine = message_;
     oneLine.replace(u'\r', u' ').replace(u'\n', u' ');
-    const int tw = metrics.horizontalAdvance(oneLine);
+    // Drawn text advances by fractions of a pixel; rounded down, the last word
+    // would no longer fit and wrap onto a line of its own.
+    const int tw = static_cast<int>(std::ceil(QFontMetricsF(text_->font()).horizontalAdvance(oneLine))) + kTextSlack;
     const int th = metrics.height();
     int textWidth = tw;
     int textHeight = th * (1 + static_cast<int>(message_.count(u'\n')));
 
     int width = kTemplateWidth;
     int height = kTemplateHeight;
+    bool wraps = false;
     widened_ = tw >= kTemplateWidth - 2 * kBorder - iconWidth - 20;
     if (widened_) {
         width = tw < 550 - iconWidth ? tw + iconWidth + 50 : 600;
         const int room = width - iconWidth - 40;
-        if (tw > room) {
+        wraps = tw > room;
+        if (wraps) {
             textWidth = room;
             const int lines = static_cast<int>(std::ceil(static_cast<double>(tw) / room));
             const int wrapped = metrics.boundingRect(QRect(0, 0, room, 100000), Qt::TextWordWrap, message_).height();
@@ -114,14 +136,16 @@ void CXPThemeMessageBox::Arrange() {
 
     const int c = iconWidth == 0 ? 10 : (width - textWidth - iconWidth) / 2 + 10;
     const int left = std::max(c + (width - textWidth - c) / 2, kIconLeft + iconWidth + kIconGap);
+    // A text that fits is laid out as it was measured, on its own lines.
+    text_->setWordWrap(wraps);
     text_->setGeometry(left, kTextTop, std::min(textWidth, width - left), textHeight);
 
     const int top = height - kButtonHeight - 8;
     button1_->resize(kButtonWidth, kButtonHeight);
     button2_->resize(kButtonWidth, kButtonHeight);
     if (flags_ & kMbYesNo) {
-        button1_->setText(tr("Yes"));
-        button2_->setText(tr("No"));
+        button1_->setText(tr("&Yes"));
+        button2_->setText(tr("&No"));
         button1_->move((width + 5) / 2 - kButtonWidth - 5, top);
         button2_->move((kButtonWidth + 5) + (width - kButtonWidth - kButtonWidth - 5) / 2, top);
         button2_->show();

@@ -8,6 +8,7 @@
 #include "chrome/string_table.h"
 #include "views/input_data_page.h"
 #include "views/template_editor.h"
+#include "views/template_encoding.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -119,6 +120,7 @@ private slots:
     void editorIncrementalColouringMatchesFullColouring();
     void editorKeysAndPositions();
     void templateFileLocations();
+    void templateFileEncodings();
     void saveInputText();
 };
 
@@ -366,8 +368,8 @@ void GuiControlsTest::messageBoxButtonsAndResults() {
     {
         CXPThemeMessageBox box(LoadStringById(kIdsSaveBeforeExit), kMbYesNoQuestion);
         QVERIFY(!box.Button2()->isHidden());
-        QCOMPARE(box.Button1()->text(), QString("Yes"));
-        QCOMPARE(box.Button2()->text(), QString("No"));
+        QCOMPARE(box.Button1()->text(), QString("&Yes"));
+        QCOMPARE(box.Button2()->text(), QString("&No"));
         // Side by side, five pixels apart, the pair centred.
         QCOMPARE(box.Button2()->x() - (box.Button1()->x() + box.Button1()->width()), 5);
         const int left = box.Button1()->x();
@@ -378,6 +380,27 @@ void GuiControlsTest::messageBoxButtonsAndResults() {
         QTimer::singleShot(0, box.Button2(), &QPushButton::click);
         QCOMPARE(box.exec(), 7);
         QTimer::singleShot(0, &box, [&box] { QTest::keyClick(&box, Qt::Key_Escape); });
+        QCOMPARE(box.exec(), 2);
+        const struct {
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            int result;
+        } keys[] = {{Qt::Key_Y, Qt::NoModifier, 6},
+                    {Qt::Key_N, Qt::NoModifier, 7},
+                    {Qt::Key_Y, Qt::AltModifier, 6},
+                    {Qt::Key_N, Qt::AltModifier, 7}};
+        for (const auto& k : keys) {
+            QTimer::singleShot(0, &box, [&box, k] { QTest::keyClick(&box, k.key, k.modifiers); });
+            QCOMPARE(box.exec(), k.result);
+        }
+    }
+    {
+        // Y and N mean nothing to a box with OK alone.
+        CXPThemeMessageBox box("Saved.", kMbIconInformation);
+        QTimer::singleShot(0, &box, [&box] {
+            QTest::keyClick(&box, Qt::Key_N);
+            QTest::keyClick(&box, Qt::Key_Escape);
+        });
         QCOMPARE(box.exec(), 2);
     }
     std::vector<HookedMessage> shown;
@@ -411,6 +434,23 @@ void GuiControlsTest::messageBoxSizing() {
     QVERIFY(label->height() >= needed);
     QVERIFY(box.Button1()->y() >= label->y() + label->height());
     QVERIFY(box.height() >= label->height() + 100);
+
+    // A one-line text that fits is shown on one line, whole, at any length.
+    QStringList oneLiners = {LoadStringById(kIdsResultsSaved), LoadStringById(kIdsInputSaved),
+                             LoadStringById(kIdsSyntaxCorrect), LoadStringById(kIdsSavingErrors)};
+    for (int position = 1; position < 100000; position = position * 3 + 1)
+        oneLiners << FormatStringById(kIdsExtraBraceAtTop, {QString::number(position)});
+    for (QString words = "Words"; words.size() < 80; words += " and more") oneLiners << words + ".";
+    for (const QString& message : oneLiners) {
+        CXPThemeMessageBox one(message, kMbIconExclamation);
+        const QLabel* shown = one.TextLabel();
+        const QFontMetricsF exact(shown->font());
+        if (exact.horizontalAdvance(message) > 500) continue;  // wider than the widest box's room
+        const bool wrapped = shown->wordWrap() && shown->heightForWidth(shown->width()) > shown->fontMetrics().height();
+        QVERIFY2(!wrapped, qPrintable(message));
+        QVERIFY2(shown->width() >= exact.horizontalAdvance(message), qPrintable(message));
+        QVERIFY2(shown->x() + shown->width() <= one.width(), qPrintable(message));
+    }
 }
 
 void GuiControlsTest::editorColouring() {
@@ -624,6 +664,92 @@ void GuiControlsTest::templateFileLocations() {
     program.close();
     QCOMPARE(both.FileToLoad(), both.fallbackFile);
     QCOMPARE(both.FileToWrite(), both.programFile);
+}
+
+void GuiControlsTest::templateFileEncodings() {
+    struct Case {
+        QByteArray bytes;
+        QString text;
+        int codePage;
+    };
+    const Case cases[] = {
+        {"a\nb\rc\r\nd", "a\r\nb\r\nc\r\nd", 0},
+        {"\xEF\xBB\xBF\xD0\x9F\xD1\x80\xD0\xB8", QString::fromUtf8("\xD0\x9F\xD1\x80\xD0\xB8"), 0},
+        // Windows-1251: Cyrillic words, the letters beside 0xC0-0xFF and the number sign.
+        {"{\xCF\xF0\xE8\xE2\xE5\xF2|\xA8\xEB\xEA\xE0} \xB9 5\x1A tail", QString::fromUtf8("{Привет|Ёлка} № 5"), 1251},
+        {"\xE5\xF9\xB8 \xF0\xE0\xE7", QString::fromUtf8("ещё раз"), 1251},
+        // Windows-1252: single accented letters among ASCII, the euro sign, an undefined byte.
+        {"Caf\xE9 {na\xEFve|d\xE9j\xE0 vu} \x80\x81", QString::fromUtf8("Café {naïve|déjà vu} €") + QChar(0x81), 1252},
+        {"Gr\xF6\xDF" "e \x93quoted\x94", QString::fromUtf8("Größe “quoted”"), 1252},
+    };
+    for (const Case& c : cases) {
+        const DecodedTemplate decoded = DecodeTemplateBytes(std::string_view(c.bytes.constData(), c.bytes.size()));
+        QCOMPARE(QString::fromStdU16String(decoded.text), c.text);
+        QCOMPARE(decoded.codePage, c.codePage);
+    }
+
+    // The page: an unchanged template is never written back; a changed one
+    // keeps the original bytes beside the file before the first write.
+    QTemporaryDir folder;
+    const QString path = folder.filePath("DefaultText.txt");
+    auto write = [&](const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    auto read = [](const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    };
+    std::vector<HookedMessage> shown;
+    SetMessageBoxHook([&](const QString& text, unsigned flags) {
+        shown.push_back({text, flags});
+        return 1;
+    });
+    const QByteArray cyrillic = "#set %\xE8\xEC\xFF% = {\xCF\xF0\xE8\xE2\xE5\xF2|\xC7\xE4\xF0\xE0\xE2\xF1\xF2\xE2\xF3\xE9}\n%\xE8\xEC\xFF%";
+    write(cyrillic);
+    {
+        CInputDataPage page(MainSettings{}, CTemplateFileLocation::At(path));
+        page.LoadDefaultText();
+        QCOMPARE(page.LoadedCodePage(), 1251);
+        QVERIFY(page.Editor()->toPlainText().startsWith(QString::fromUtf8("#set %имя% = {Привет|")));
+        QTRY_COMPARE(shown.size(), std::size_t{1});
+        QVERIFY2(shown[0].text.contains("Windows-1251") && shown[0].text.contains("DefaultText.txt.bak"),
+                 qPrintable(shown[0].text));
+        QCOMPARE(shown[0].flags, unsigned{kMbIconInformation});
+        QVERIFY(page.SaveDefaultText());
+        QCOMPARE(read(path), cyrillic);
+        QVERIFY(!QFile::exists(path + ".bak"));
+
+        page.Editor()->moveCursor(QTextCursor::End);
+        page.Editor()->TypeCharacter(u'!');
+        QVERIFY(page.SaveDefaultText());
+        QCOMPARE(read(path + ".bak"), cyrillic);
+        QCOMPARE(QString::fromUtf8(read(path)),
+                 QString::fromUtf8("#set %имя% = {Привет|Здравствуй}\r\n%имя%!"));
+    }
+    {
+        // Now UTF-8: no message, and a second change writes no second backup.
+        shown.clear();
+        CInputDataPage page(MainSettings{}, CTemplateFileLocation::At(path));
+        page.LoadDefaultText();
+        QCoreApplication::processEvents();
+        QVERIFY(shown.empty());
+        page.Editor()->moveCursor(QTextCursor::End);
+        page.Editor()->TypeCharacter(u'?');
+        QVERIFY(page.SaveDefaultText());
+        QVERIFY(!QFile::exists(path + ".1.bak"));
+        QCOMPARE(read(path + ".bak"), cyrillic);
+    }
+    // LF line breaks of an untouched UTF-8 file stay as they are.
+    write("a\nb");
+    {
+        CInputDataPage page(MainSettings{}, CTemplateFileLocation::At(path));
+        page.LoadDefaultText();
+        QVERIFY(page.SaveDefaultText());
+    }
+    QCOMPARE(read(path), QByteArray("a\nb"));
+    SetMessageBoxHook({});
 }
 
 void GuiControlsTest::saveInputText() {

@@ -2,11 +2,13 @@
 // check's selections and messages, whole generations from the editor to the
 // list, Stop and closing while a run is under way, the result-set jobs, the
 // status bar, and the settings that the window keeps.
+#include "app/load_error_source.h"
 #include "app/main_frame.h"
 #include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"
+#include "views/saving.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +27,9 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <QScopeGuard>
+
+#include <deque>
 #include <memory>
 
 namespace {
@@ -89,12 +94,16 @@ private slots:
     void checkSelectionsAndMessages();
     void generationFromEditorToList();
     void lengthRangeAndLoadFailure();
+    void loadErrorSources();
     void stopDuringRun();
     void closingDuringRun();
+    void exitSaveFailureKeepsWindow();
     void resultSetJobs();
+    void toolbarClickAfterPageSwitch();
     void statusBarAndPositions();
     void settingsSurviveARestart();
     void helpFileChoice();
+    void applicationNames();
 };
 
 void GuiFrameTest::commandEnableRules() {
@@ -257,9 +266,47 @@ void GuiFrameTest::lengthRangeAndLoadFailure() {
     frame->CommandAction(CMainFrame::kGenerate)->trigger();
     WaitIdle(*frame);
     QCOMPARE(shown_.size(), std::size_t{2});
-    QVERIFY2(shown_[1].text.contains("<>"), qPrintable(shown_[1].text));
+    // Reported where the user wrote it: the macro use, the definition selected.
+    QCOMPARE(shown_[1].text, QString("Incorrect syntax for <> brackets at position 17 in the value of %s%."));
     QCOMPARE(shown_[1].flags, unsigned{kMbIconExclamation});
     QCOMPARE(frame->ResultsPage()->Model()->RowCount(), std::size_t{2});
+    QCOMPARE(frame->Pages()->currentIndex(), int(CMainFrame::kDataPage));
+    QCOMPARE(frame->DataPage()->Editor()->textCursor().selectedText(), QString("#set %s% = x>"));
+}
+
+void GuiFrameTest::loadErrorSources() {
+    struct Case {
+        const char16_t* editor;
+        int64_t expandedIndex;
+        bool found;
+        int position;
+        const char16_t* macro;
+        int definitionStart, definitionEnd;
+    };
+    // "q [%b%] z" after %a%, "q [x] z" after %b%: values count as the outer use.
+    const char16_t* nested = u"#set %a% = [%b%]\r\n#set %b% = x\r\nq %a% z";
+    const Case cases[] = {
+        {nested, 3, true, 32, u"%a%", 0, 16},
+        {nested, 2, true, 32, u"%a%", 0, 16},
+        {nested, 0, true, 30, u"", -1, -1},
+        {nested, 6, true, 36, u"", -1, -1},
+        {nested, 7, false, -1, u"", -1, -1},
+        {u"%x%x%x%\r\n  #set %x% = 1\r\n", 1, true, 3, u"", -1, -1},
+        {u"%x%x%x%\r\n  #set %x% = 1\r\n", 2, true, 4, u"%x%", 10, 22},
+        {u"a\r\nb\r\n#set %v% = {1|2}\r\nc%v%", 6, true, 21, u"", -1, -1},
+        {u"a\r\nb\r\n#set %v% = {1|2}\r\nc%v%", 8, true, 22, u"%v%", 4, 20},
+        {u"#set bad\r\n", 0, false, -1, u"", -1, -1},
+    };
+    for (const Case& c : cases) {
+        const LoadErrorSource source = FindLoadErrorSource(c.editor, c.expandedIndex);
+        const QString what = QString::fromUtf16(c.editor) + " @" + QString::number(c.expandedIndex);
+        QVERIFY2(source.found == c.found, qPrintable(what));
+        if (!c.found) continue;
+        QVERIFY2(source.editorPosition == c.position, qPrintable(what + " -> " + QString::number(source.editorPosition)));
+        QCOMPARE(source.macroName, std::u16string(c.macro));
+        QCOMPARE(source.definitionStart, c.definitionStart);
+        QCOMPARE(source.definitionEnd, c.definitionEnd);
+    }
 }
 
 void GuiFrameTest::stopDuringRun() {
@@ -326,6 +373,59 @@ void GuiFrameTest::closingDuringRun() {
     QVERIFY(shown_.empty());
 }
 
+void GuiFrameTest::exitSaveFailureKeepsWindow() {
+    auto frame = MakeFrame();
+    frame->show();
+    frame->DataPage()->Editor()->SetText(u"{a|b}");
+    UseSeriesWithoutCorrection(*frame);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    CResultsModel* model = frame->ResultsPage()->Model();
+    QCOMPARE(model->RowCount(), std::size_t{2});
+    const QString templateFile = folder_->filePath("DefaultText.txt");
+    std::deque<QString> files;
+    SetResultFileChooser([&files](QWidget*) {
+        if (files.empty()) return QString();
+        QString file = files.front();
+        files.pop_front();
+        return file;
+    });
+    const auto restoreChooser = qScopeGuard([] { SetResultFileChooser({}); });
+
+    struct Case {
+        const char* what;
+        int answer;
+        QString file;  // empty: the file dialog is cancelled
+        bool closes;
+    };
+    const Case cases[] = {
+        {"file dialog cancelled", kMbResultYes, QString(), false},
+        {"file cannot be written", kMbResultYes, folder_->filePath("missing/folder/out.txt"), false},
+        {"question dismissed", kMbResultCancel, QString(), false},
+        {"saved", kMbResultYes, folder_->filePath("out.txt"), true},
+    };
+    for (const Case& c : cases) {
+        shown_.clear();
+        answer_ = c.answer;
+        files.clear();
+        if (!c.file.isEmpty()) files.push_back(c.file);
+        QCOMPARE(frame->close(), c.closes);
+        QVERIFY2(frame->isVisible() != c.closes, c.what);
+        QCOMPARE(shown_.front().text, QString("Save generated results before exit?"));
+        QCOMPARE(model->RowCount(), std::size_t{2});
+        if (c.closes) break;
+        QVERIFY2(!QFile::exists(templateFile), c.what);
+        // The window that stayed open still runs jobs.
+        frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+        frame->CommandAction(CMainFrame::kGenerate)->trigger();
+        WaitIdle(*frame);
+        QCOMPARE(model->RowCount(), std::size_t{2});
+    }
+    QCOMPARE(shown_.back().text, QString("Results have been saved successfully."));
+    QVERIFY(QFile::exists(folder_->filePath("out.txt")));
+    QVERIFY(QFile::exists(templateFile));
+}
+
 void GuiFrameTest::resultSetJobs() {
     auto frame = MakeFrame();
     frame->DataPage()->Editor()->SetText(u"{a|b|a|c|b}");
@@ -390,18 +490,46 @@ void GuiFrameTest::resultSetJobs() {
     QCOMPARE(shown_.size(), std::size_t{2});
 }
 
+void GuiFrameTest::toolbarClickAfterPageSwitch() {
+    auto frame = MakeFrame();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    frame->DataPage()->Editor()->SetText(u"{a|b|c|d|e|f|g|h}");
+    UseSeriesWithoutCorrection(*frame);
+    const int interval = QApplication::doubleClickInterval();
+    const auto restore = qScopeGuard([interval] { QApplication::setDoubleClickInterval(interval); });
+    QApplication::setDoubleClickInterval(60000);  // however slow the machine, the click is "soon"
+
+    QTest::mouseClick(frame->DataBar()->widgetForAction(frame->CommandAction(CMainFrame::kGenerate)), Qt::LeftButton);
+    QCOMPARE(frame->Pages()->currentIndex(), int(CMainFrame::kResultsPage));
+    WaitIdle(*frame);
+    CResultsModel* model = frame->ResultsPage()->Model();
+    QCOMPARE(model->RowCount(), std::size_t{8});
+    QWidget* shuffle = frame->ResultsBar()->widgetForAction(frame->CommandAction(CMainFrame::kShuffle));
+    QTest::mouseClick(shuffle, Qt::LeftButton);
+    WaitIdle(*frame);
+    QVERIFY(shown_.empty());
+    for (std::size_t i = 0; i < 8; ++i) QCOMPARE(Row(model, i), std::u16string(1, char16_t(u'a' + i)));
+
+    QApplication::setDoubleClickInterval(0);
+    QTest::mouseClick(shuffle, Qt::LeftButton);
+    WaitIdle(*frame);
+    QCOMPARE(shown_.size(), std::size_t{1});  // the shuffle's report
+}
+
 void GuiFrameTest::statusBarAndPositions() {
     auto frame = MakeFrame();
     frame->resize(1000, 600);
     frame->show();
     QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
     const int w = frame->statusBar()->width();
-    QCOMPARE(frame->StatusPane(0)->width(), w / 10);
-    QCOMPARE(frame->StatusPane(1)->width(), w / 4);
-    QCOMPARE(frame->StatusPane(2)->width(), w / 4);
-    QCOMPARE(frame->StatusPane(3)->width(), w / 10);
-    QCOMPARE(frame->Progress()->x(), static_cast<int>(0.7 * w + 40));
-    QCOMPARE(frame->Progress()->width(), static_cast<int>(0.3 * w - 60));
+    // The proportions are the least each pane gets.
+    QVERIFY(frame->StatusPane(0)->width() >= w / 10);
+    QVERIFY(frame->StatusPane(1)->width() >= w / 4);
+    QVERIFY(frame->StatusPane(2)->width() >= w / 4);
+    QVERIFY(frame->StatusPane(3)->width() >= w / 10);
+    QVERIFY(frame->Progress()->x() >= static_cast<int>(0.7 * w + 40));
+    QCOMPARE(frame->Progress()->x() + frame->Progress()->width(), static_cast<int>(0.7 * w + 40) + static_cast<int>(0.3 * w - 60));
 
     CColoredRichEditCtrl* editor = frame->DataPage()->Editor();
     QCOMPARE(frame->StatusPane(0)->text(), QString("Position: 0"));
@@ -413,6 +541,37 @@ void GuiFrameTest::statusBarAndPositions() {
     QCOMPARE(frame->StatusPane(0)->text(), QString());
     QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   "));
     QCOMPARE(frame->StatusPane(2)->text(), QString("Generated versions:   "));
+
+    // Long values are shown whole, never cut.
+    auto whole = [&](int pane) {
+        const QLabel* label = frame->StatusPane(pane);
+        return label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width();
+    };
+    frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+    emit editor->PositionChanged(986825);
+    QCOMPARE(frame->StatusPane(0)->text(), QString("Position: 986825"));
+    QVERIFY(whole(0));
+    frame->DataPage()->Editor()->SetText(LargeTemplate(5) + u"{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}");
+    UseSeriesWithoutCorrection(*frame);
+    COptionsDialogP1* panel = frame->DataPage()->Options();
+    panel->VersionsCountBox()->setEditText("99999");
+    panel->SkipSimilarBox()->setChecked(true);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    frame->RefreshStatus();
+    QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   25 600 000"));
+    QCOMPARE(frame->StatusPane(2)->text(), QString("Generated versions:   99 999 / 99 999"));
+    QVERIFY(whole(1));
+    QVERIFY(whole(2));
+    frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+    frame->DataPage()->Editor()->SetText(LargeTemplate(2) + u"{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}{a|b}");
+    panel->VersionsCountBox()->setEditText("1");
+    panel->SkipSimilarBox()->setChecked(false);
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    WaitIdle(*frame);
+    frame->RefreshStatus();
+    QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   6 710 886 400"));
+    QVERIFY(whole(1));
 }
 
 void GuiFrameTest::settingsSurviveARestart() {
@@ -439,6 +598,14 @@ void GuiFrameTest::settingsSurviveARestart() {
     // The versions count and the range start afresh.
     QCOMPARE(panel->VersionsCountBox()->currentText(), QString("Max"));
     QCOMPARE(panel->MaxLengthBox()->currentText(), QString("Unlimited"));
+}
+
+void GuiFrameTest::applicationNames() {
+    ConfigureApplication();
+    QCOMPARE(QCoreApplication::organizationName(), QString("Quillbrook"));
+    QCOMPARE(QCoreApplication::applicationName(), QString("Phrasemill"));
+    // A display name of its own would be appended to every window title.
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
 }
 
 void GuiFrameTest::helpFileChoice() {

@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(frame_->ResultsPage()->SelectedRows(), (std::vector<std::size_t>{3}));
     }
 
-    void ExitQuestionClosesInEveryCase() {
+    void ExitQuestionClosesUnlessTheSaveIsCalledOff() {
         const auto closeWith = [this](std::deque<int> answers, std::deque<QString> files) {
             frame_->ResultsPage()->Model()->AppendVersions({{0, u"first"}, {1, u"second"}});
             dialogs_.answers = std::move(answers);
@@ -232,9 +232,18 @@ private slots:
         QCOMPARE(dialogs_.fileQuestions, 0);
 
         reopen();
-        closeWith({kMbResultYes}, {});  // the file chooser is cancelled
+        // The file chooser is cancelled: the window stays, with its rows.
+        frame_->ResultsPage()->Model()->AppendVersions({{0, u"first"}, {1, u"second"}});
+        dialogs_.answers = {kMbResultYes};
+        QVERIFY(!frame_->close());
+        QVERIFY(frame_->isVisible());
+        QCOMPARE(frame_->ResultsPage()->Model()->RowCount(), std::size_t{2});
         QCOMPARE(dialogs_.fileQuestions, 1);
         QCOMPARE(dialogs_.messages.size(), std::size_t{2});
+        dialogs_.answers = {kMbResultNo};
+        QVERIFY(frame_->close());
+        frame_.reset();
+        QCOMPARE(dialogs_.messages.size(), std::size_t{3});
 
         reopen();
         closeWith({kMbResultYes}, {dir_->filePath("at-exit")});
@@ -243,8 +252,8 @@ private slots:
         std::stringstream content;
         content << in.rdbuf();
         QCOMPARE(content.str(), std::string("first\r\n\r\nsecond\r\n\r\n"));
-        QCOMPARE(dialogs_.messages.size(), std::size_t{4});
-        QCOMPARE(dialogs_.messages[3].text, QStringLiteral("Results have been saved successfully."));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{5});
+        QCOMPARE(dialogs_.messages[4].text, QStringLiteral("Results have been saved successfully."));
         int resultFiles = 0;
         for (const auto& entry : fs::directory_iterator(fs::path(dir_->path().toStdString())))
             resultFiles += entry.path().extension() == ".txt" && entry.path().filename() != "DefaultText.txt";

@@ -57,6 +57,26 @@ private slots:
         QCOMPARE(Cell(model, 0, 0), QStringLiteral("1"));
     }
 
+    void MultiLineVersionsInOneLineCells() {
+        CResultsModel model;
+        std::u16string long_(5000, u'x');
+        long_[10] = u'\n';
+        model.AppendVersions(Batch(0, {u"first\r\nsecond\nthird\r", u"one line", long_}));
+        const QString mark(QChar(0x21B5));
+        QCOMPARE(Cell(model, 0, 2), "first" + mark + "second" + mark + "third" + mark);
+        QCOMPARE(Cell(model, 0, 1), QStringLiteral("20"));
+        QCOMPARE(model.data(model.index(0, 2), Qt::ToolTipRole).toString(), QStringLiteral("first\r\nsecond\nthird\r"));
+        QCOMPARE(Cell(model, 1, 2), QStringLiteral("one line"));
+        QVERIFY(!model.data(model.index(1, 0), Qt::ToolTipRole).isValid());
+        // The cell keeps its cap; the tooltip shows the start and says there is more.
+        QCOMPARE(Cell(model, 2, 2).size(), 4096);
+        QCOMPARE(Cell(model, 2, 2).at(10), mark.at(0));
+        const QString tip = model.data(model.index(2, 2), Qt::ToolTipRole).toString();
+        QVERIFY(tip.size() < 1000);
+        QVERIFY(tip.startsWith(QStringLiteral("xxxxxxxxxx\nxxx")));
+        QVERIFY(tip.endsWith(QChar(0x2026)));
+    }
+
     void LongTextsKeepTheirCharacters() {
         CResultsModel model;
         std::u16string huge(700000, u'h');

@@ -20,6 +20,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStandardPaths>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -360,6 +362,45 @@ private slots:
         delete watcher.data();
     }
 
+    void NumberColumnShowsLargeNumbersWhole() {
+        QTableView* list = page_->List();
+        const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+        QCOMPARE(list->columnWidth(0), 50);
+        for (int64_t ordinal : {int64_t{1234566}, int64_t{99999999}, int64_t{7}}) {
+            Fill({u"v"}, ordinal);
+            const QString widest = QString::number(page_->Model()->RowNumber(page_->Model()->RowCount() - 1));
+            QVERIFY2(list->columnWidth(0) >= list->fontMetrics().horizontalAdvance(widest) + 2 * margin,
+                     qPrintable(widest));
+        }
+        QVERIFY(list->columnWidth(0) >= list->fontMetrics().horizontalAdvance("100000000"));
+    }
+
+    void ViewerOpensOnLeftButtonAndCopiesCrLf() {
+        Fill({u"line one\r\nline two", u"other"});
+        QTableView* list = page_->List();
+        const QPoint inRow = list->visualRect(page_->Model()->index(0, 2)).center();
+        bool opened = false;
+        QPointer<QTimer> watcher = OnNextModal([&](QWidget* modal) {
+            opened = true;
+            modal->close();
+        });
+        QTest::mouseDClick(list->viewport(), Qt::MiddleButton, {}, inRow);
+        QTest::mouseDClick(list->viewport(), Qt::RightButton, {}, inRow);
+        QTest::qWait(50);
+        QVERIFY(!opened);
+        delete watcher.data();
+
+        COutputStringDialog viewer(QStringLiteral("Version #1 (length 18) "),
+                                   QString::fromStdU16String(std::u16string(page_->Model()->RowText(0))), page_.get());
+        QCOMPARE(viewer.Edit()->document()->blockCount(), 2);
+        viewer.Edit()->selectAll();
+        viewer.ContextMenu()->actions().at(0)->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line one\r\nline two"));
+        QApplication::clipboard()->clear();
+        QTest::keyClick(viewer.Edit(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line one\r\nline two"));
+    }
+
     void SavingOptionsDialogStoresOnOkOnly() {
         page_->Saving().versionsSeparator = u"<br><br>";
         QString shown;
@@ -500,7 +541,9 @@ private slots:
         WriteFile(Dir() / "result0000003.txt", "old");
         folders_ = {dir_->path()};
         QVERIFY(page_->RunCommand(32803));
-        QCOMPARE(folderStarts_, QStringList({QDir::currentPath()}));
+        // The chooser starts in the documents folder, then where it was last left.
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(folderStarts_, QStringList({QFileInfo(documents).isDir() ? documents : QDir::homePath()}));
         for (int n = 0; n < 12; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "result%07d.txt", n);
@@ -510,11 +553,13 @@ private slots:
         QCOMPARE(dialogs_.messages.size(), std::size_t{1});
         QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Results have been saved successfully."));
 
-        // Selected rows #2, #5 and #7 become files 0, 1 and 2.
+        // Selected rows #2, #5 and #7 become files 0, 1 and 2; the chooser
+        // opens in the folder of the save before.
         QTemporaryDir second;
         Select({6, 1, 4});
         folders_ = {second.path()};
         Key(Qt::Key_D);
+        QCOMPARE(folderStarts_.value(1), dir_->path());
         const fs::path base(second.path().toStdString());
         QCOMPARE(ReadFile(base / "result0000000.txt"), std::string("version 2\r\n\r\n"));
         QCOMPARE(ReadFile(base / "result0000001.txt"), std::string("version 5\r\n\r\n"));
@@ -586,26 +631,26 @@ private slots:
 
     void ExitQuestionAnswers() {
         // An empty list asks nothing.
-        page_->OfferSaveOnExit();
+        QVERIFY(page_->OfferSaveOnExit());
         QVERIFY(dialogs_.messages.empty());
         QCOMPARE(dialogs_.fileQuestions, 0);
 
         Fill({u"kept"});
         dialogs_.answers = {kMbResultNo};
-        page_->OfferSaveOnExit();
+        QVERIFY(page_->OfferSaveOnExit());
         QCOMPARE(dialogs_.messages.size(), std::size_t{1});
         QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Save generated results before exit?"));
         QCOMPARE(dialogs_.messages[0].flags, static_cast<unsigned>(kMbYesNoQuestion));
         QCOMPARE(dialogs_.fileQuestions, 0);
 
-        dialogs_.answers = {kMbResultYes};  // then the file chooser is cancelled
-        page_->OfferSaveOnExit();
+        dialogs_.answers = {kMbResultYes};  // then the file chooser is cancelled: stay open
+        QVERIFY(!page_->OfferSaveOnExit());
         QCOMPARE(dialogs_.fileQuestions, 1);
         QCOMPARE(dialogs_.messages.size(), std::size_t{2});
 
         dialogs_.answers = {kMbResultYes};
         dialogs_.files = {InDir("on-exit")};
-        page_->OfferSaveOnExit();
+        QVERIFY(page_->OfferSaveOnExit());
         QCOMPARE(ReadFile(Dir() / "on-exit.txt"), std::string("kept\r\n\r\n"));
         QCOMPARE(dialogs_.messages.size(), std::size_t{4});
         QCOMPARE(dialogs_.messages[3].text, QStringLiteral("Results have been saved successfully."));

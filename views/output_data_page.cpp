@@ -13,8 +13,10 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 #include <utility>
@@ -65,6 +67,15 @@ void CColoredListCtrl::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
+void CColoredListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        // The second press of another button's double click is just a press.
+        mousePressEvent(event);
+        return;
+    }
+    QTableView::mouseDoubleClickEvent(event);
+}
+
 COutputDataPage::COutputDataPage(CGenerationRun& run, QWidget* parent)
     : QWidget(parent), run_(run), model_(new CResultsModel(this)), list_(new CColoredListCtrl(*this, this)) {
     setObjectName(QStringLiteral("COutputDataPage"));
@@ -72,6 +83,7 @@ COutputDataPage::COutputDataPage(CGenerationRun& run, QWidget* parent)
     list_->setGeometry(rect());
     InitColumnWidths();
 
+    connect(model_, &QAbstractItemModel::rowsInserted, this, &COutputDataPage::FitNumberColumn);
     connect(model_, &QAbstractItemModel::rowsInserted, this, &COutputDataPage::CommandStateChanged);
     connect(model_, &QAbstractItemModel::modelReset, this, &COutputDataPage::CommandStateChanged);
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -141,6 +153,18 @@ void COutputDataPage::InitColumnWidths() {
     list_->setColumnWidth(CResultsModel::kNumberColumn, 50);
     list_->setColumnWidth(CResultsModel::kLengthColumn, 65);
     list_->setColumnWidth(CResultsModel::kTextColumn, std::min(list_->viewport()->width() + 200, 32767));
+}
+
+// Numbers only grow down the list (deletions keep the gaps, shuffles leave
+// them in place), so the last row's number is the widest.
+void COutputDataPage::FitNumberColumn() {
+    const std::size_t rows = model_->RowCount();
+    if (rows == 0) return;
+    const int margin = list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1;
+    const int needed =
+        list_->fontMetrics().horizontalAdvance(QString::number(model_->RowNumber(rows - 1))) + 2 * margin + 4;
+    if (needed > list_->columnWidth(CResultsModel::kNumberColumn))
+        list_->setColumnWidth(CResultsModel::kNumberColumn, needed);
 }
 
 void COutputDataPage::resizeEvent(QResizeEvent* event) {
@@ -294,9 +318,9 @@ void COutputDataPage::AfterSave() {
     list_->viewport()->update();
 }
 
-void COutputDataPage::SaveRowsToOneFile(bool selectedOnly) {
+SaveResult COutputDataPage::SaveRowsToOneFile(bool selectedOnly) {
     const std::optional<std::filesystem::path> file = ChooseResultFile(this);
-    if (!file) return;
+    if (!file) return SaveResult::kCancelled;
     savingInProgress_ = true;
     emit CommandStateChanged();
     const auto done = qScopeGuard([this] {
@@ -306,7 +330,9 @@ void COutputDataPage::SaveRowsToOneFile(bool selectedOnly) {
     // Taken after the dialog: the rows saved are the ones the user sees now.
     const CRowSnapshot snapshot = selectedOnly ? model_->Snapshot(SelectedSpans()) : model_->SnapshotAll();
     const std::u16string separator = ExpandSeparator(saving_.versionsSeparator);
-    ReportSaveResult(SaveRowsToFile(snapshot, separator, *file, this));
+    const SaveResult result = SaveRowsToFile(snapshot, separator, *file, this);
+    ReportSaveResult(result);
+    return result;
 }
 
 void COutputDataPage::SaveRowsToFolder(bool selectedOnly) {
@@ -329,10 +355,11 @@ void COutputDataPage::SaveSelected() {
     AfterSave();
 }
 
-void COutputDataPage::SaveAll() {
-    if (savingInProgress_) return;
-    SaveRowsToOneFile(false);
+SaveResult COutputDataPage::SaveAll() {
+    if (savingInProgress_) return SaveResult::kCancelled;
+    const SaveResult result = SaveRowsToOneFile(false);
     AfterSave();
+    return result;
 }
 
 void COutputDataPage::SaveSelectedToDifferentFiles() {
@@ -352,7 +379,11 @@ void COutputDataPage::EditSavingOptions() {
     dialog.exec();
 }
 
-void COutputDataPage::OfferSaveOnExit() {
-    if (savingInProgress_ || model_->RowCount() == 0) return;
-    if (ShowMessageById(kIdsSaveBeforeExit, kMbYesNoQuestion) == kMbResultYes) SaveAll();
+bool COutputDataPage::OfferSaveOnExit() {
+    if (savingInProgress_ || model_->RowCount() == 0) return true;
+    switch (ShowMessageById(kIdsSaveBeforeExit, kMbYesNoQuestion)) {
+    case kMbResultYes: return SaveAll() == SaveResult::kSaved;
+    case kMbResultCancel: return false;
+    default: return true;
+    }
 }

@@ -5,17 +5,36 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QResizeEvent>
 
 #include <algorithm>
 
 namespace {
+
 constexpr int kMargin = 11;
-}
+
+// Copies with CR LF line breaks, as the results list's copy does.
+class CVersionEdit : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override {
+        QString text = textCursor().selectedText();
+        text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+        text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+        auto* data = new QMimeData;
+        data->setText(text);
+        return data;
+    }
+};
+
+}  // namespace
 
 COutputStringDialog::COutputStringDialog(const QString& title, const QString& text, QWidget* parent)
-    : QDialog(parent), edit_(new QPlainTextEdit(this)), menu_(new QMenu(this)) {
+    : QDialog(parent), edit_(new CVersionEdit(this)), menu_(new QMenu(this)) {
     setObjectName(QStringLiteral("COutputStringDialog"));
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

@@ -7,9 +7,45 @@
 namespace {
 
 constexpr std::size_t kShownUnits = 4096;
+constexpr std::size_t kTipUnits = 600;
+constexpr int kTipLines = 12;
+constexpr char16_t kLineBreakMark = 0x21B5;  // DOWNWARDS ARROW WITH CORNER LEFTWARDS
 
-QString ToQString(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+bool IsLineBreak(char16_t c) {
+    return c == u'\r' || c == u'\n' || c == 0x2028 || c == 0x2029;
+}
+
+// A cell is one line: every line break of the version (CR LF counting as one)
+// is drawn as a mark, so that the lines after the first stay visible.
+QString CellText(std::u16string_view text) {
+    const std::u16string_view shown = text.substr(0, kShownUnits);
+    QString cell;
+    cell.reserve(static_cast<qsizetype>(shown.size()));
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const char16_t c = shown[i];
+        if (!IsLineBreak(c)) {
+            cell.append(QChar(c));
+            continue;
+        }
+        if (c == u'\r' && i + 1 < shown.size() && shown[i + 1] == u'\n') ++i;
+        cell.append(QChar(kLineBreakMark));
+    }
+    return cell;
+}
+
+// The start of the version with its real line breaks.
+QString TipText(std::u16string_view text) {
+    std::size_t end = std::min(text.size(), kTipUnits);
+    int lines = 1;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == u'\n' && ++lines > kTipLines) {
+            end = i;
+            break;
+        }
+    }
+    QString tip(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(end));
+    if (end < text.size()) tip.append(QChar(0x2026));
+    return tip;
 }
 
 }  // namespace
@@ -38,9 +74,15 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
         case kNumberColumn: return QString::number(stored->number);
         case kLengthColumn: return QString::number(stored->text.size());
         // A cell shows at most a few thousand characters, however long the version.
-        case kTextColumn: return ToQString(stored->text.substr(0, kShownUnits));
+        case kTextColumn: return CellText(stored->text);
         default: return {};
         }
+    }
+    case Qt::ToolTipRole: {
+        if (index.column() != kTextColumn) return {};
+        const std::optional<CStoredRow> stored = rows_.Row(row);
+        if (!stored) return {};
+        return TipText(stored->text);
     }
     case Qt::BackgroundRole:
         if (index.column() != kTextColumn) return kNumberBackground;

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -32,6 +33,11 @@ ResultFileChooser& FileChooser() {
 ResultFolderChooser& FolderChooser() {
     static ResultFolderChooser chooser;
     return chooser;
+}
+
+QString& LastChosenFolder() {
+    static QString folder;
+    return folder;
 }
 
 std::filesystem::path ToPath(const QString& text) {
@@ -144,6 +150,14 @@ void CSavingOptionsDlg::accept() {
     QDialog::accept();
 }
 
+QString ChooserStartFolder() {
+    if (!LastChosenFolder().isEmpty() && QFileInfo(LastChosenFolder()).isDir()) return LastChosenFolder();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+void RememberChooserFolder(const QString& folder) { LastChosenFolder() = folder; }
+
 void SetResultFileChooser(ResultFileChooser chooser) { FileChooser() = std::move(chooser); }
 
 void SetResultFolderChooser(ResultFolderChooser chooser) { FolderChooser() = std::move(chooser); }
@@ -155,10 +169,11 @@ std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent) {
             chosen = FileChooser()(parent);
         } else {
             // The dialog asks itself before replacing the file as named.
-            chosen = QFileDialog::getSaveFileName(parent, QString(), QString(),
+            chosen = QFileDialog::getSaveFileName(parent, QString(), ChooserStartFolder(),
                                                   QStringLiteral("Text Files (*.txt);;All Files (*.*)"));
         }
         if (chosen.isEmpty()) return std::nullopt;
+        RememberChooserFolder(QFileInfo(chosen).absolutePath());
         const std::filesystem::path asChosen = ToPath(chosen);
         const std::filesystem::path final = WithDefaultExtension(asChosen);
         std::error_code error;
@@ -172,7 +187,7 @@ std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent) {
 }
 
 std::optional<std::filesystem::path> ChooseResultFolder(QWidget* parent) {
-    const QString start = QDir::currentPath();
+    const QString start = ChooserStartFolder();
     QString chosen;
     if (FolderChooser()) {
         chosen = FolderChooser()(parent, start);
@@ -180,6 +195,7 @@ std::optional<std::filesystem::path> ChooseResultFolder(QWidget* parent) {
         chosen = QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose folder for saving results"), start);
     }
     if (chosen.isEmpty()) return std::nullopt;
+    RememberChooserFolder(chosen);
     return ToPath(chosen);
 }
 

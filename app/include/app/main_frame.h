@@ -3,8 +3,8 @@
 // its enable rules, and the commands Check Syntax, Generate!, Stop, Save,
 // Delete Identical, Shuffle, About and Help. It owns the generation run, the
 // option records and the settings store, and closes in order: the worker is
-// stopped and waited for, the results save is offered, the template file and
-// the settings are written.
+// stopped and waited for, the results save is offered (a failed or cancelled
+// save keeps the window open), the template file and the settings are written.
 //
 //   CMainFrame frame;                       // the user's settings and template file
 //   CMainFrame frame({iniFile, CTemplateFileLocation::At(file)});   // tests
@@ -20,6 +20,7 @@
 #include "views/input_data_page.h"
 #include "files/result_files.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <map>
@@ -33,6 +34,10 @@ class QProgressBar;
 class QTabWidget;
 class QTimer;
 class QToolBar;
+
+// The application's names (organization, application, desktop entry); once,
+// before the window is made.
+void ConfigureApplication();
 
 struct FrameConfig {
     QString settingsFile;  // empty: the user's settings
@@ -103,7 +108,10 @@ private:
     QToolBar* CreateToolBar(const QString& title, int textsId, const std::vector<int>& layout);
     void OnPageChanged(int index);
     void LayoutStatusBar();
+    int NeededPaneWidth(int pane) const;
     void OnPositionChanged(int position);
+    bool ReportLoadError(const RunSummary& summary);  // false when it cannot be traced to the editor
+    void StopWorker();  // stops a running job and waits; the window stays usable
     void ShutDown();
     void WriteSettings();
 
@@ -132,6 +140,8 @@ private:
     QTimer* idleTimer_ = nullptr;
     std::map<int, QAction*> actions_;
     QString positionText_;
+    std::u16string runEditorText_;  // the editor text of the last Generate!
+    QElapsedTimer sincePageSwitch_;
     bool shutDown_ = false;
     bool settingsWritten_ = false;
 };

@@ -1,7 +1,8 @@
 // The program's own message box: the product caption, one stock icon chosen
 // by the flags, the text sized to fit (up to 600 pixels wide, wrapped over as
-// many lines as it needs) and OK or Yes/No. Returns the id of the button
-// pressed: 1 OK, 6 Yes, 7 No, 2 Esc or the close box.
+// many lines as it needs) and OK or Yes/No (keys Y and N, with or without
+// Alt). Returns the id of the button pressed: 1 OK, 6 Yes, 7 No, 2 Esc or the
+// close box.
 //
 //   if (ShowMessageById(kIdsSaveBeforeExit, kMbYesNoQuestion) == kMbResultYes) SaveAll();
 //   ShowMessageText(QString::fromStdU16String(check.message), kMbIconExclamation);
@@ -41,6 +42,9 @@ public:
     bool Widened() const { return widened_; }
 
     void reject() override;  // Esc and the close box: 2
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;  // Y and N in a question
 
 private:
     void Arrange();

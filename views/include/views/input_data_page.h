@@ -7,6 +7,11 @@
 //   page.SaveInputText();        // the Save command (file dialog, messages 342/343)
 //   page.SaveDefaultText();      // at exit: trimmed; a blank text keeps the file
 //
+// A template the user did not change is never written back. A template file
+// that is not UTF-8 is read as a Windows code page (the user is told which);
+// before the first write over it, its original bytes are copied beside it
+// ("DefaultText.txt.bak"), and the new text is written in UTF-8.
+//
 // The template file lives next to the program; when that folder cannot be
 // written it goes to the user's application data folder instead, and at start
 // the newer of the two is loaded, so the template is never lost.
@@ -18,6 +23,8 @@
 
 #include <QString>
 #include <QWidget>
+
+#include <string>
 
 class COptionsDialogP1;
 
@@ -47,8 +54,19 @@ public:
     // ".", the whole text written as it is; shows message 342 or 343.
     bool SaveInputTextTo(const QString& path);
 
+    int LoadedCodePage() const { return codePage_; }  // 0 for UTF-8
+    const QString& BackupFile() const { return backupFile_; }
+
 private:
+    static QString FreeBackupName(const QString& file);
+    bool KeepOriginalBefore(const QString& target);  // false when the copy failed
+    bool WriteDefaultText(const QString& target, const std::u16string& text);
+
     CColoredRichEditCtrl* editor_;
     COptionsDialogP1* options_;
     CTemplateFileLocation location_;
+    QString loadedFile_;
+    std::u16string loadedText_;  // the editor's text right after loading
+    int codePage_ = 0;
+    QString backupFile_;  // where the original bytes go before the first write
 };

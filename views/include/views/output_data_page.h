@@ -6,7 +6,7 @@
 //   page.Model()->AppendVersions(std::move(batch));
 //   if (page.CanCopySelected()) page.CopySelectedVersions();
 //   page.SaveMenu()->popup(point);      // the Results toolbar's Save
-//   page.OfferSaveOnExit();             // when the window closes
+//   if (!page.OfferSaveOnExit()) return;   // closing: false keeps the window open
 //
 // Command availability follows the run's flags: the copy, select and save
 // commands need the result-set idle flag (cleared while a job rewrites the
@@ -19,6 +19,7 @@
 
 #include "files/result_files.h"
 #include "views/results_model.h"
+#include "views/saving.h"
 
 #include <QTableView>
 #include <QWidget>
@@ -45,6 +46,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;  // only the left button opens the viewer
 
 private:
     COutputDataPage& page_;
@@ -85,7 +87,7 @@ public:
     void SelectAllVersions();
     void ShowVersion(std::size_t row);
     void SaveSelected();                  // 32784
-    void SaveAll();                       // 32778
+    SaveResult SaveAll();                 // 32778
     void SaveSelectedToDifferentFiles();  // 32785
     void SaveAllToDifferentFiles();       // 32803
     void EditSavingOptions();             // 32833
@@ -95,7 +97,9 @@ public:
     QMenu* ContextMenu();  // menu 317, availability as of now
     QMenu* SaveMenu();     // menu 319, availability refreshed when it opens
     // "Save generated results before exit?" when rows exist; Yes saves all.
-    void OfferSaveOnExit();
+    // False when the window should stay open: the save failed or its file
+    // dialog was cancelled, or the question itself was dismissed (Esc).
+    bool OfferSaveOnExit();
 
     // The list's keys (Ctrl+A/C/D/S); true when the key was one of them.
     bool HandleListKey(QKeyEvent* event);
@@ -114,10 +118,11 @@ protected:
 private:
     QAction* AddCommand(QMenu* menu, int id, const QString& text);
     void UpdateMenu(QMenu* menu);
-    void SaveRowsToOneFile(bool selectedOnly);
+    SaveResult SaveRowsToOneFile(bool selectedOnly);
     void SaveRowsToFolder(bool selectedOnly);
     void AfterSave();
     void InitColumnWidths();
+    void FitNumberColumn();  // widened, never narrowed, to show the largest number whole
 
     CGenerationRun& run_;
     CResultsModel* model_;

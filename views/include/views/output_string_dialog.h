@@ -1,6 +1,7 @@
 // The single-version viewer: one result row's text in full, in an editable
 // field whose changes are thrown away when the viewer closes. Opened modally
-// by a double click on a row of the Results page.
+// by a double click on a row of the Results page. Copying from it gives CR LF
+// line breaks.
 //
 //   COutputStringDialog viewer(QStringLiteral("Version #7 (length 30) "), text, this);
 //   viewer.exec();   // Esc or the close box

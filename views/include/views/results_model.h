@@ -12,6 +12,10 @@
 //   model.ApplyReorder(*prepared);                 // on the UI thread: a swap
 //   CRowSnapshot rows = model.Snapshot({{0, 2}, {5, 6}});   // rows 0, 1 and 5
 //
+// The text cell shows at most the first 4,096 code units of a version, in one
+// line: each line break is drawn as a mark (U+21B5); the tooltip holds the
+// start of the version with its real line breaks.
+//
 // Threading: every mutation (Clear, AppendVersions, RemoveRows, Reorder,
 // ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
 // PrepareReorder may be used from any thread at any time; a view from RowText

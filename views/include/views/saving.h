@@ -58,11 +58,16 @@ using ResultFolderChooser = std::function<QString(QWidget* parent, const QString
 void SetResultFileChooser(ResultFileChooser chooser);
 void SetResultFolderChooser(ResultFolderChooser chooser);
 
+// The folder the file and folder choosers open in: the last one chosen in
+// this session, at first the user's documents folder (or home).
+QString ChooserStartFolder();
+void RememberChooserFolder(const QString& folder);
+
 // The file of a one-file save. ".txt" is appended when the name has no
 // extension; when that final name differs from the chosen one and exists, the
 // user is asked before it is replaced, and "No" opens the chooser again.
 std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent);
-// The folder of a per-file save, starting in the current directory.
+// The folder of a per-file save.
 std::optional<std::filesystem::path> ChooseResultFolder(QWidget* parent);
 
 enum class SaveResult { kSaved, kFailed, kCancelled };
