@@ -140,28 +140,52 @@ CStringGenerator::CStringGenerator()
 
 CStringGenerator::~CStringGenerator() = default;
 
-LoadResult CStringGenerator::LoadTemplate(std::u16string_view text) {
+LoadResult CStringGenerator::LoadTemplate(std::u16string_view text, const std::atomic<bool>* stop) {
+    return Load(text, nullptr, stop);
+}
+
+LoadResult CStringGenerator::LoadTemplate(std::u16string&& text, const std::atomic<bool>* stop) {
+    std::u16string owned = std::move(text);
+    return Load(owned, &owned, stop);
+}
+
+LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owner, const std::atomic<bool>* stop) {
     versionCount_ = 0;
     usedNumbers_.reset();
     templateText_.clear();
     root_.reset();
+    const auto stopped = [&] {
+        templateText_.clear();
+        root_.reset();
+        LoadResult result;
+        result.stopped = true;
+        return result;
+    };
 
-    const SyntaxResult check = CheckSyntax(text);
+    const SyntaxResult check = CheckSyntax(text, stop);
+    if (stop && stop->load()) return stopped();
     if (!check.Ok()) return {check.position, check.kind, -1};
 
     // The outer braces take no part in the preparation, so they are written
     // around the prepared template instead of being copied in first.
     templateText_.push_back(u'{');
-    const SyntaxResult prepared = DistributeSeparators(text, templateText_, MaxPreparedLength(text.size()));
+    const SyntaxResult prepared =
+        DistributeSeparators(text, templateText_, MaxPreparedLength(text.size()), stop);
+    if (stop && stop->load()) return stopped();
     if (!prepared.Ok()) {
         templateText_.clear();
         return {prepared.position + 1, prepared.kind, -1};
     }
     templateText_.push_back(u'}');
-    const SyntaxResult second = CheckSyntax(templateText_);
+    // The source is no longer needed: a caller that handed it over gets its
+    // memory back before the tree is built.
+    if (owner) std::u16string().swap(*owner);
+    const SyntaxResult second = CheckSyntax(templateText_, stop);
+    if (stop && stop->load()) return stopped();
     if (!second.Ok()) return {std::max(1, second.position - 1), second.kind, -1};
 
-    root_ = CreateNode(0, templateText_, static_cast<int>(templateText_.size()) - 1, nullptr);
+    root_ = BuildTemplateTree(0, templateText_, static_cast<int>(templateText_.size()) - 1, stop);
+    if (stop && stop->load()) return stopped();
     if (!root_) return {-1, 0, -1};
     versionCount_ = root_->GetCount();
     if (versionCount_ >= 1 && versionCount_ <= kDistinctLimit) {

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 namespace SyntaxStringGenerator {
 
@@ -24,48 +25,6 @@ const std::array<double, kLargestFiniteFactorial + 1>& FactorialTable() {
         return t;
     }();
     return table;
-}
-
-// The product of the children's counts, saturating at kMaxCount.
-double CappedProduct(const Alternative& alt) {
-    double r = 1;
-    for (const auto& child : alt.children) {
-        const double x = child->GetCount();
-        if (r >= kMaxCount / x) return kMaxCount;
-        r *= x;
-    }
-    return r;
-}
-
-// The own separator of an alternative that is followed by "|" and ends with
-// ">": the position of the matching "<" at the alternative's own level, or -1.
-int OwnSeparatorOpen(const Alternative& alt, std::u16string_view text) {
-    int depth = 0;
-    int child = static_cast<int>(alt.children.size()) - 1;
-    for (int q = alt.end - 2; q > alt.start; --q) {
-        if (child >= 0 && q == alt.children[static_cast<size_t>(child)]->end) {
-            q = alt.children[static_cast<size_t>(child)]->start;
-            --child;
-            continue;
-        }
-        const char16_t c = text[static_cast<size_t>(q)];
-        if (c == u'>') {
-            ++depth;
-        } else if (c == u'<') {
-            if (depth == 0) return q;
-            --depth;
-        }
-    }
-    return -1;
-}
-
-void FinishNode(CBracketNode& node) {
-    node.alternativeCount = static_cast<int>(node.alternatives.size());
-    for (Alternative& alt : node.alternatives) {
-        alt.product = CappedProduct(alt);
-        alt.itemEnd = alt.end;
-        alt.itemChildren = static_cast<int>(alt.children.size());
-    }
 }
 
 // The version-number digits of x over children whose counts multiply up to
@@ -112,23 +71,143 @@ void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots
     std::copy(tail.begin(), tail.end(), order.begin() + fixed);
 }
 
+// Choice groups with at most this many alternatives and children have their
+// running totals recomputed on each visit instead of stored.
+constexpr int kRecomputedAlternatives = 8;
+constexpr int kRecomputedChildren = 16;
+
+// A record of the tree, at some offset of the word array:
+//   [0]     the opening bracket's position, or its complement when the count is stored
+//   [1]     n, the number of alternatives, or its complement when running totals are stored
+//   [2]     k, the number of children, or its complement when the count is a double
+//   [3]     the count, when stored and a whole number below 2^31
+//   [3, 4]  the count as a double, when stored and not such a number
+//           (a count not stored means every alternative has one version: it is n)
+//   then n words: each alternative's end (the "|" or closing bracket after it)
+//   then 2n words: the running totals of the alternatives' products, when stored
+//           (choice groups only)
+//   then n words: each alternative's own separator "<", or -1 (arrangement groups only)
+//   then n - 1 words: the index of the first child of alternatives 1 .. n-1
+//           (with children and more than one alternative only)
+//   then n words: the index of the first child after each alternative's own
+//           separator "<" (arrangement groups with children only)
+//   then k words: the children's record offsets, in text order
+// Whether a group is an arrangement is read from its opening bracket.
+class CRecord {
+public:
+    // Decodes the whole layout once; the walk reads a record's parts many times.
+    CRecord(const int32_t* words, int32_t offset, std::u16string_view text) : words_(words), text_(text) {
+        const int32_t* p = words + offset;
+        start_ = StartOf(p);
+        n_ = p[1] < 0 ? ~p[1] : p[1];
+        k_ = p[2] < 0 ? ~p[2] : p[2];
+        hasCount_ = p[0] < 0;
+        hasTotals_ = p[1] < 0;
+        ends_ = EndsOf(p);
+        count_ = !hasCount_ ? n_ : p[2] < 0 ? LoadDouble(p + 3) : p[3];
+        arrangement_ = text[static_cast<size_t>(start_)] == u'[';
+        const int32_t* q = ends_ + n_;
+        totals_ = q;
+        if (hasTotals_) q += 2 * n_;
+        separators_ = q;
+        if (arrangement_) q += n_;
+        firstChildren_ = q;
+        if (k_ > 0 && n_ > 1) q += n_ - 1;
+        separatorChildren_ = q;
+        if (k_ > 0 && arrangement_) q += n_;
+        children_ = q;
+    }
+
+    // The opening and closing bracket of the record at p, read without the
+    // whole decoding.
+    static int StartOf(const int32_t* p) { return p[0] < 0 ? ~p[0] : p[0]; }
+    static int EndOf(const int32_t* p) { return EndsOf(p)[(p[1] < 0 ? ~p[1] : p[1]) - 1]; }
+    static double CountOf(const int32_t* p) {
+        if (p[0] >= 0) return p[1] < 0 ? ~p[1] : p[1];
+        return p[2] < 0 ? LoadDouble(p + 3) : p[3];
+    }
+
+    int Start() const { return start_; }
+    bool IsArrangement() const { return arrangement_; }
+    int AlternativeCount() const { return n_; }
+    int ChildCount() const { return k_; }
+    bool HasCount() const { return hasCount_; }
+    bool HasTotals() const { return hasTotals_; }
+    double Count() const { return count_; }
+    int End(int i) const { return ends_[i]; }
+    int End() const { return ends_[n_ - 1]; }
+    int AlternativeStart(int i) const { return i == 0 ? start_ : ends_[i - 1]; }
+    bool AlternativeEmpty(int i) const { return End(i) - AlternativeStart(i) <= 1; }
+    double Total(int i) const { return LoadDouble(totals_ + 2 * i); }
+    int SeparatorOpen(int i) const { return separators_[i]; }
+    const int32_t* Children() const { return children_; }
+
+    // The children of alternative i: [first, last).
+    std::pair<int, int> ChildRange(int i) const {
+        if (k_ == 0) return {0, 0};
+        if (n_ == 1) return {0, k_};
+        return {i == 0 ? 0 : firstChildren_[i - 1], i + 1 < n_ ? firstChildren_[i] : k_};
+    }
+    // Arrangement groups with children: the first child of alternative i that
+    // lies in its own separator (the end of its children without one).
+    int SeparatorFirstChild(int i) const { return separatorChildren_[i]; }
+
+    static double LoadDouble(const int32_t* at) {
+        double d;
+        std::memcpy(&d, at, sizeof d);
+        return d;
+    }
+
+private:
+    static const int32_t* EndsOf(const int32_t* p) { return p + 3 + (p[0] < 0 ? (p[2] < 0 ? 2 : 1) : 0); }
+
+    const int32_t* words_;
+    std::u16string_view text_;
+    int start_;
+    int n_;
+    int k_;
+    bool hasCount_;
+    bool hasTotals_;
+    bool arrangement_;
+    double count_;
+    const int32_t* ends_;
+    const int32_t* totals_;
+    const int32_t* separators_;
+    const int32_t* firstChildren_;
+    const int32_t* separatorChildren_;
+    const int32_t* children_;
+};
+
+// The product of the counts of children [first, last), saturating at kMaxCount.
+double CappedProduct(const int32_t* words, const int32_t* children, int first, int last) {
+    double r = 1;
+    for (int c = first; c < last; ++c) {
+        const double x = CRecord::CountOf(words + children[c]);
+        // Below 2^26 each the product is far from the cap: no division needed.
+        if ((r >= 0x1p26 || x >= 0x1p26) && r >= kMaxCount / x) return kMaxCount;
+        r *= x;
+    }
+    return r;
+}
+
 class CWalker {
 public:
-    CWalker(std::u16string& out, std::u16string_view text, CRandom15& rng, CGenerationScratch& s)
-        : out_(out), text_(text), rng_(rng), s_(s) {}
+    CWalker(const int32_t* words, std::u16string& out, std::u16string_view text, CRandom15& rng,
+            CGenerationScratch& s)
+        : words_(words), out_(out), text_(text), rng_(rng), s_(s) {}
 
-    void Run(const CBracketNode& node, double x, bool random) {
+    void Run(int32_t root, double x, bool random) {
         s_.frames.clear();
         s_.pieces.clear();
         s_.digits.clear();
-        Enter(node, x, random);
+        Enter(Record(root), x, random);
         while (!s_.frames.empty()) {
             CGenerationScratch::Frame& f = s_.frames.back();
             const CGenerationScratch::Piece& piece = s_.pieces[static_cast<size_t>(f.piece)];
             if (f.child < piece.childCount) {
-                const CBracketNode& child = *piece.children[f.child];
-                Append(f.pos, child.start);
-                f.pos = child.end + 1;
+                const CRecord child = Record(piece.children[f.child]);
+                Append(f.pos, child.Start());
+                f.pos = child.End() + 1;
                 ++f.child;
                 const bool childRandom = f.random;
                 const double digit = childRandom ? -1.0 : s_.digits[static_cast<size_t>(f.digit++)];
@@ -148,61 +227,95 @@ public:
     }
 
 private:
+    CRecord Record(int32_t offset) const { return CRecord(words_, offset, text_); }
+
     void Append(int from, int to) {
         if (to > from) out_.append(text_.data() + from, static_cast<size_t>(to - from));
     }
 
-    void Enter(const CBracketNode& node, double x, bool random) {
+    void Enter(const CRecord& node, double x, bool random) {
         if (node.IsArrangement()) {
-            EnterArrangement(static_cast<const CSquareBracketNode&>(node), x, random);
+            EnterArrangement(node, x, random);
         } else {
-            EnterChoice(static_cast<const CBraceNode&>(node), x, random);
+            EnterChoice(node, x, random);
         }
     }
 
-    void EnterChoice(const CBraceNode& node, double x, bool random) {
-        const int n = node.alternativeCount;
+    void EnterChoice(const CRecord& node, double x, bool random) {
+        const int n = node.AlternativeCount();
         if (n == 1) {
-            EnterAlternative(node.alternatives[0], x, random);
+            EnterAlternative(node, 0, {0, node.ChildCount()}, x, random);
             return;
         }
         if (random) {
-            const Alternative& alt = node.alternatives[static_cast<size_t>(RandomIndex(rng_.Next(), n))];
-            if (!alt.Empty()) EnterAlternative(alt, -1, true);
+            const int i = RandomIndex(rng_.Next(), n);
+            if (!node.AlternativeEmpty(i)) EnterAlternative(node, i, node.ChildRange(i), -1, true);
             return;
         }
-        const auto& alts = node.alternatives;
-        const auto it = std::upper_bound(alts.begin(), alts.end(), x,
-                                         [](double value, const Alternative& alt) { return value < alt.total; });
-        if (it == alts.end()) return;
-        if (!it->Empty()) EnterAlternative(*it, x - (it == alts.begin() ? 0.0 : (it - 1)->total), false);
+        int i = 0;
+        double before = 0;
+        if (!node.HasCount()) {
+            // Every alternative has one version: the running totals are 1, 2, ... n.
+            if (!(x < n)) return;
+            i = static_cast<int>(x);
+            before = i;
+        } else if (node.HasTotals()) {
+            int lo = 0;
+            int hi = n;
+            while (lo < hi) {
+                const int mid = lo + (hi - lo) / 2;
+                if (x < node.Total(mid)) {
+                    hi = mid;
+                } else {
+                    lo = mid + 1;
+                }
+            }
+            if (lo == n) return;
+            i = lo;
+            before = i == 0 ? 0.0 : node.Total(i - 1);
+        } else {
+            // The stored totals' sums, in the same order, so the same doubles.
+            const int32_t* children = node.Children();
+            double total = 0;
+            for (i = 0; i < n; ++i) {
+                const auto [first, last] = node.ChildRange(i);
+                before = total;
+                total += CappedProduct(words_, children, first, last);
+                if (x < total) break;
+            }
+            if (i == n) return;
+        }
+        if (!node.AlternativeEmpty(i)) EnterAlternative(node, i, node.ChildRange(i), x - before, false);
     }
 
-    void EnterAlternative(const Alternative& alt, double x, bool random) {
-        if (alt.children.empty()) {
-            Append(alt.start + 1, alt.end);
+    void EnterAlternative(const CRecord& node, int i, std::pair<int, int> childRange, double x, bool random) {
+        const int lo = node.AlternativeStart(i) + 1;
+        const int hi = node.End(i);
+        const int k = childRange.second - childRange.first;
+        if (k == 0) {
+            Append(lo, hi);
             return;
         }
-        const int k = static_cast<int>(alt.children.size());
+        const int32_t* children = node.Children() + childRange.first;
         const int pieceBegin = static_cast<int>(s_.pieces.size());
         const int digitBegin = static_cast<int>(s_.digits.size());
-        s_.pieces.push_back({alt.start + 1, alt.end, alt.children.data(), k});
+        s_.pieces.push_back({lo, hi, children, k});
         if (!random) {
             std::vector<double>& radix = s_.radix;
             radix.resize(static_cast<size_t>(k));
             double product = 1;
             for (int c = 0; c < k; ++c) {
-                product *= alt.children[static_cast<size_t>(c)]->GetCount();
+                product *= CRecord::CountOf(words_ + children[c]);
                 radix[static_cast<size_t>(c)] = product;
             }
             s_.digits.resize(static_cast<size_t>(digitBegin + k));
             MixedRadixDigits(radix.data(), k, x, s_.digits.data() + digitBegin);
         }
-        s_.frames.push_back({pieceBegin, pieceBegin + 1, pieceBegin, 0, alt.start + 1, digitBegin, digitBegin, random});
+        s_.frames.push_back({pieceBegin, pieceBegin + 1, pieceBegin, 0, lo, digitBegin, digitBegin, random});
     }
 
-    void EnterArrangement(const CSquareBracketNode& node, double x, bool random) {
-        const int n = node.alternativeCount;
+    void EnterArrangement(const CRecord& node, double x, bool random) {
+        const int n = node.AlternativeCount();
         std::vector<int>& order = s_.order;
         order.resize(static_cast<size_t>(n));
         for (int j = 0; j < n; ++j) order[static_cast<size_t>(j)] = j;
@@ -212,7 +325,10 @@ private:
                 std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(rng_.Next(), n))]);
             }
         } else {
-            const double per = node.VersionsPerOrder();
+            // Versions per order, count / n!; 0 when n! exceeds a double, in
+            // which case the number picks the order directly.
+            const double orders = Factorial(n);
+            const double per = std::isfinite(orders) ? node.Count() / orders : 0.0;
             double k = x;
             if (per > 0) {
                 k = std::floor(x / per);
@@ -223,18 +339,24 @@ private:
 
         // The output: item of order[j], then the separator written on the
         // j-th alternative; the children of all of them form one number.
+        const int32_t* children = node.Children();
         const int pieceBegin = static_cast<int>(s_.pieces.size());
         int childCount = 0;
         for (int j = 0; j < n; ++j) {
-            const Alternative& item = node.alternatives[static_cast<size_t>(order[static_cast<size_t>(j)])];
-            s_.pieces.push_back({item.start + 1, item.itemEnd, item.children.data(), item.itemChildren});
-            childCount += item.itemChildren;
-            const Alternative& own = node.alternatives[static_cast<size_t>(j)];
-            if (own.separatorOpen >= 0) {
-                const int separatorChildren = static_cast<int>(own.children.size()) - own.itemChildren;
-                s_.pieces.push_back({own.separatorOpen + 1, own.separatorClose,
-                                     own.children.data() + own.itemChildren, separatorChildren});
-                childCount += separatorChildren;
+            const int item = order[static_cast<size_t>(j)];
+            const int itemSeparator = node.SeparatorOpen(item);
+            const auto [first, last] = node.ChildRange(item);
+            const int itemLast = first < last ? node.SeparatorFirstChild(item) : last;
+            s_.pieces.push_back({node.AlternativeStart(item) + 1, itemSeparator >= 0 ? itemSeparator : node.End(item),
+                                 children + first, itemLast - first});
+            childCount += itemLast - first;
+            const int ownSeparator = node.SeparatorOpen(j);
+            if (ownSeparator >= 0) {
+                const auto [ownFirst, ownLast] = node.ChildRange(j);
+                const int separatorFirst = ownFirst < ownLast ? node.SeparatorFirstChild(j) : ownLast;
+                s_.pieces.push_back(
+                    {ownSeparator + 1, node.End(j) - 1, children + separatorFirst, ownLast - separatorFirst});
+                childCount += ownLast - separatorFirst;
             }
         }
         const int pieceEnd = static_cast<int>(s_.pieces.size());
@@ -253,7 +375,7 @@ private:
             for (int p = pieceBegin; p < pieceEnd; ++p) {
                 const CGenerationScratch::Piece& piece = s_.pieces[static_cast<size_t>(p)];
                 for (int c = 0; c < piece.childCount; ++c) {
-                    product *= piece.children[c]->GetCount();
+                    product *= CRecord::CountOf(words_ + piece.children[c]);
                     radix.push_back(product);
                 }
             }
@@ -264,6 +386,7 @@ private:
                              digitBegin, digitBegin, random});
     }
 
+    const int32_t* words_;
     std::u16string& out_;
     std::u16string_view text_;
     CRandom15& rng_;
@@ -273,129 +396,225 @@ private:
 bool IsOpeningBracket(char16_t c) { return c == u'{' || c == u'['; }
 bool IsClosingBracket(char16_t c) { return c == u'}' || c == u']'; }
 
-std::unique_ptr<CBracketNode> MakeNode(char16_t opening) {
-    if (opening == u'[') return std::unique_ptr<CBracketNode>(new CSquareBracketNode());
-    return std::unique_ptr<CBracketNode>(new CBraceNode());
-}
+}  // namespace
 
-// Builds the nodes of the group text[start .. end] and of every group in it,
-// with their alternatives and children but not yet their counts; all gets every
-// node in creation order, parents before their children. Null when the span is
-// not a group whose brackets of both shapes nest properly.
-std::unique_ptr<CBracketNode> BuildGroups(int start, std::u16string_view text, int end, CBracketNode* parent,
-                                          std::vector<CBracketNode*>& all) {
-    if (start < 0 || end <= start || end >= static_cast<int>(text.size())) return nullptr;
-    const char16_t opening = text[static_cast<size_t>(start)];
-    const char16_t closing = text[static_cast<size_t>(end)];
-    if (!((opening == u'[' && closing == u']') || (opening == u'{' && closing == u'}'))) return nullptr;
+// Builds the records in one pass over the text. The alternatives' ends and
+// the children of the groups still open wait on two stacks; a group's record
+// is written when it closes, its children's records (and counts) being
+// complete by then, so a record is written once and never moved.
+class CTreeBuilder {
+public:
+    CTreeBuilder(std::u16string_view text, const std::atomic<bool>* stop) : text_(text), stop_(stop) {}
 
-    std::unique_ptr<CBracketNode> root = MakeNode(opening);
-    root->parent = parent;
-    root->start = start;
-    const bool isRoot = parent == nullptr;
+    std::unique_ptr<CTemplateTree> Build(int start, int end) {
+        if (start < 0 || end <= start || end >= static_cast<int>(text_.size())) return nullptr;
+        const char16_t opening = text_[static_cast<size_t>(start)];
+        const char16_t closing = text_[static_cast<size_t>(end)];
+        if (!((opening == u'[' && closing == u']') || (opening == u'{' && closing == u'}'))) return nullptr;
+        const size_t groups = Reserve(start, end);
 
-    // Alternatives and children of the groups still open are collected on two
-    // stacks and handed to their group in one exactly sized piece when it (or
-    // the alternative) closes, which saves most of the allocations of growing
-    // every list element by element.
-    struct OpenGroup {
-        CBracketNode* node;
-        size_t firstAlternative;  // in pendingAlternatives
-        size_t firstChild;        // of the current alternative, in pendingChildren
-    };
-    std::vector<OpenGroup> open{{root.get(), 0, 0}};
-    std::vector<Alternative> pendingAlternatives(1);
-    pendingAlternatives.back().start = start;
-    std::vector<std::unique_ptr<CBracketNode>> pendingChildren;
-    all.push_back(root.get());
-    const auto closeAlternative = [&](const OpenGroup& group, int at) {
-        Alternative& alt = pendingAlternatives.back();
-        alt.end = at;
-        alt.children.reserve(pendingChildren.size() - group.firstChild);
-        std::move(pendingChildren.begin() + static_cast<std::ptrdiff_t>(group.firstChild), pendingChildren.end(),
-                  std::back_inserter(alt.children));
-        pendingChildren.resize(group.firstChild);
-    };
-    const auto closeGroup = [&](const OpenGroup& group, int at) {
-        closeAlternative(group, at);
-        group.node->end = at;
-        group.node->alternatives.reserve(pendingAlternatives.size() - group.firstAlternative);
-        std::move(pendingAlternatives.begin() + static_cast<std::ptrdiff_t>(group.firstAlternative),
-                  pendingAlternatives.end(), std::back_inserter(group.node->alternatives));
-        pendingAlternatives.resize(group.firstAlternative);
-    };
-    for (int p = start + 1; p < end; ++p) {
-        const char16_t c = text[static_cast<size_t>(p)];
-        if (IsOpeningBracket(c)) {
-            std::unique_ptr<CBracketNode> node = MakeNode(c);
-            node->parent = open.back().node;
-            node->start = p;
-            all.push_back(node.get());
-            open.push_back({node.get(), pendingAlternatives.size(), pendingChildren.size() + 1});
-            pendingChildren.push_back(std::move(node));
-            pendingAlternatives.emplace_back().start = p;
-        } else if (IsClosingBracket(c)) {
-            const OpenGroup group = open.back();
-            if (open.size() == 1 || text[static_cast<size_t>(group.node->start)] != (c == u']' ? u'[' : u'{')) {
-                return nullptr;
+        // The opening brackets of the groups still open.
+        std::vector<int32_t> open;
+        open.reserve(groups);
+        open.push_back(start);
+        for (int p = start + 1; p < end; ++p) {
+            if ((p & 0xFFFFF) == 0 && stop_ && stop_->load(std::memory_order_relaxed)) return nullptr;
+            const char16_t c = text_[static_cast<size_t>(p)];
+            if (IsOpeningBracket(c)) {
+                open.push_back(p);
+            } else if (IsClosingBracket(c)) {
+                if (open.size() == 1 || text_[static_cast<size_t>(open.back())] != (c == u']' ? u'[' : u'{')) {
+                    return nullptr;
+                }
+                Close(open.back(), p);
+                open.pop_back();
+            } else if (c == u'|' && open.size() > 1) {
+                ends_.push_back(p);
             }
-            closeGroup(group, p);
-            open.pop_back();
-        } else if (c == u'|') {
-            const OpenGroup& group = open.back();
-            if (group.node == root.get() && isRoot) continue;
-            closeAlternative(group, p);
-            pendingAlternatives.emplace_back().start = p;
         }
+        if (open.size() != 1) return nullptr;
+        tree_->root_ = Close(open.back(), end);
+        return std::move(tree_);
     }
-    if (open.size() != 1) return nullptr;
-    closeGroup(open.back(), end);
-    return root;
-}
 
-// An arrangement group's count: its orders times every alternative's
-// product, saturating at kMaxCount. The products must be final.
-double ArrangementCount(const CSquareBracketNode& square, double orders) {
-    double r = orders;
-    for (const Alternative& alt : square.alternatives) {
-        if (r >= kMaxCount / alt.product) return kMaxCount;
-        r *= alt.product;
+private:
+    // Room for the largest records the text can make, so that no array is
+    // copied while it grows; the pages never written are never touched.
+    // Returns the number of groups.
+    size_t Reserve(int start, int end) {
+        size_t groups = 0;
+        size_t bars = 0;
+        for (int p = start; p <= end; ++p) {
+            const char16_t c = text_[static_cast<size_t>(p)];
+            groups += IsOpeningBracket(c) ? 1 : 0;
+            bars += c == u'|' ? 1 : 0;
+        }
+        const size_t alternatives = groups + bars;
+        tree_->words_.reserve(6 * groups + 6 * alternatives);
+        ends_.reserve(alternatives);
+        children_.reserve(groups);
+        return groups;
     }
-    return r;
-}
 
-// Splits every alternative of an arrangement group that is followed by "|"
-// and ends in its own "<...>" separator into the item and that separator.
-void LocateOwnSeparators(CSquareBracketNode& square, std::u16string_view text) {
-    for (size_t i = 0; i + 1 < square.alternatives.size(); ++i) {
-        Alternative& alt = square.alternatives[i];
-        if (alt.Empty() || text[static_cast<size_t>(alt.end) - 1] != u'>') continue;
-        const int lt = OwnSeparatorOpen(alt, text);
-        if (lt < 0) continue;
-        alt.itemEnd = lt;
-        alt.separatorOpen = lt;
-        alt.separatorClose = alt.end - 1;
-        alt.itemChildren = static_cast<int>(
-            std::lower_bound(alt.children.begin(), alt.children.end(), lt,
-                             [](const std::unique_ptr<CBracketNode>& child, int at) { return child->start < at; }) -
-            alt.children.begin());
-    }
-}
+    int StartAt(int32_t offset) const { return CRecord::StartOf(tree_->words_.data() + offset); }
 
-// A choice group's count: the sum of its alternatives' products, saturating at
-// kMaxCount, while each alternative's running total goes on unsaturated.
-double ChoiceCount(CBracketNode& brace) {
-    double s = 0;
-    double total = 0;
-    bool saturated = false;
-    for (Alternative& alt : brace.alternatives) {
-        if (!saturated && s >= kMaxCount - alt.product) saturated = true;
-        if (!saturated) s += alt.product;
-        total += alt.product;
-        alt.total = total;
+    // Writes the record of the group opened at groupStart, pops its ends and
+    // children and makes it a child of the group around it. Returns the
+    // record's offset. The group's own ends and children are the ones on the
+    // stacks that lie after its opening bracket, since those of the groups
+    // around it lie before.
+    int32_t Close(int groupStart, int at) {
+        size_t firstEnd = ends_.size();
+        while (firstEnd > 0 && ends_[firstEnd - 1] > groupStart) --firstEnd;
+        size_t firstChild = children_.size();
+        while (firstChild > 0 && StartAt(children_[firstChild - 1]) > groupStart) --firstChild;
+        ends_.push_back(at);
+        const auto n = static_cast<int>(ends_.size() - firstEnd);
+        const auto k = static_cast<int>(children_.size() - firstChild);
+        const int32_t* ends = ends_.data() + firstEnd;
+        const int32_t* children = children_.data() + firstChild;
+        const bool arrangement = text_[static_cast<size_t>(groupStart)] == u'[';
+
+        products_.resize(static_cast<size_t>(n));
+        firstChildren_.resize(static_cast<size_t>(n) + 1);
+        bool allOne = true;
+        int child = 0;
+        for (int i = 0; i < n; ++i) {
+            const int first = child;
+            double product = 1;
+            bool saturated = false;
+            for (; child < k && StartAt(children[child]) < ends[i]; ++child) {
+                const double x = CRecord::CountOf(tree_->words_.data() + children[child]);
+                if (saturated || product >= kMaxCount / x) {
+                    saturated = true;
+                    product = kMaxCount;
+                } else {
+                    product *= x;
+                }
+            }
+            firstChildren_[static_cast<size_t>(i)] = first;
+            products_[static_cast<size_t>(i)] = product;
+            allOne = allOne && product == 1;
+        }
+        firstChildren_[static_cast<size_t>(n)] = k;
+
+        double count = 0;
+        bool totals = false;
+        if (arrangement) {
+            count = ArrangementCount(Factorial(n));
+        } else {
+            count = ChoiceCount();
+            totals = !allOne && (n > kRecomputedAlternatives || k > kRecomputedChildren);
+        }
+        const bool stored = arrangement || !allOne;
+        const bool whole = count == std::floor(count) && count <= std::numeric_limits<int32_t>::max();
+
+        std::vector<int32_t>& w = tree_->words_;
+        const auto offset = static_cast<int32_t>(w.size());
+        w.push_back(stored ? ~groupStart : groupStart);
+        w.push_back(totals ? ~n : n);
+        w.push_back(stored && !whole ? ~k : k);
+        if (stored && whole) w.push_back(static_cast<int32_t>(count));
+        if (stored && !whole) PushDouble(count);
+        w.insert(w.end(), ends, ends + n);
+        if (totals) {
+            double total = 0;
+            for (const double product : products_) {
+                total += product;
+                PushDouble(total);
+            }
+        }
+        if (arrangement) {
+            separators_.resize(static_cast<size_t>(n));
+            for (int i = 0; i < n; ++i) {
+                separators_[static_cast<size_t>(i)] = i + 1 < n ? OwnSeparatorOpen(groupStart, ends, children, i) : -1;
+            }
+            w.insert(w.end(), separators_.begin(), separators_.end());
+        }
+        if (k > 0 && n > 1) w.insert(w.end(), firstChildren_.begin() + 1, firstChildren_.end() - 1);
+        if (k > 0 && arrangement) {
+            for (int i = 0; i < n; ++i) {
+                const int separator = separators_[static_cast<size_t>(i)];
+                int c = firstChildren_[static_cast<size_t>(i)];
+                const int last = firstChildren_[static_cast<size_t>(i) + 1];
+                while (separator >= 0 && c < last && StartAt(children[c]) < separator) ++c;
+                w.push_back(separator >= 0 ? c : last);
+            }
+        }
+        w.insert(w.end(), children, children + k);
+
+        ends_.resize(firstEnd);
+        children_.resize(firstChild);
+        children_.push_back(offset);
+        return offset;
     }
-    return saturated ? kMaxCount : s;
-}
+
+    void PushDouble(double d) {
+        int32_t halves[2];
+        std::memcpy(halves, &d, sizeof d);
+        tree_->words_.insert(tree_->words_.end(), halves, halves + 2);
+    }
+
+    // An arrangement group's count: its orders times every alternative's
+    // product, saturating at kMaxCount.
+    double ArrangementCount(double orders) const {
+        double r = orders;
+        for (const double product : products_) {
+            if (r >= kMaxCount / product) return kMaxCount;
+            r *= product;
+        }
+        return r;
+    }
+
+    // A choice group's count: the sum of its alternatives' products,
+    // saturating at kMaxCount (the running totals go on unsaturated).
+    double ChoiceCount() const {
+        double s = 0;
+        for (const double product : products_) {
+            if (s >= kMaxCount - product) return kMaxCount;
+            s += product;
+        }
+        return s;
+    }
+
+    // The own separator of alternative i of an arrangement group when it is
+    // followed by "|" and ends with ">": the position of the matching "<" at
+    // the alternative's own level, or -1.
+    int OwnSeparatorOpen(int groupStart, const int32_t* ends, const int32_t* children, int i) const {
+        const int altStart = i == 0 ? groupStart : ends[i - 1];
+        const int altEnd = ends[i];
+        if (altEnd - altStart <= 1 || text_[static_cast<size_t>(altEnd) - 1] != u'>') return -1;
+        int depth = 0;
+        int child = firstChildren_[static_cast<size_t>(i) + 1] - 1;
+        const int firstChild = firstChildren_[static_cast<size_t>(i)];
+        for (int q = altEnd - 2; q > altStart; --q) {
+            if (child >= firstChild && q == CRecord::EndOf(tree_->words_.data() + children[child])) {
+                q = StartAt(children[child]);
+                --child;
+                continue;
+            }
+            const char16_t c = text_[static_cast<size_t>(q)];
+            if (c == u'>') {
+                ++depth;
+            } else if (c == u'<') {
+                if (depth == 0) return q;
+                --depth;
+            }
+        }
+        return -1;
+    }
+
+    std::u16string_view text_;
+    const std::atomic<bool>* stop_;
+    std::unique_ptr<CTemplateTree> tree_ = std::make_unique<CTemplateTree>();
+    std::vector<int32_t> ends_;      // of the open groups' closed alternatives
+    std::vector<int32_t> children_;  // record offsets of the open groups' closed children
+    std::vector<double> products_;   // of the closing group's alternatives
+    std::vector<int> firstChildren_;  // of the closing group's alternatives, and k
+    std::vector<int32_t> separators_;
+};
+
+namespace {
 
 // The walk of DistributeSeparators over two kinds of frames: a range copied
 // with its square groups rewritten, and a square group written alternative by
@@ -403,13 +622,14 @@ double ChoiceCount(CBracketNode& brace) {
 // text) wherever it goes.
 class CSeparatorDistributor {
 public:
-    CSeparatorDistributor(std::u16string_view text, std::u16string& out)
-        : text_(text), out_(out), matches_(text, 0, static_cast<int>(text.size()) - 1) {}
+    CSeparatorDistributor(std::u16string_view text, std::u16string& out, const std::atomic<bool>* stop)
+        : text_(text), out_(out), stop_(stop), matches_(text, 0, static_cast<int>(text.size()) - 1, stop) {}
 
     SyntaxResult Run(size_t maxLength) {
         stack_.push_back(Range(0, static_cast<int>(text_.size())));
-        while (!stack_.empty()) {
+        for (uint32_t step = 1; !stack_.empty(); ++step) {
             if (out_.size() > maxLength) return TooLarge();
+            if ((step & 0xFFFF) == 0 && stop_ && stop_->load(std::memory_order_relaxed)) return {};
             Frame& f = stack_.back();
             if (f.group) {
                 StepGroup(f);
@@ -524,6 +744,7 @@ private:
 
     std::u16string_view text_;
     std::u16string& out_;
+    const std::atomic<bool>* stop_;
     const CBracketMatches matches_;
     std::vector<Frame> stack_;
 };
@@ -538,58 +759,25 @@ double Factorial(int k) {
 
 size_t MaxPreparedLength(size_t templateLength) { return (size_t{1} << 24) + 16 * templateLength; }
 
-CBracketNode::~CBracketNode() {
-    std::vector<std::unique_ptr<CBracketNode>> pending;
-    for (Alternative& alt : alternatives) {
-        for (auto& child : alt.children) {
-            if (child) pending.push_back(std::move(child));
-        }
-    }
-    while (!pending.empty()) {
-        std::unique_ptr<CBracketNode> node = std::move(pending.back());
-        pending.pop_back();
-        for (Alternative& alt : node->alternatives) {
-            for (auto& child : alt.children) {
-                if (child) pending.push_back(std::move(child));
-            }
-        }
-    }
-}
+double CTemplateTree::GetCount() const { return CRecord(words_.data(), root_, std::u16string_view()).Count(); }
 
-void CBracketNode::Generate(double index, std::u16string& out, std::u16string_view text, bool random,
-                            CRandom15& rng, CGenerationScratch* scratch) const {
+void CTemplateTree::Generate(double index, std::u16string& out, std::u16string_view text, bool random,
+                             CRandom15& rng, CGenerationScratch* scratch) const {
     CGenerationScratch local;
-    CWalker walker(out, text, rng, scratch ? *scratch : local);
-    walker.Run(*this, random ? -1.0 : std::max(0.0, index), random);
+    CWalker walker(words_.data(), out, text, rng, scratch ? *scratch : local);
+    walker.Run(root_, random ? -1.0 : std::max(0.0, index), random);
 }
 
-std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, int end, CBracketNode* parent) {
-    std::vector<CBracketNode*> all;
-    std::unique_ptr<CBracketNode> root = BuildGroups(start, text, end, parent, all);
-    if (!root) return nullptr;
-
-    // Children were created after their parents, so the reverse creation
-    // order counts every child before the group that holds it.
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        CBracketNode& node = **it;
-        FinishNode(node);
-        if (node.IsArrangement()) {
-            auto& square = static_cast<CSquareBracketNode&>(node);
-            const double orders = Factorial(square.alternativeCount);
-            square.count_ = ArrangementCount(square, orders);
-            square.perOrder_ = std::isfinite(orders) ? square.count_ / orders : 0.0;
-            LocateOwnSeparators(square, text);
-        } else {
-            node.count_ = ChoiceCount(node);
-        }
-    }
-    return root;
+std::unique_ptr<CTemplateTree> BuildTemplateTree(int start, std::u16string_view text, int end,
+                                                 const std::atomic<bool>* stop) {
+    return CTreeBuilder(text, stop).Build(start, end);
 }
 
-SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength) {
+SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength,
+                                  const std::atomic<bool>* stop) {
     out.reserve(out.size() + text.size() + text.size() / 8);
     if (text.empty()) return {};
-    return CSeparatorDistributor(text, out).Run(maxLength);
+    return CSeparatorDistributor(text, out, stop).Run(maxLength);
 }
 
 }  // namespace SyntaxStringGenerator

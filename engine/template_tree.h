@@ -1,29 +1,36 @@
-// The template tree: one node per group of the prepared template text, each
-// alternative holding the groups written directly in it. The tree counts the
-// template's versions and produces any version by number or at random.
+// The template tree: one record per group of the prepared template text,
+// each alternative knowing the groups written directly in it. The tree counts
+// the template's versions and produces any version by number or at random.
 //
 //   std::u16string prepared;
 //   DistributeSeparators(u"{" + templ + u"}", prepared, MaxPreparedLength(templ.size()));
-//   auto root = SyntaxStringGenerator::CreateNode(0, prepared, int(prepared.size()) - 1, nullptr);
-//   double count = root->GetCount();
+//   auto tree = SyntaxStringGenerator::BuildTemplateTree(0, prepared, int(prepared.size()) - 1);
+//   double count = tree->GetCount();
 //   std::u16string out;
 //   CRandom15 rng(7);
-//   root->Generate(3, out, prepared, false, rng);   // version number 3
+//   tree->Generate(3, out, prepared, false, rng);   // version number 3
 //
-// Every walk over the tree (building, counting, generating, destroying) uses an
-// explicit stack, so a template nested 100,000 levels deep needs heap memory
-// only, never call-stack depth. Generating an arrangement group needs no
-// re-parsing: each alternative knows its item text, its own separator and which
-// children lie in each, and a version walks them in output order.
+// The records lie in one array of 32-bit words, written as their groups
+// close, so a group costs a few words and no allocation of its own: about
+// eight bytes per character for the densest templates ("{|}" repeated),
+// against hundreds of bytes per group for a tree of objects. What the text
+// already says (a group's shape, an alternative's start) is not stored, nor
+// what is cheap to recompute (a narrow choice group's running totals, the
+// count of a choice group whose alternatives each have one version).
+// Building, counting, generating and destroying need no call-stack depth,
+// so a template nested 100,000 levels deep is fine.
 //
 // Thread safety: a built tree is immutable; several threads may generate from
-// it at once, each with its own CGenerationScratch and CRandom15.
+// it at once, each with its own CGenerationScratch and CRandom15. A stop flag
+// given to the build may be set from any thread (or a signal handler).
 #pragma once
 
 #include "random15.h"
 #include "engine/syntax_check.h"
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,27 +44,6 @@ constexpr double kMaxCount = 1.7e300;
 // k! as a double: 1 for k at most 0, infinity from 171 on.
 double Factorial(int k);
 
-class CBracketNode;
-
-struct Alternative {
-    int start = 0;  // the "[", "{" or "|" just before the text
-    int end = 0;    // the "|", "]" or "}" just after the text
-    std::vector<std::unique_ptr<CBracketNode>> children;  // directly written groups, in text order
-
-    double product = 1;  // the children's counts multiplied, capped at kMaxCount
-    double total = 0;    // choice groups: the plain sum of the products up to this one
-
-    // Arrangement groups: the item is the text in (start, itemEnd); an own
-    // separator sits between separatorOpen ("<") and separatorClose (">").
-    // children[0 .. itemChildren) lie in the item, the rest in the separator.
-    int itemEnd = 0;
-    int separatorOpen = -1;
-    int separatorClose = -1;
-    int itemChildren = 0;
-
-    bool Empty() const { return end - start <= 1; }
-};
-
 // Reusable buffers of the generation walk; keeping one per thread avoids any
 // allocation per version once the buffers have grown.
 class CGenerationScratch {
@@ -65,7 +51,7 @@ public:
     struct Piece {
         int lo;  // text [lo, hi) with the children written in it
         int hi;
-        const std::unique_ptr<CBracketNode>* children;
+        const int32_t* children;  // record offsets
         int childCount;
     };
     struct Frame {
@@ -87,65 +73,32 @@ public:
     std::vector<int> tail;
 };
 
-class CBracketNode {
+class CTemplateTree {
 public:
-    virtual ~CBracketNode();  // destroys the subtree without recursion
-    CBracketNode(const CBracketNode&) = delete;
-    CBracketNode& operator=(const CBracketNode&) = delete;
+    // The number of versions of the root group, capped at kMaxCount.
+    double GetCount() const;
 
-    // The number of versions of the group, capped at kMaxCount; counted once
-    // when the tree is built, since nodes never change afterwards.
-    double GetCount() const { return count_; }
-    bool IsArrangement() const { return arrangement_; }
-
-    // Appends one version of the group to out: version number index when
+    // Appends one version of the root group to out: version number index when
     // random is false (a negative index counts as 0), a free choice in every
     // group otherwise. text is the prepared text the tree was built from.
     void Generate(double index, std::u16string& out, std::u16string_view text, bool random, CRandom15& rng,
                   CGenerationScratch* scratch = nullptr) const;
 
-    CBracketNode* parent = nullptr;  // not owning; null for a root
-    int start = 0;                   // the opening bracket
-    int end = 0;                     // the closing bracket
-    std::vector<Alternative> alternatives;
-    int alternativeCount = 0;
-
-protected:
-    explicit CBracketNode(bool arrangement) : arrangement_(arrangement) {}
-    double count_ = 1;
-    bool arrangement_;
-    friend std::unique_ptr<CBracketNode> CreateNode(int, std::u16string_view, int, CBracketNode*);
-};
-
-// A choice group: one alternative's versions after another's.
-class CBraceNode final : public CBracketNode {
-public:
-    CBraceNode() : CBracketNode(false) {}
+    // The bytes the records take.
+    size_t MemoryBytes() const { return words_.size() * sizeof(int32_t); }
 
 private:
-    friend std::unique_ptr<CBracketNode> CreateNode(int, std::u16string_view, int, CBracketNode*);
+    friend class CTreeBuilder;
+    std::vector<int32_t> words_;
+    int32_t root_ = 0;
 };
 
-// An arrangement group: every order of its alternatives, each with every
-// combination of the alternatives' own versions.
-class CSquareBracketNode final : public CBracketNode {
-public:
-    CSquareBracketNode() : CBracketNode(true) {}
-    // Versions per order, count / n!; 0 when n! exceeds a double (171 or
-    // more alternatives), in which case a version number picks the order
-    // directly and every alternative takes its first version.
-    double VersionsPerOrder() const { return perOrder_; }
-
-private:
-    double perOrder_ = 1;
-    friend std::unique_ptr<CBracketNode> CreateNode(int, std::u16string_view, int, CBracketNode*);
-};
-
-// Builds the node of the group text[start .. end] and its whole subtree in one
-// pass. A node without parent is a root: its "|" characters are plain text and
-// it has a single alternative. Returns null when the span is not a group whose
-// brackets of both shapes nest properly.
-std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, int end, CBracketNode* parent);
+// Builds the tree of the group text[start .. end], which is its root: the
+// root's "|" characters are plain text and it has a single alternative.
+// Returns null when the span is not a group whose brackets of both shapes nest
+// properly, or when stop reads true before the build is done.
+std::unique_ptr<CTemplateTree> BuildTemplateTree(int start, std::u16string_view text, int end,
+                                                 const std::atomic<bool>* stop = nullptr);
 
 // Appends the prepared text to out: every square group's default separator
 // (the "<...>" right after its "[") is removed and written at the end of every
@@ -153,8 +106,10 @@ std::unique_ptr<CBracketNode> CreateNode(int start, std::u16string_view text, in
 // and groups inside the copied separators, get the same treatment. Meant for
 // text that passed CheckSyntax. One pass, linear in the output's length. Fails
 // with kind kPreparedTextTooLarge, at the position of the group's "[" in text,
-// when out would grow past maxLength code units.
-SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength);
+// when out would grow past maxLength code units. When stop reads true the
+// walk ends early with out incomplete; the caller, which set the flag, drops it.
+SyntaxResult DistributeSeparators(std::u16string_view text, std::u16string& out, size_t maxLength,
+                                  const std::atomic<bool>* stop = nullptr);
 
 // The default output limit of LoadTemplate for a template of the given length:
 // 16 times the template plus 16 Mi code units.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace {
@@ -149,13 +150,65 @@ TEST(Robustness, BrokenTextDoesNotBreakTheEngine) {
     }
 }
 
-TEST(Robustness, CreateNodeRefusesSpansThatAreNotGroups) {
+TEST(Robustness, TreeBuildRefusesSpansThatAreNotGroups) {
     const std::u16string text = u"{a[b}c]";
-    EXPECT_EQ(SyntaxStringGenerator::CreateNode(0, text, 4, nullptr), nullptr);
-    EXPECT_EQ(SyntaxStringGenerator::CreateNode(0, text, 6, nullptr), nullptr);
-    EXPECT_EQ(SyntaxStringGenerator::CreateNode(3, text, 2, nullptr), nullptr);
-    EXPECT_EQ(SyntaxStringGenerator::CreateNode(0, text, 99, nullptr), nullptr);
-    EXPECT_NE(SyntaxStringGenerator::CreateNode(2, u"x{[b|c]}", 6, nullptr), nullptr);
+    EXPECT_EQ(SyntaxStringGenerator::BuildTemplateTree(0, text, 4), nullptr);
+    EXPECT_EQ(SyntaxStringGenerator::BuildTemplateTree(0, text, 6), nullptr);
+    EXPECT_EQ(SyntaxStringGenerator::BuildTemplateTree(3, text, 2), nullptr);
+    EXPECT_EQ(SyntaxStringGenerator::BuildTemplateTree(0, text, 99), nullptr);
+    EXPECT_NE(SyntaxStringGenerator::BuildTemplateTree(2, u"x{[b|c]}", 6), nullptr);
 }
 
 }  // namespace
+
+// The records stay within a few bytes per character for the densest shapes a
+// template can take, so loading a large template needs a small multiple of
+// its own size.
+TEST(Robustness, TreeRecordsStaySmallPerCharacter) {
+    const struct {
+        const char16_t* unit;
+        double maxBytesPerCharacter;
+    } shapes[] = {
+        {u"{|}", 8.1},          // empty choice groups
+        {u"{a|b} ", 4.1},       // small choice groups in text
+        {u"[<, >a|b|c] ", 4.1}, // arrangement groups with a default separator
+        {u"[x<;>|y{p|q}<,>|z]", 6.1},
+        {u"|", 4.1},            // alternatives of one wide group
+    };
+    for (const auto& shape : shapes) {
+        std::u16string text = u"{";
+        const bool bars = std::u16string_view(shape.unit) == u"|";
+        if (bars) text += u"{";
+        while (text.size() < 300000) text += shape.unit;
+        if (bars) text += u"}";
+        text += u"}";
+        const auto tree = SyntaxStringGenerator::BuildTemplateTree(0, text, static_cast<int>(text.size()) - 1);
+        ASSERT_NE(tree, nullptr);
+        EXPECT_LE(static_cast<double>(tree->MemoryBytes()) / static_cast<double>(text.size()),
+                  shape.maxBytesPerCharacter)
+            << ToNarrow(shape.unit);
+    }
+
+    // Nesting 100,000 levels deep: one record per level.
+    const int depth = 100000;
+    const std::u16string nested = std::u16string(depth, u'{') + u"a|b" + std::u16string(depth, u'}');
+    const auto tree = SyntaxStringGenerator::BuildTemplateTree(0, nested, static_cast<int>(nested.size()) - 1);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->GetCount(), 2);
+    EXPECT_LE(tree->MemoryBytes(), size_t{depth} * 24);
+}
+
+TEST(Robustness, LoadStopsWhenAsked) {
+    std::u16string text;
+    while (text.size() < 3000000) text += u"{a|b} [<, >x|y] ";
+    std::atomic<bool> stop{true};
+    CStringGenerator engine;
+    const LoadResult stopped = engine.LoadTemplate(text, &stop);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_FALSE(stopped.Ok());
+    EXPECT_EQ(engine.GetVersionCount(), -1);
+    stop = false;
+    const LoadResult load = engine.LoadTemplate(std::u16string(text), &stop);
+    EXPECT_FALSE(load.stopped);
+    EXPECT_TRUE(load.Ok());
+}

@@ -325,7 +325,7 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
         }
 
         // Free choice draws in the same order as the reference.
-        const auto root = SyntaxStringGenerator::CreateNode(0, prepared, static_cast<int>(prepared.size()) - 1, nullptr);
+        const auto root = SyntaxStringGenerator::BuildTemplateTree(0, prepared, static_cast<int>(prepared.size()) - 1);
         CRandom15 a(static_cast<uint32_t>(round)), b(static_cast<uint32_t>(round));
         for (int s = 0; s < 20; ++s) {
             std::u16string expected, actual;

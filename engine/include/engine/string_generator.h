@@ -12,6 +12,7 @@
 
 #include "postprocess/autocorrect.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,7 +22,7 @@ class CRandom15;
 
 namespace SyntaxStringGenerator {
 
-class CBracketNode;
+class CTemplateTree;
 class CDrawnNumbers;
 class CGenerationScratch;
 
@@ -34,6 +35,7 @@ struct LoadResult {
     int errorPosition = -1;     // -1 when the template is correct
     int errorKind = 0;          // SyntaxErrorKind
     double versionCount = -1;   // the root's count, -1 when no tree was built
+    bool stopped = false;       // the stop flag ended the load; nothing else is meaningful
     bool Ok() const { return errorKind == 0 && versionCount > -1; }
 };
 
@@ -44,7 +46,13 @@ public:
     CStringGenerator(const CStringGenerator&) = delete;
     CStringGenerator& operator=(const CStringGenerator&) = delete;
 
-    LoadResult LoadTemplate(std::u16string_view text);
+    // stop, when given, is polled about every million characters; once it
+    // reads true the load ends with stopped set and no tree. The overload
+    // that takes the text over frees it as soon as the prepared copy is made,
+    // which lowers the load's peak memory by the text's size.
+    LoadResult LoadTemplate(std::u16string_view text, const std::atomic<bool>* stop = nullptr);
+    LoadResult LoadTemplate(std::u16string&& text, const std::atomic<bool>* stop = nullptr);
+    LoadResult LoadTemplate(const char16_t* text) { return LoadTemplate(std::u16string_view(text)); }
     double GetVersionCount() const;  // -1 without a tree
 
     // Version number index in series order, auto-corrected. Out stays empty
@@ -79,10 +87,12 @@ public:
     void SeedRandom(uint32_t seed);
 
 private:
+    LoadResult Load(std::u16string_view text, std::u16string* owner, const std::atomic<bool>* stop);
+
     std::unique_ptr<CDrawnNumbers> usedNumbers_;
     double versionCount_ = 0;
     std::u16string templateText_;
-    std::unique_ptr<CBracketNode> root_;
+    std::unique_ptr<CTemplateTree> root_;
     std::unique_ptr<CGenerationScratch> scratch_;
     std::unique_ptr<CRandom15> random_;
 };
