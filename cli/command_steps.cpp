@@ -1,0 +1,80 @@
+#include "command_steps.h"
+
+#include "cli_io.h"
+#include "interrupt.h"
+#include "json.h"
+#include "engine/syntax_check.h"
+#include "text/text_encoding.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+std::optional<int64_t> ParseWhole(std::string_view text, int64_t max) {
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 || value > max)
+        return std::nullopt;
+    return value;
+}
+
+bool ParseRules(const std::optional<std::string>& rules, AutoCorrectionOptions& out) {
+    if (!rules) return true;
+    if (rules->size() != 8) return false;
+    std::array<uint8_t, 8> bytes{};
+    for (std::size_t i = 0; i < 8; ++i) {
+        const char c = (*rules)[i];
+        if (c != '0' && c != '1') return false;
+        bytes[i] = c == '1';
+    }
+    out = AutoCorrectionOptions::FromBytes(bytes);
+    return true;
+}
+
+int ReadCheckedTemplate(const std::string& input, TemplateCheckResult& check) {
+    std::u16string raw;
+    if (const int code = ReadInputText(input, raw)) return code;
+    check = CheckTemplateText(NormalizeLineBreaks(raw), &InterruptFlag());
+    if (check.stopped) return Fail(kExitInterrupted, "interrupted during the template check");
+    if (!check.passed) return Fail(kExitBadInput, Narrow(TrimSpaces(check.message)));
+    return kExitDone;
+}
+
+int ReportLoadFailure(int kind, int position) {
+    const std::u16string message =
+        kind != 0 ? TrimTrailingSpaces(SyntaxMessage(kind, position)) : std::u16string(u"no template tree was built");
+    return Fail(kExitBadInput, "the template passes the check but cannot be loaded: " + Narrow(TrimSpaces(message)));
+}
+
+int PrintStdout(std::u16string_view text) {
+    const std::string narrow = ToNarrow(text);
+    if (std::fwrite(narrow.data(), 1, narrow.size(), stdout) != narrow.size() || std::fflush(stdout) != 0)
+        return Fail(kExitUsage, std::string("cannot write to standard output: ") + std::strerror(errno));
+    return kExitDone;
+}
+
+void PrintStderr(std::u16string_view text) {
+    const std::string narrow = ToNarrow(text) + "\n";
+    std::fwrite(narrow.data(), 1, narrow.size(), stderr);
+    std::fflush(stderr);
+}
+
+std::u16string Decimal(int64_t value) {
+    const std::string narrow = std::to_string(value);
+    return std::u16string(narrow.begin(), narrow.end());
+}
+
+std::u16string TrimSpaces(std::u16string_view text) {
+    const auto first = text.find_first_not_of(u' ');
+    return first == std::u16string_view::npos ? std::u16string() : TrimTrailingSpaces(text.substr(first));
+}
+
+std::u16string JsonRow(int64_t n, std::u16string_view text) {
+    std::u16string line = u"{\"n\":" + Decimal(n) + u",\"length\":" + Decimal(static_cast<int64_t>(text.size())) +
+                          u",\"text\":";
+    AppendJsonString(text, line);
+    line.append(u"}\n");
+    return line;
+}

@@ -1,0 +1,75 @@
+// dedupe: deletes the rows identical or similar to earlier rows; the
+// surviving rows keep their numbers.
+#include "subcommands.h"
+
+#include "cli_io.h"
+#include "command_steps.h"
+#include "interrupt.h"
+#include "result_rows.h"
+#include "postprocess/similarity.h"
+#include "run/generation_run.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
+namespace {
+
+struct DedupeCommandOptions {
+    std::string input;
+    bool lines = false;
+    std::string output;
+    std::string method = "exact";
+    int32_t shingleLength = 7;
+    int32_t percent = 20;
+};
+
+int RunDedupe(const DedupeCommandOptions& options) {
+    CRowList list;
+    if (const int code = ReadRows(options.input, options.lines, list)) return code;
+    DeletingOptions deleting;
+    deleting.method = options.method == "shingles" ? 1 : 0;
+    deleting.shingleLength = options.shingleLength;
+    deleting.allowedPercent = options.percent;
+
+    CGenerationRun runner;
+    CProgressBar bar;
+    CRowJobSink sink(runner, bar);
+    runner.StartDeleteIdentical(list, deleting, sink);
+    runner.Wait();
+
+    std::vector<ResultRow> survivors;
+    survivors.reserve(list.rows.size() - sink.deleted.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < list.rows.size(); ++i) {
+        if (next < sink.deleted.size() && sink.deleted[next] == i) {
+            ++next;
+            continue;
+        }
+        survivors.push_back(std::move(list.rows[i]));
+    }
+    const int code = WriteRows(options.output, options.lines, survivors,
+                               [&](std::size_t i) -> const std::u16string& { return survivors[i].text; });
+    if (code) return code;
+    if (!sink.message.empty()) PrintStderr(sink.message);
+    return Interrupted() ? kExitInterrupted : kExitDone;
+}
+
+}  // namespace
+
+CommandRunner AddDedupeCommand(CLI::App& command) {
+    auto options = std::make_shared<DedupeCommandOptions>();
+    command.add_option("file", options->input, kRowsHelp);
+    command.add_option("--method", options->method, "exact or shingles")
+        ->check(CLI::IsMember({"exact", "shingles"}))
+        ->default_str("exact");
+    command.add_option("--shingle-length", options->shingleLength, "words per shingle")
+        ->check(CLI::Range(1, 99))
+        ->default_str("7");
+    command.add_option("--percent", options->percent, "largest allowed percent of similarity")
+        ->check(CLI::Range(1, 99))
+        ->default_str("20");
+    command.add_flag("--lines", options->lines, "one version per line instead of jsonl");
+    command.add_option("-o,--output", options->output, "output file (default: stdout)");
+    return [options] { return RunDedupe(*options); };
+}
