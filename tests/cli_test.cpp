@@ -118,11 +118,27 @@ TEST_F(CliTest, InputErrorsExitWithTwo) {
         EXPECT_FALSE(r.err.empty()) << args;
         EXPECT_TRUE(r.out.empty()) << args;
     }
-    for (const char* args : {"--help", "generate --help", "dedupe --help", "--version"}) {
+    for (const char* args : {"--help", "check --help", "count --help", "generate --help", "correct --help",
+                             "dedupe --help", "shuffle --help", "--version"}) {
         r = Run(args);
         EXPECT_EQ(r.code, 0) << args;
         EXPECT_FALSE(r.out.empty()) << args;
     }
+}
+
+// Ctrl+C stops a generation run, which then reports it and exits with 130,
+// rather than killing the process (whose shell status would also be 130).
+TEST_F(CliTest, CtrlCStopsGenerate) {
+    std::string endless;
+    for (int i = 0; i < 60; ++i) endless += "{a|b}";
+    const std::string tpl = File("endless.txt", endless);
+    const std::string command = std::string("timeout --preserve-status -s INT 2 '") + PHRASEMILL_CLI +
+                                "' generate --min-length 1000 '" + tpl + "' </dev/null >'" +
+                                Path("stdout.bin").string() + "' 2>'" + Path("stderr.bin").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(Read(Path("stderr.bin")).find("nterrupted"), std::string::npos) << Read(Path("stderr.bin"));
 }
 
 TEST_F(CliTest, CountPrintsIntegersAndShortestDoubles) {
