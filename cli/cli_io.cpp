@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kStdoutChunk = 1 << 16;
-
 // The system's reason, when the failed call left one.
 std::string Reason() {
     return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
@@ -72,13 +70,12 @@ bool COutput::Open(const std::string& path) {
     return true;
 }
 
-bool COutput::FlushStdout() {
+bool COutput::WriteStdout(std::string_view bytes) {
     errno = 0;
-    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), stdout) != buffer_.size()) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
         failed_ = true;
         error_ = "cannot write to standard output" + Reason();
     }
-    buffer_.clear();
     return !failed_;
 }
 
@@ -93,8 +90,7 @@ bool COutput::Write(std::u16string_view text) {
         return !failed_;
     }
     written_ = true;
-    AppendNarrow(text, buffer_);
-    return buffer_.size() < kStdoutChunk || FlushStdout();
+    return stdoutBlock_.Append(text, [this](std::string_view bytes) { return WriteStdout(bytes); });
 }
 
 bool COutput::Commit() {
@@ -109,7 +105,8 @@ bool COutput::Commit() {
         }
         return !failed_;
     }
-    if (FlushStdout() && std::fflush(stdout) != 0) {
+    if (stdoutBlock_.Flush([this](std::string_view bytes) { return WriteStdout(bytes); }) &&
+        std::fflush(stdout) != 0) {
         failed_ = true;
         error_ = "cannot write to standard output" + Reason();
     }
@@ -118,7 +115,7 @@ bool COutput::Commit() {
 
 void COutput::Discard() {
     if (toFile_) file_.Discard();
-    buffer_.clear();
+    stdoutBlock_.Clear();
 }
 
 CProgressBar::CProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "files/result_files.h"
+#include "text/text_encoding.h"
 
 #include <chrono>
 #include <cstdint>
@@ -47,14 +48,14 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
-    bool FlushStdout();
+    bool WriteStdout(std::string_view bytes);
 
     bool toFile_ = false;
     bool failed_ = false;
     bool written_ = false;
     std::string path_;
     std::string error_;
-    std::string buffer_;
+    CUtf8Buffer stdoutBlock_{1 << 18};  // written to stdout whenever full
     CTextFileWriter file_;
 };
 

@@ -62,8 +62,7 @@ bool CTextFileWriter::Open(const fs::path& path, bool truncate) {
     errorNumber_ = 0;
     targetExisted_ = false;
     originalSize_ = 0;
-    buffer_.clear();
-    if (buffer_.capacity() < kBufferBytes) buffer_.reserve(kBufferBytes + kBufferBytes / 4);
+    block_.Clear();
     target_ = path;
 
     // stat follows every link, also the /proc links behind /dev/stdout, so the
@@ -243,14 +242,16 @@ std::optional<pid_t> CTextFileWriter::AbandonedTemporaryWriter(std::string_view 
 
 bool CTextFileWriter::Write(std::u16string_view text) {
     if (!open_ || failed_) return false;
-    AppendNarrow(text, buffer_);
-    return buffer_.size() < kBufferBytes || Flush();
+    return block_.Append(text, [this](std::string_view bytes) { return WriteBlock(bytes); });
+}
+
+bool CTextFileWriter::WriteBlock(std::string_view bytes) {
+    if (!WriteAll(file_, bytes.data(), bytes.size())) Fail(errno);
+    return !failed_;
 }
 
 bool CTextFileWriter::Flush() {
-    if (!WriteAll(file_, buffer_.data(), buffer_.size())) Fail(errno);
-    buffer_.clear();
-    return !failed_;
+    return block_.Flush([this](std::string_view bytes) { return WriteBlock(bytes); });
 }
 
 bool CTextFileWriter::WriteAll(int file, const char* data, std::size_t size) {
@@ -359,7 +360,7 @@ void CTextFileWriter::Fail(int errorNumber) {
 }
 
 void CTextFileWriter::RollBack() {
-    buffer_.clear();
+    block_.Clear();
     for (int* file : {&file_, &targetFile_}) {
         if (*file >= 0) ::close(*file);
         *file = -1;

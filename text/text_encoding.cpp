@@ -1,5 +1,16 @@
 #include "text/text_encoding.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+// PHRASEMILL_PORTABLE_ENCODER builds the word-at-a-time path of other
+// processors on x86 too, so that it can be tested there.
+#if defined(__SSE2__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -50,38 +61,120 @@ size_t DecodeOne(std::string_view bytes, size_t i, char32_t& cp) {
     return length;
 }
 
+// One code point (not a surrogate) as UTF-8 at out; returns the byte count.
+std::size_t PutUtf8(char32_t cp, char* out) {
+    if (cp < 0x80) {
+        out[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+// Units per step of the ASCII copy; a shorter tail goes one unit at a time.
+constexpr std::size_t kAsciiBlock = 16;
+
+// Copies the leading ASCII units of in (n units) to out as bytes, a block of
+// kAsciiBlock units at a time; returns how many were copied. Stops at the
+// first unit that is not ASCII, or before a tail shorter than a block. Writes
+// up to kAsciiBlock bytes past the copied ones (out has room for 3 n bytes).
+std::size_t CopyAsciiRun(const char16_t* in, std::size_t n, char* out) {
+    std::size_t i = 0;
+#if defined(__SSE2__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + kAsciiBlock <= n; i += kAsciiBlock) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+        const __m128i asciiLow = _mm_cmpeq_epi16(_mm_and_si128(low, nonAscii), zero);
+        const __m128i asciiHigh = _mm_cmpeq_epi16(_mm_and_si128(high, nonAscii), zero);
+        const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiLow, asciiHigh)));
+        if (ascii != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(ascii));
+    }
+#else
+    static_assert(std::endian::native == std::endian::little, "the word packing assumes little-endian units");
+    constexpr uint64_t kNonAscii = 0xFF80FF80FF80FF80ULL;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t x;
+        std::memcpy(&x, in + i, sizeof x);
+        if ((x & kNonAscii) != 0) break;
+        // Four 16-bit units, each below 0x80, to four bytes.
+        x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+        x = (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
+        const auto bytes = static_cast<uint32_t>(x);
+        std::memcpy(out + i, &bytes, 4);
+    }
+    for (; i < n && n - i >= kAsciiBlock && in[i] < 0x80; ++i) out[i] = static_cast<char>(in[i]);
+#endif
+    return i;
+}
+
 }  // namespace
 
 void AppendUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    char bytes[4];
+    out.append(bytes, PutUtf8(cp, bytes));
+}
+
+std::size_t EncodeUtf8(std::u16string_view text, char* out) {
+    const char16_t* in = text.data();
+    const std::size_t n = text.size();
+    char* const start = out;
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t ascii = CopyAsciiRun(in + i, n - i, out);
+        i += ascii;
+        out += ascii;
+        // The characters that are not ASCII (or the short tail) one at a time,
+        // up to the next ASCII unit.
+        const bool tail = n - i < kAsciiBlock;
+        while (i < n && (tail || in[i] >= 0x80)) {
+            const char16_t c = in[i];
+            if (c < 0x80) {
+                *out++ = static_cast<char>(c);
+                ++i;
+            } else if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(in[i + 1])) {
+                const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+                out += PutUtf8(cp, out);
+                i += 2;
+            } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+                *out++ = '?';
+                ++i;
+            } else {
+                out += PutUtf8(c, out);
+                ++i;
+            }
+        }
     }
+    return static_cast<std::size_t>(out - start);
 }
 
 void AppendNarrow(std::u16string_view text, std::string& out) {
+    // Encoded through a small block that stays in the first-level cache, so the
+    // string grows once by the exact size instead of being over-sized first.
+    constexpr std::size_t kChunkUnits = 2048;
+    char chunk[MaxUtf8Bytes(kChunkUnits)];
     out.reserve(out.size() + text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            cp = 0x10000 + ((static_cast<char32_t>(text[i]) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
-            out.push_back('?');
-            continue;
-        }
-        AppendUtf8(cp, out);
+    while (!text.empty()) {
+        std::size_t units = std::min(text.size(), kChunkUnits);
+        if (units < text.size() && IsHighSurrogate(text[units - 1])) --units;
+        out.append(chunk, EncodeUtf8(text.substr(0, units), chunk));
+        text.remove_prefix(units);
     }
 }
 
@@ -89,6 +182,19 @@ std::string ToNarrow(std::u16string_view text) {
     std::string out;
     AppendNarrow(text, out);
     return out;
+}
+
+CUtf8Buffer::CUtf8Buffer(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 64)) {}
+
+std::size_t CUtf8Buffer::UnitsThatFit(std::u16string_view text) const {
+    std::size_t units = std::min(text.size(), (capacity_ - size_) / MaxUtf8Bytes(1));
+    if (units < text.size() && IsHighSurrogate(text[units - 1])) --units;
+    return units;
+}
+
+void CUtf8Buffer::EncodeUnits(std::u16string_view text) {
+    if (!data_) data_.reset(new char[capacity_]);
+    size_ += EncodeUtf8(text, data_.get() + size_);
 }
 
 bool DecodeUtf8(std::string_view bytes, std::u16string& out) {

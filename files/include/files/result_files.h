@@ -21,6 +21,8 @@
 // Thread safety: one writer per thread.
 #pragma once
 
+#include "text/text_encoding.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -78,6 +80,7 @@ private:
     int CreateTemporaryBeside(const std::filesystem::path& target);
     void RemoveAbandonedTemporaries(const std::filesystem::path& folder);
     bool Flush();
+    bool WriteBlock(std::string_view bytes);
     static bool WriteAll(int file, const char* data, std::size_t size);
     static bool Sync(int file);
     void CopyOverTarget();
@@ -101,7 +104,7 @@ private:
     mode_t oldMode_ = 0;
     uid_t oldOwner_ = 0;
     gid_t oldGroup_ = 0;
-    std::string buffer_;
+    CUtf8Buffer block_{1 << 20};  // encoded text not yet written
 };
 
 // Returns false without touching the disk when text is empty, and false when

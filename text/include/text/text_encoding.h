@@ -6,9 +6,18 @@
 //   std::string narrow = ToNarrow(wide);          // lone surrogates -> "?"
 //   std::u16string editorText = NormalizeLineBreaks(wide);  // CR LF only
 //
-// Thread safety: pure functions, callable from any thread.
+//   CUtf8Buffer block;                            // output in large blocks
+//   block.Append(version, [&](std::string_view bytes) { return WriteAll(fd, bytes); });
+//   block.Flush([&](std::string_view bytes) { return WriteAll(fd, bytes); });
+//
+// The encoder converts sixteen ASCII code units at a time and falls back to
+// one character at a time only around other characters.
+// Thread safety: pure functions, callable from any thread; a CUtf8Buffer
+// belongs to one thread at a time.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +25,56 @@
 // written as "?", the stand-in for a character the narrow text cannot hold.
 std::string ToNarrow(std::u16string_view text);
 void AppendNarrow(std::u16string_view text, std::string& out);
+
+// The most bytes EncodeUtf8 writes for a text of this many code units.
+constexpr std::size_t MaxUtf8Bytes(std::size_t units) { return units * 3; }
+// UTF-16 -> UTF-8 into out, which has room for MaxUtf8Bytes(text.size())
+// bytes; returns the number of bytes written. Same output as AppendNarrow.
+std::size_t EncodeUtf8(std::u16string_view text, char* out);
+
+// UTF-8 output collected in one block of fixed size, handed on whole: the
+// writers of files and of standard output encode straight into it, so a
+// version costs no allocation and the system sees a few large writes.
+// Each Append is encoded on its own, exactly as AppendNarrow would.
+class CUtf8Buffer {
+public:
+    explicit CUtf8Buffer(std::size_t capacity = std::size_t{1} << 20);
+
+    // drain(std::string_view bytes) -> bool takes a full block; false (a
+    // failed write) stops Append and Flush, which then return false.
+    template <typename Drain>
+    bool Append(std::u16string_view text, Drain&& drain);
+    template <typename Drain>
+    bool Flush(Drain&& drain) {
+        if (size_ == 0) return true;
+        const std::size_t size = size_;
+        size_ = 0;
+        return drain(std::string_view(data_.get(), size));
+    }
+    void Clear() { size_ = 0; }
+    std::size_t Size() const { return size_; }
+
+private:
+    // How many leading units of text fit the room left (at least one when
+    // the room holds two characters), never splitting a surrogate pair.
+    std::size_t UnitsThatFit(std::u16string_view text) const;
+    void EncodeUnits(std::u16string_view text);
+
+    std::unique_ptr<char[]> data_;  // allocated by the first Append
+    std::size_t size_ = 0;
+    std::size_t capacity_;
+};
+
+template <typename Drain>
+bool CUtf8Buffer::Append(std::u16string_view text, Drain&& drain) {
+    while (!text.empty()) {
+        if (capacity_ - size_ < MaxUtf8Bytes(2) && !Flush(drain)) return false;
+        const std::size_t units = UnitsThatFit(text);
+        EncodeUnits(text.substr(0, units));
+        text.remove_prefix(units);
+    }
+    return true;
+}
 // One code point (below U+110000, not a surrogate) as UTF-8.
 void AppendUtf8(char32_t codePoint, std::string& out);
 

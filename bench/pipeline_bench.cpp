@@ -1,0 +1,254 @@
+// The whole generate path on one thread: the run draws versions at random,
+// builds and auto-corrects them, the sink encodes them to UTF-8 into large
+// blocks and writes those to memory or to a file, as the command line does.
+// Two template shapes (shaped_template.h): ~5 KB with ~150 groups and ~50 KB
+// with ~950 groups, each with the default rules and without correction.
+//
+// BM_MemcpyToRam copies a buffer far larger than the caches; every pipeline
+// benchmark also reports its output rate as a share of that copy rate
+// ("of_memcpy"), both measured in thread CPU time in the same process. The
+// encoder is compared with ICU's converter on the same versions.
+#include "shaped_template.h"
+
+#include "engine/template_check.h"
+#include "files/result_files.h"
+#include "run/generation_run.h"
+#include "text/text_encoding.h"
+
+#include <benchmark/benchmark.h>
+#include <unicode/ustring.h>
+
+#include <time.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool Smoke() { return std::getenv("PHRASEMILL_BENCH_SMOKE") != nullptr; }
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Far beyond any cache, so the copy runs at the memory's speed.
+std::size_t RamBufferBytes() { return Smoke() ? std::size_t{16} << 20 : std::size_t{512} << 20; }
+
+struct CopyBuffers {
+    std::unique_ptr<char[]> from, to;
+    std::size_t size;
+    explicit CopyBuffers(std::size_t bytes) : from(new char[bytes]), to(new char[bytes]), size(bytes) {
+        std::memset(from.get(), 'x', bytes);
+        std::memset(to.get(), 0, bytes);
+    }
+};
+
+// Bytes per CPU second of a single-thread memcpy to RAM, measured once.
+double MemcpyRate() {
+    static const double rate = [] {
+        CopyBuffers buffers(RamBufferBytes());
+        std::memcpy(buffers.to.get(), buffers.from.get(), buffers.size);
+        const int rounds = Smoke() ? 1 : 4;
+        const double start = ThreadCpuSeconds();
+        for (int r = 0; r < rounds; ++r) {
+            std::memcpy(buffers.to.get(), buffers.from.get(), buffers.size);
+            benchmark::ClobberMemory();
+        }
+        return static_cast<double>(buffers.size) * rounds / (ThreadCpuSeconds() - start);
+    }();
+    return rate;
+}
+
+void BM_MemcpyToRam(benchmark::State& state) {
+    CopyBuffers buffers(RamBufferBytes());
+    for (auto _ : state) {
+        std::memcpy(buffers.to.get(), buffers.from.get(), buffers.size);
+        benchmark::DoNotOptimize(buffers.to.get());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(buffers.size));
+    state.SetLabel(std::to_string(buffers.size >> 20) + " MB");
+}
+BENCHMARK(BM_MemcpyToRam)->Unit(benchmark::kMillisecond);
+
+const std::u16string& Template(int shape) {
+    static const std::vector<std::u16string> texts = [] {
+        std::vector<std::u16string> t;
+        for (const TemplateShape& s : {kMediumShape, kLargeShape}) {
+            std::u16string text;
+            if (!DecodeUtf8(ShapedTemplate(s), text)) throw std::runtime_error("shaped template is not UTF-8");
+            const TemplateCheckResult check = CheckTemplateText(NormalizeLineBreaks(text));
+            if (!check.passed) throw std::runtime_error("shaped template fails the check");
+            t.push_back(check.templateText);
+        }
+        return t;
+    }();
+    return texts[static_cast<std::size_t>(shape)];
+}
+
+const char* ShapeName(int shape) { return shape == 0 ? "5 KB/150 groups" : "50 KB/950 groups"; }
+
+// Where the blocks go: a ring in memory far larger than the caches, or a file.
+class CBlockTarget {
+public:
+    explicit CBlockTarget(bool toFile) : toFile_(toFile) {
+        if (toFile_) {
+            path_ = std::filesystem::temp_directory_path() / ("phrasemill-pipeline-" + std::to_string(getpid()));
+            Reopen();
+        } else {
+            ring_.reset(new char[RingBytes()]);
+            std::memset(ring_.get(), 0, RingBytes());
+        }
+    }
+    ~CBlockTarget() {
+        if (toFile_) file_.Discard();
+    }
+
+    bool Write(std::u16string_view text) {
+        if (toFile_) return file_.Write(text);
+        return block_.Append(text, [this](std::string_view bytes) { return Store(bytes); });
+    }
+    // Keeps the file from filling the disk; called with the timer paused.
+    void Rotate() {
+        if (toFile_ && ++rounds_ % 16 == 0) Reopen();
+    }
+
+private:
+    static std::size_t RingBytes() { return RamBufferBytes() / 2; }
+
+    bool Store(std::string_view bytes) {
+        if (at_ + bytes.size() > RingBytes()) at_ = 0;
+        std::memcpy(ring_.get() + at_, bytes.data(), bytes.size());
+        at_ += bytes.size();
+        return true;
+    }
+    void Reopen() {
+        file_.Discard();
+        if (!file_.Open(path_, true)) throw std::runtime_error("cannot open " + path_.string());
+    }
+
+    bool toFile_;
+    std::filesystem::path path_;
+    CTextFileWriter file_;
+    CUtf8Buffer block_{1 << 20};
+    std::unique_ptr<char[]> ring_;
+    std::size_t at_ = 0;
+    int rounds_ = 0;
+};
+
+// Writes every version and its separator, as the command line's sink does.
+class CWritingSink final : public CRunSink {
+public:
+    explicit CWritingSink(CBlockTarget* target) : target_(target) {}
+    void AppendVersions(std::vector<KeptVersion>&& batch) override {
+        for (const KeptVersion& version : batch) {
+            if (!target_) {
+                utf8Bytes += static_cast<int64_t>(ToNarrow(version.text).size() + 4);
+            } else if (!target_->Write(version.text) || !target_->Write(u"\r\n\r\n")) {
+                failed = true;
+            }
+        }
+    }
+    int64_t utf8Bytes = 0;  // counted only without a target
+    bool failed = false;
+
+private:
+    CBlockTarget* target_;
+};
+
+void BM_Pipeline(benchmark::State& state) {
+    const int shape = static_cast<int>(state.range(0));
+    const bool corrected = state.range(1) != 0;
+    const bool toFile = state.range(2) != 0;
+    RunRequest request;
+    request.templateText = Template(shape);
+    request.options.autoCorrection = corrected;
+    request.options.randomOrder = true;
+    request.versionsWanted = (shape == 0 ? 4000 : 400) / (Smoke() ? 20 : 1);
+    request.seed = 1;
+    CGenerationRun run;
+    // The seed is fixed, so every round writes the same bytes.
+    CWritingSink counter(nullptr);
+    run.RunGeneration(request, counter);
+    const int64_t bytesPerRound = counter.utf8Bytes;
+    CBlockTarget target(toFile);
+    CWritingSink sink(&target);
+    const double memcpyRate = MemcpyRate();
+    double cpu = 0;
+    for (auto _ : state) {
+        const double start = ThreadCpuSeconds();
+        run.RunGeneration(request, sink);
+        cpu += ThreadCpuSeconds() - start;
+        state.PauseTiming();
+        target.Rotate();
+        state.ResumeTiming();
+    }
+    if (sink.failed) state.SkipWithError("writing failed");
+    const double bytes = static_cast<double>(bytesPerRound) * static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["of_memcpy"] = bytes / cpu / memcpyRate;
+    state.SetLabel(std::string(ShapeName(shape)) + (corrected ? ", default rules" : ", no correction") +
+                   (toFile ? ", to file" : ", to memory"));
+}
+BENCHMARK(BM_Pipeline)->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+// Versions of the medium shape with the default rules, as the encoder gets them.
+const std::vector<std::u16string>& SampleVersions() {
+    static const std::vector<std::u16string> versions = [] {
+        SyntaxStringGenerator::CStringGenerator engine;
+        engine.LoadTemplate(Template(0));
+        engine.SeedRandom(1);
+        std::vector<std::u16string> v(256);
+        for (auto& text : v) engine.GenerateRandomVersion(AutoCorrectionOptions{}, text);
+        return v;
+    }();
+    return versions;
+}
+
+template <typename Encode>
+void RunEncoder(benchmark::State& state, Encode encode) {
+    const auto& versions = SampleVersions();
+    std::size_t longest = 0;
+    for (const auto& v : versions) longest = std::max(longest, v.size());
+    std::vector<char> out(MaxUtf8Bytes(longest) + 16);
+    for (const auto& v : versions) {
+        if (std::string_view(out.data(), encode(v, out.data(), out.size())) != ToNarrow(v)) {
+            state.SkipWithError("the encoder's output differs");
+            return;
+        }
+    }
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        for (const auto& v : versions) {
+            bytes += static_cast<int64_t>(encode(v, out.data(), out.size()));
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    state.SetBytesProcessed(bytes);
+}
+
+void BM_EncodeUtf8(benchmark::State& state) {
+    RunEncoder(state, [](const std::u16string& text, char* out, std::size_t) { return EncodeUtf8(text, out); });
+}
+BENCHMARK(BM_EncodeUtf8);
+
+// ICU's converter with "?" for lone surrogates, the same output.
+void BM_EncodeUtf8Icu(benchmark::State& state) {
+    RunEncoder(state, [](const std::u16string& text, char* out, std::size_t room) {
+        int32_t length = 0;
+        UErrorCode error = U_ZERO_ERROR;
+        u_strToUTF8WithSub(out, static_cast<int32_t>(room), &length, text.data(), static_cast<int32_t>(text.size()),
+                           '?', nullptr, &error);
+        return static_cast<std::size_t>(length);
+    });
+}
+BENCHMARK(BM_EncodeUtf8Icu);
+
+}  // namespace
