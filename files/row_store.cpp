@@ -1,7 +1,6 @@
 #include "files/row_store.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -76,18 +75,19 @@ const char16_t* CRowStore::Store(std::u16string_view text) {
 
 std::shared_ptr<char16_t[]> CRowStore::NewChunk() {
     std::shared_ptr<char16_t[]> chunk;
-    if (nextChunk_.valid() && nextChunk_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-        chunk = nextChunk_.get();
+    if (chunkAhead_.IsStarted() && chunkAhead_.IsFinished()) {
+        chunkAhead_.Join();
+        chunk = std::move(nextChunk_);
     } else {
         chunk.reset(new char16_t[kChunkUnits]);
     }
-    if (!nextChunk_.valid()) {
-        nextChunk_ = std::async(std::launch::async, [] {
+    if (!chunkAhead_.IsStarted()) {
+        chunkAhead_.Start([this](std::stop_token) {
             std::shared_ptr<char16_t[]> ahead(new char16_t[kChunkUnits]);
             constexpr std::size_t kUnitsPerPage = 4096 / sizeof(char16_t);
             volatile char16_t* touch = ahead.get();
             for (std::size_t i = 0; i < kChunkUnits; i += kUnitsPerPage) touch[i] = 0;
-            return ahead;
+            nextChunk_ = std::move(ahead);
         });
     }
     return chunk;

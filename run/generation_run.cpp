@@ -221,7 +221,7 @@ CGenerationRun::~CGenerationRun() {
 }
 
 void CGenerationRun::JoinWorker() {
-    if (worker_.joinable()) worker_.join();
+    worker_.Join();
 }
 
 void CGenerationRun::Stop() {
@@ -287,7 +287,7 @@ void CGenerationRun::LaunchWorker(Work work) {
     JoinWorker();
     running_.store(true);
     workerActive_.store(true);
-    worker_ = std::jthread([this, work = std::move(work)]() mutable {
+    worker_.Start([this, work = std::move(work)](std::stop_token) mutable {
         work();
         workerActive_.store(false);
     });

@@ -30,16 +30,17 @@ struct Layer {
 
 const std::map<std::string, Layer>& Layers() {
     static const std::map<std::string, Layer> layers = {
+        {"background", {{}, false}},
         {"text", {{}, false}},
         {"postprocess", {{"text"}, false}},
         {"engine", {{"postprocess", "text"}, false}},
-        {"run", {{"engine", "postprocess", "text"}, false}},
+        {"run", {{"engine", "postprocess", "text", "background"}, false}},
         {"insight", {{"engine", "postprocess", "text"}, false}},
-        {"files", {{"text"}, false}},
-        {"cli", {{"run", "files", "insight", "engine", "postprocess", "text"}, false}},
+        {"files", {{"text", "background"}, false}},
+        {"cli", {{"run", "files", "insight", "engine", "postprocess", "text", "background"}, false}},
         {"chrome", {{"text"}, true}},
-        {"views", {{"chrome", "run", "files", "insight", "engine", "postprocess", "text"}, true}},
-        {"app", {{"views", "chrome", "run", "files", "insight", "engine", "postprocess", "text"}, true}},
+        {"views", {{"chrome", "run", "files", "insight", "engine", "postprocess", "text", "background"}, true}},
+        {"app", {{"views", "chrome", "run", "files", "insight", "engine", "postprocess", "text", "background"}, true}},
     };
     return layers;
 }

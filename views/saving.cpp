@@ -1,5 +1,6 @@
 #include "views/saving.h"
 
+#include "background/background_work.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
 
@@ -21,7 +22,6 @@
 
 #include <atomic>
 #include <system_error>
-#include <thread>
 
 namespace {
 
@@ -56,9 +56,9 @@ constexpr int kProgressPollMs = 40;
 
 SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(const SaveControl&)>& save) {
     std::atomic<int64_t> done{0};
-    std::atomic<bool> cancel{false};
     std::atomic<bool> finished{false};
     bool saved = false;
+    bool cancelled = false;
 
     QWidget* owner = parent ? parent->window() : nullptr;
     QProgressDialog progress(QStringLiteral("Saving results..."), QStringLiteral("Cancel"), 0,
@@ -70,7 +70,6 @@ SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(cons
     progress.setMinimumDuration(kProgressDelayMs);
     progress.setMinimumWidth(320);
     progress.setValue(0);
-    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel.store(true); });
 
     QEventLoop loop;
     QTimer poll;
@@ -83,11 +82,17 @@ SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(cons
         progress.setValue(static_cast<int>(std::min<int64_t>(done.load(), progress.maximum())));
     });
 
-    SaveControl control;
-    control.progress = [&done](int64_t n) { done.store(n, std::memory_order_relaxed); };
-    control.cancelled = [&cancel] { return cancel.load(std::memory_order_relaxed); };
-
-    std::thread worker([&] {
+    // Declared after the loop and the dialog that the work reaches, so that it
+    // is stopped and joined before they go.
+    CBackgroundWork worker;
+    QObject::connect(&progress, &QProgressDialog::canceled, [&] {
+        cancelled = true;
+        worker.RequestStop();
+    });
+    worker.Start([&](std::stop_token stop) {
+        SaveControl control;
+        control.progress = [&done](int64_t n) { done.store(n, std::memory_order_relaxed); };
+        control.cancelled = [&stop] { return stop.stop_requested(); };
         saved = save(control);
         finished.store(true);
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -96,12 +101,12 @@ SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(cons
     loop.exec();
     // The loop also ends early when the application quits; the snapshot and
     // the worker's state live on this stack, so the worker is waited for.
-    worker.join();
+    worker.Join();
     poll.stop();
     progress.reset();
     progress.hide();
     if (saved) return SaveResult::kSaved;
-    return cancel.load() ? SaveResult::kCancelled : SaveResult::kFailed;
+    return cancelled ? SaveResult::kCancelled : SaveResult::kFailed;
 }
 
 }  // namespace

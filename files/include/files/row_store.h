@@ -25,9 +25,10 @@
 // any thread for as long as it lives.
 #pragma once
 
+#include "background/background_work.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -126,10 +127,12 @@ private:
     mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
     std::vector<Chunk> chunks_;
     std::size_t currentChunk_ = 0;
-    // The next chunk, allocated and paged in on a helper thread, so that filling
-    // the store does not pay the page faults on the owner's thread.
-    std::future<std::shared_ptr<char16_t[]>> nextChunk_;
     std::vector<std::shared_ptr<CRowBlock>> blocks_;
     std::size_t rowCount_ = 0;
     uint64_t layoutVersion_ = 0;  // changes with every removal, reorder and clear
+    // The next chunk, allocated and paged in on a helper thread, so that filling
+    // the store does not pay the page faults on the owner's thread. Owner only;
+    // the helper writes nextChunk_ and is joined before it is read.
+    std::shared_ptr<char16_t[]> nextChunk_;
+    CBackgroundWork chunkAhead_;
 };

@@ -23,6 +23,7 @@
 // when it ends.
 #pragma once
 
+#include "background/background_work.h"
 #include "engine/string_generator.h"
 #include "postprocess/autocorrect.h"
 #include "postprocess/result_jobs.h"
@@ -35,7 +36,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct GenerationOptions {
@@ -158,5 +158,5 @@ private:
     std::u16string workText_;
     int64_t jobTotal_ = 0;  // worker only: the current job's total, for progress scaling
     int64_t jobRange_ = 0;
-    std::jthread worker_;
+    CBackgroundWork worker_;
 };
