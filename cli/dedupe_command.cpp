@@ -25,8 +25,8 @@ struct DedupeCommandOptions {
 };
 
 int RunDedupe(const DedupeCommandOptions& options) {
-    CRowList list;
-    if (const int code = ReadRows(options.input, options.lines, list)) return code;
+    CRowStore rows;
+    if (const int code = ReadRows(options.input, options.lines, rows)) return code;
     DeletingOptions deleting;
     deleting.method = options.method == "shingles" ? 1 : 0;
     deleting.shingleLength = options.shingleLength;
@@ -35,21 +35,13 @@ int RunDedupe(const DedupeCommandOptions& options) {
     CGenerationRun runner;
     CProgressBar bar;
     CRowJobSink sink(runner, bar);
-    runner.StartDeleteIdentical(list, deleting, sink);
+    const CRowSnapshot read = rows.SnapshotAll();
+    const CSnapshotRows jobRows(read);
+    runner.StartDeleteIdentical(jobRows, deleting, sink);
     runner.Wait();
 
-    std::vector<ResultRow> survivors;
-    survivors.reserve(list.rows.size() - sink.deleted.size());
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < list.rows.size(); ++i) {
-        if (next < sink.deleted.size() && sink.deleted[next] == i) {
-            ++next;
-            continue;
-        }
-        survivors.push_back(std::move(list.rows[i]));
-    }
-    const int code = WriteRows(options.output, options.lines, survivors,
-                               [&](std::size_t i) -> const std::u16string& { return survivors[i].text; });
+    rows.RemoveRows(sink.deleted);
+    const int code = WriteRows(options.output, options.lines, rows.SnapshotAll());
     if (code) return code;
     if (!sink.message.empty()) PrintStderr(sink.message);
     return Interrupted() ? kExitInterrupted : kExitDone;

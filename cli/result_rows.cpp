@@ -28,19 +28,21 @@ bool IsBlank(std::u16string_view line) {
 
 }  // namespace
 
-int ReadRows(const std::string& input, bool lines, CRowList& list) {
+int ReadRows(const std::string& input, bool lines, CRowStore& rows) {
     std::u16string raw;
     if (const int code = ReadInputText(input, raw)) return code;
     if (lines) {
         const std::u16string text = NormalizeLineBreaks(raw);
+        std::vector<CStoredRow> read;
         std::size_t start = 0;
         while (start < text.size()) {
             std::size_t end = text.find(u"\r\n", start);
             if (end == std::u16string::npos) end = text.size();
-            if (end > start) list.rows.push_back(ResultRow{static_cast<int64_t>(list.rows.size()) + 1,
-                                                           text.substr(start, end - start)});
+            if (end > start)
+                read.push_back({static_cast<int64_t>(read.size()) + 1, std::u16string_view(text).substr(start, end - start)});
             start = end + 2;
         }
+        rows.Append(read);
         return kExitDone;
     }
     const auto rawLines = SplitLines(raw);
@@ -52,26 +54,25 @@ int ReadRows(const std::string& input, bool lines, CRowList& list) {
         if (!ParseJsonObject(rawLines[i], object, error)) return Fail(kExitBadInput, where + error);
         const JsonField* text = object.Find(u"text");
         if (!text || !text->isString) return Fail(kExitBadInput, where + "no \"text\" string");
-        ResultRow row{static_cast<int64_t>(list.rows.size()) + 1, text->text};
+        CStoredRow row{static_cast<int64_t>(rows.RowCount()) + 1, text->text};
         if (const JsonField* n = object.Find(u"n")) {
             const auto value = JsonInteger(*n);
             if (!value) return Fail(kExitBadInput, where + "\"n\" is not a whole number");
-            row.n = *value;
+            row.number = *value;
         }
         if (const JsonField* length = object.Find(u"length"); length && length->isString)
             return Fail(kExitBadInput, where + "\"length\" is not a number");
-        list.rows.push_back(std::move(row));
+        rows.Append({&row, 1});
     }
     return kExitDone;
 }
 
-int WriteRows(const std::string& output, bool lines, const std::vector<ResultRow>& rows,
-              const std::function<const std::u16string&(std::size_t)>& textAt) {
+int WriteRows(const std::string& output, bool lines, const CRowSnapshot& rows) {
     COutput out;
     if (!out.Open(output)) return Fail(kExitUsage, out.Error());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::u16string& text = textAt(i);
-        const bool written = lines ? out.Write(text) && out.Write(u"\r\n") : out.Write(JsonRow(rows[i].n, text));
+    for (std::size_t i = 0; i < rows.Size(); ++i) {
+        const std::u16string_view text = rows.Text(i);
+        const bool written = lines ? out.Write(text) && out.Write(u"\r\n") : out.Write(JsonRow(rows.Number(i), text));
         if (!written) break;
     }
     if (!out.Commit()) return Fail(kExitUsage, out.Error());

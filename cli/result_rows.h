@@ -3,29 +3,31 @@
 // --lines), writing them back in the same form, and the sink that collects
 // what a result-set job decides while it draws the progress bar.
 //
-//   CRowList list;
-//   if (const int code = ReadRows(input, lines, list)) return code;
+//   CRowStore rows;
+//   if (const int code = ReadRows(input, lines, rows)) return code;
+//   const CRowSnapshot read = rows.SnapshotAll();
+//   const CSnapshotRows jobRows(read);
 //   CGenerationRun runner;
 //   CProgressBar bar;
 //   CRowJobSink sink(runner, bar);
-//   runner.StartDeleteIdentical(list, deleting, sink);
+//   runner.StartDeleteIdentical(jobRows, deleting, sink);
 //   runner.Wait();
-//   ... apply sink.deleted to list.rows ...
-//   return WriteRows(output, lines, list.rows, [&](std::size_t i) -> const std::u16string& { ... });
+//   rows.RemoveRows(sink.deleted);
+//   return WriteRows(output, lines, rows.SnapshotAll());
 //
 // Rows without "n" are numbered by their place among the rows read; blank
 // lines are skipped. A defect in a row is reported with its line number.
-// Thread safety: the list must stay unchanged while a job reads it; the
-// sink's callbacks run on the job's worker, its fields are read after Wait.
+// Thread safety: a snapshot stays valid while the store changes; the sink's
+// callbacks run on the job's worker, its fields are read after Wait.
 #pragma once
 
 #include "cli_io.h"
+#include "files/row_store.h"
 #include "postprocess/result_jobs.h"
 #include "run/generation_run.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,26 +35,24 @@
 inline constexpr const char* kRowsHelp = "result rows: jsonl as generate writes them, or one per line with --lines "
                                          "(\"-\" or none: standard input)";
 
-struct ResultRow {
-    int64_t n = 0;
-    std::u16string text;
-};
-
-class CRowList final : public CResultRows {
+// A snapshot's rows as a result-set job reads them.
+class CSnapshotRows final : public CResultRows {
 public:
-    std::vector<ResultRow> rows;
-    std::size_t RowCount() const override { return rows.size(); }
-    std::u16string_view RowText(std::size_t row) const override { return rows[row].text; }
+    explicit CSnapshotRows(const CRowSnapshot& rows) : rows_(rows) {}
+    std::size_t RowCount() const override { return rows_.Size(); }
+    std::u16string_view RowText(std::size_t row) const override { return rows_.Text(row); }
+
+private:
+    const CRowSnapshot& rows_;
 };
 
-// Reads the rows from input ("-" or empty: standard input) into list; 0, or
-// the exit code after a message (1 for a defective row, 2 for I/O).
-int ReadRows(const std::string& input, bool lines, CRowList& list);
+// Reads the rows from input ("-" or empty: standard input) into the store; 0,
+// or the exit code after a message (1 for a defective row, 2 for I/O).
+int ReadRows(const std::string& input, bool lines, CRowStore& rows);
 
-// Writes rows[i].n with textAt(i) for every row to output ("-" or empty:
-// standard output; a file appears whole or not at all); 0, or 2 after a message.
-int WriteRows(const std::string& output, bool lines, const std::vector<ResultRow>& rows,
-              const std::function<const std::u16string&(std::size_t)>& textAt);
+// Writes every row's number and text to output ("-" or empty: standard
+// output; a file appears whole or not at all); 0, or 2 after a message.
+int WriteRows(const std::string& output, bool lines, const CRowSnapshot& rows);
 
 // Collects what a result-set job decides and shows its progress; Ctrl+C
 // stops the job.

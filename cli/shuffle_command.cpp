@@ -30,17 +30,18 @@ int RunShuffle(const ShuffleCommandOptions& options) {
         if (!value) return Fail(kExitUsage, "--seed takes a whole number from 0 to 9223372036854775807");
         seed = static_cast<uint64_t>(*value);
     }
-    CRowList list;
-    if (const int code = ReadRows(options.input, options.lines, list)) return code;
+    CRowStore rows;
+    if (const int code = ReadRows(options.input, options.lines, rows)) return code;
     CGenerationRun runner;
     CProgressBar bar;
     CRowJobSink sink(runner, bar);
-    if (runner.StartShuffle(list, sink, seed)) runner.Wait();
+    const CRowSnapshot read = rows.SnapshotAll();
+    const CSnapshotRows jobRows(read);
+    if (runner.StartShuffle(jobRows, sink, seed)) runner.Wait();
 
-    const auto& order = sink.order;
-    const int code = WriteRows(options.output, options.lines, list.rows, [&](std::size_t i) -> const std::u16string& {
-        return list.rows[order.size() == list.rows.size() ? order[i] : i].text;
-    });
+    // The numbers stay in their places; the texts move.
+    if (sink.order.size() == rows.RowCount()) rows.Reorder(sink.order);
+    const int code = WriteRows(options.output, options.lines, rows.SnapshotAll());
     if (code) return code;
     if (!sink.message.empty()) PrintStderr(sink.message);
     return Interrupted() ? kExitInterrupted : kExitDone;

@@ -27,13 +27,23 @@ CRowSnapshot::~CRowSnapshot() = default;
 CRowSnapshot::CRowSnapshot(CRowSnapshot&&) noexcept = default;
 CRowSnapshot& CRowSnapshot::operator=(CRowSnapshot&&) noexcept = default;
 
-std::u16string_view CRowSnapshot::Text(std::size_t i) const {
-    if (i >= size_) return {};
+std::pair<const CRowBlock*, std::size_t> CRowSnapshot::Locate(std::size_t i) const {
     // The span holding snapshot row i: the last one with before_ <= i.
     const auto span = static_cast<std::size_t>(std::upper_bound(before_.begin(), before_.end(), i) - before_.begin()) - 1;
     const std::size_t row = spans_[span].first + (i - before_[span]);
-    const CRowBlock& block = *blocks_[row >> kBlockShift];
-    return {block.text[row & kBlockMask], block.length[row & kBlockMask]};
+    return {blocks_[row >> kBlockShift].get(), row & kBlockMask};
+}
+
+std::u16string_view CRowSnapshot::Text(std::size_t i) const {
+    if (i >= size_) return {};
+    const auto [block, at] = Locate(i);
+    return {block->text[at], block->length[at]};
+}
+
+int64_t CRowSnapshot::Number(std::size_t i) const {
+    if (i >= size_) return 0;
+    const auto [block, at] = Locate(i);
+    return block->number[at];
 }
 
 CRowStore::CRowStore() = default;

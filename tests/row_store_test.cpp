@@ -95,9 +95,9 @@ void ExpectSame(const CRowStore& store, const Reference& ref) {
 bool SnapshotMatches(const CRowSnapshot& snapshot, const Reference& ref) {
     if (snapshot.Size() != ref.size()) return false;
     for (std::size_t i = 0; i < ref.size(); ++i) {
-        if (snapshot.Text(i) != Text(ref[i].textId)) return false;
+        if (snapshot.Text(i) != Text(ref[i].textId) || snapshot.Number(i) != ref[i].number) return false;
     }
-    return snapshot.Text(ref.size()).empty();
+    return snapshot.Text(ref.size()).empty() && snapshot.Number(ref.size()) == 0;
 }
 
 TEST(RowStore, FollowsAPlainVectorThroughEveryChange) {

@@ -50,9 +50,11 @@ public:
 
     std::size_t Size() const { return size_; }
     std::u16string_view Text(std::size_t i) const;  // empty past the end
+    int64_t Number(std::size_t i) const;            // 0 past the end
 
 private:
     friend class CRowStore;
+    std::pair<const CRowBlock*, std::size_t> Locate(std::size_t i) const;  // block and place of row i
     std::vector<std::shared_ptr<const CRowBlock>> blocks_;
     std::vector<std::shared_ptr<const char16_t[]>> chunks_;
     std::vector<std::pair<std::size_t, std::size_t>> spans_;  // [first, last) rows, ascending
