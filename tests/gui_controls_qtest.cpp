@@ -119,6 +119,7 @@ private slots:
     void editorTypingRecoloursOnlyItsParagraph();
     void editorIncrementalColouringMatchesFullColouring();
     void editorKeysAndPositions();
+    void editorLongParagraph();
     void templateFileLocations();
     void templateFileEncodings();
     void saveInputText();
@@ -621,6 +622,91 @@ void GuiControlsTest::editorKeysAndPositions() {
     editor.SetText(u"");
     menu.reset(editor.CreateContextMenu());
     QVERIFY(!find(CColoredRichEditCtrl::kSelectAll)->isEnabled());
+}
+
+void GuiControlsTest::editorLongParagraph() {
+    // One paragraph of about 60,000 characters between two short lines.
+    QString paragraph;
+    const QStringList words = {"{alpha|beta}", "%name%", "[one|two<, >]", "plain", "#set", "x%name%y", "\t|", "words"};
+    for (int i = 0; paragraph.size() < 60000; ++i) paragraph += words[i % words.size()] + (i % 11 == 0 ? "  " : " ");
+    const QString whole = "#set %name% = {v|w}\r\n" + paragraph + "\r\nlast line";
+    CColoredRichEditCtrl editor;
+    editor.resize(600, 400);
+    editor.SetText(whole.toStdU16String());
+    const int length = static_cast<int>(whole.size()) - 2;  // two line breaks count one each
+    QCOMPARE(QString::fromStdU16String(editor.Text()), whole);
+    QCOMPARE(editor.TextLength(), length);
+    // Every block the text layout has to redo for a key stays short.
+    for (QTextBlock block = editor.document()->begin(); block.isValid(); block = block.next())
+        QVERIFY2(block.length() <= 2 * kLongParagraph, qPrintable(QString::number(block.length())));
+
+    // The same colours as the paragraph in one piece.
+    CTemplateHighlighter* highlighter = editor.Highlighter();
+    highlighter->FinishColouring();
+    const std::vector<QTextCharFormat> wanted =
+        ReferenceColouring(paragraph, false, highlighter->MacroNames(), highlighter->Formats());
+    const int paragraphStart = 20;
+    for (int i = 0; i < paragraph.size(); i += 3) {
+        const QTextCharFormat actual = FormatAt(editor, editor.ToDocument(paragraphStart + i));
+        QVERIFY2(actual == wanted[static_cast<std::size_t>(i)], qPrintable(QString::number(i)));
+    }
+
+    // Positions in and out: each editor position maps to a document position that maps back.
+    for (int p = 0; p <= length; p += 997) QCOMPARE(editor.FromDocument(editor.ToDocument(p)), p);
+    std::vector<int> reported;
+    connect(&editor, &CColoredRichEditCtrl::PositionChanged, [&](int p) { reported.push_back(p); });
+    const QTextBlock second = editor.document()->findBlockByNumber(2);
+    QVERIFY(IsContinuation(second));
+    const int atBreak = editor.FromDocument(second.position());
+    editor.SelectRange(atBreak, atBreak);
+    QCOMPARE(reported.back(), atBreak);
+
+    // Keys next to a piece break act on the characters either side of it.
+    std::u16string expected = whole.toStdU16String();
+    auto editorIndex = [&](int position) {  // raw index of an editor position in expected (CR LF before it)
+        int raw = 0;
+        for (int p = 0; p < position; ++p) raw += expected[static_cast<std::size_t>(raw)] == u'\r' ? 2 : 1;
+        return static_cast<std::size_t>(raw);
+    };
+    QTextCursor cursor(editor.document());
+    cursor.setPosition(second.position());
+    editor.setTextCursor(cursor);
+    QTest::keyClick(&editor, Qt::Key_Backspace);
+    expected.erase(editorIndex(atBreak - 1), 1);
+    QCOMPARE(editor.Text(), expected);
+    const QTextBlock third = editor.document()->findBlockByNumber(3);
+    QVERIFY(IsContinuation(third));
+    cursor.setPosition(third.position() - 1);
+    editor.setTextCursor(cursor);
+    const int beforeThird = editor.FromDocument(third.position() - 1);
+    QTest::keyClick(&editor, Qt::Key_Delete);
+    expected.erase(editorIndex(beforeThird), 1);
+    QCOMPARE(editor.Text(), expected);
+    // Enter inside a piece makes a line break; the text after it stays one line.
+    editor.SelectRange(beforeThird + 100, beforeThird + 100);
+    QTest::keyClick(&editor, Qt::Key_Return);
+    expected.insert(editorIndex(beforeThird + 100), u"\r\n");
+    QCOMPARE(editor.Text(), expected);
+    QTest::keyClicks(&editor, "typed");
+    expected.insert(editorIndex(beforeThird + 101), u"typed");
+    QCOMPARE(editor.Text(), expected);
+    QCOMPARE(editor.TextLength(), length - 2 + 1 + 5);
+    editor.document()->undo();
+    editor.document()->undo();
+    editor.document()->undo();
+    QVERIFY(editor.Text().find(u"typed") == std::u16string::npos);
+
+    // Copy across a piece break gives the characters only; a long paste comes in pieces.
+    editor.SetText(whole.toStdU16String());
+    editor.SelectRange(atBreak - 50, atBreak + 50);
+    editor.copy();
+    QCOMPARE(QApplication::clipboard()->text(), whole.mid(atBreak - 50 + 1, 100));
+    editor.SetText(u"start end");
+    editor.SelectRange(6, 6);
+    QApplication::clipboard()->setText(paragraph + "\n" + paragraph);
+    editor.paste();
+    QCOMPARE(QString::fromStdU16String(editor.Text()), "start " + paragraph + "\r\n" + paragraph + "end");
+    QVERIFY(editor.document()->blockCount() > 4);
 }
 
 void GuiControlsTest::templateFileLocations() {

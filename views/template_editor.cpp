@@ -73,7 +73,7 @@ TemplateFormats::TemplateFormats() {
     macroName.setFontWeight(QFont::Normal);
 }
 
-QList<QTextLayout::FormatRange> TemplateColoring(const QString& text, bool firstBlock, const QStringList& names,
+QList<QTextLayout::FormatRange> TemplateColoring(const QString& text, BlockStart start, const QStringList& names,
                                                  const TemplateFormats& formats, qsizetype from, qsizetype to) {
     enum Kind : unsigned char { kPlain, kBrace, kSquare, kAngle, kBar, kKeyword, kMacroName };
     from = std::clamp<qsizetype>(from, 0, text.size());
@@ -96,7 +96,12 @@ QList<QTextLayout::FormatRange> TemplateColoring(const QString& text, bool first
             if (!(c == u' ' || (c >= u'\t' && c <= u'\r'))) return false;
             if (c != u' ') onlySpaces = false;
         }
-        return !firstBlock || onlySpaces;
+        switch (start) {
+        case BlockStart::kTextStart: return onlySpaces;
+        case BlockStart::kLineStart: return true;
+        case BlockStart::kContinuation: return false;
+        }
+        return false;
     };
     for (qsizetype m = text.indexOf(kSetWord, std::max<qsizetype>(0, from - kSetWord.size() + 1)); m >= 0 && m < to;
          m = text.indexOf(kSetWord, m + kSetWord.size())) {
@@ -133,6 +138,58 @@ QList<QTextLayout::FormatRange> TemplateColoring(const QString& text, bool first
         i = e;
     }
     return ranges;
+}
+
+namespace {
+
+constexpr int kContinuationProperty = QTextFormat::UserProperty + 1;
+
+QTextBlockFormat ContinuationFormat() {
+    QTextBlockFormat format;
+    format.setProperty(kContinuationProperty, true);
+    return format;
+}
+
+bool IsSpaceOrTab(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+
+// A piece may begin here: after white space, with a character that cannot be
+// the start of "#set" or of a macro name, so that no coloured word is cut.
+bool IsPieceStart(const QString& text, qsizetype i) {
+    if (i <= 0 || i >= text.size() || !IsSpaceOrTab(text[i - 1])) return false;
+    const QChar c = text[i];
+    return !IsSpaceOrTab(c) && c != u'#' && c != u'%' && !c.isLowSurrogate();
+}
+
+}  // namespace
+
+bool IsContinuation(const QTextBlock& block) {
+    return block.blockFormat().boolProperty(kContinuationProperty);
+}
+
+BlockStart StartOf(const QTextBlock& block) {
+    if (IsContinuation(block)) return BlockStart::kContinuation;
+    return block.blockNumber() == 0 ? BlockStart::kTextStart : BlockStart::kLineStart;
+}
+
+QList<qsizetype> PieceBreaks(const QString& paragraph) {
+    QList<qsizetype> breaks;
+    if (paragraph.size() <= kLongParagraph) return breaks;
+    constexpr qsizetype kSearch = kPieceLength / 4;
+    qsizetype start = 0;
+    while (paragraph.size() - start > kPieceLength + kPieceLength / 2) {
+        const qsizetype wanted = start + kPieceLength;
+        qsizetype at = -1;
+        for (qsizetype d = 0; d <= kSearch && at < 0; ++d) {
+            if (IsPieceStart(paragraph, wanted + d)) at = wanted + d;
+            else if (IsPieceStart(paragraph, wanted - d)) at = wanted - d;
+        }
+        if (at < 0) at = paragraph[wanted].isLowSurrogate() ? wanted + 1 : wanted;  // no white space near: anywhere
+        breaks.append(at);
+        start = at;
+    }
+    return breaks;
 }
 
 CTemplateHighlighter::CTemplateHighlighter(QPlainTextEdit* editor) : QObject(editor), editor_(editor) {
@@ -204,7 +261,7 @@ bool CTemplateHighlighter::ColouringPending() const {
 void CTemplateHighlighter::ColorBlock(QTextBlock block) {
     ++highlightedBlocks_;
     const QString text = block.text();
-    block.layout()->setFormats(TemplateColoring(text, block.blockNumber() == 0, names_, formats_, 0, text.size()));
+    block.layout()->setFormats(TemplateColoring(text, StartOf(block), names_, formats_, 0, text.size()));
     block.setUserState(kColoured);
 }
 
@@ -219,7 +276,7 @@ void CTemplateHighlighter::ColorStretch(QTextBlock block, int position, int remo
     to = std::min(static_cast<int>(text.size()), std::max(to, q + 5));
     const int from = std::max(0, p - reach);
     const QList<QTextLayout::FormatRange> window =
-        TemplateColoring(text, block.blockNumber() == 0, names_, formats_, from, to);
+        TemplateColoring(text, StartOf(block), names_, formats_, from, to);
     block.layout()->setFormats(Spliced(block.layout()->formats(), p, removed, added, from, to, window));
 }
 
@@ -318,20 +375,69 @@ CColoredRichEditCtrl::CColoredRichEditCtrl(QWidget* parent) : QPlainTextEdit(par
 
 // The raw text, not toPlainText(), which would turn no-break spaces into
 // spaces. Paragraph and line separators both become CR LF, so every line break
-// still counts as one position.
+// still counts as one position; the breaks between pieces are left out.
 std::u16string CColoredRichEditCtrl::Text() const {
-    const QString raw = document()->toRawText();
     std::u16string out;
-    out.reserve(static_cast<std::size_t>(raw.size()) + static_cast<std::size_t>(blockCount()));
-    for (QChar c : raw) {
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) out += u"\r\n";
-        else out += static_cast<char16_t>(c.unicode());
+    out.reserve(static_cast<std::size_t>(document()->characterCount()) + static_cast<std::size_t>(blockCount()));
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (block.blockNumber() > 0 && !IsContinuation(block)) out += u"\r\n";
+        const QString text = block.text();
+        for (QChar c : text) {
+            if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) out += u"\r\n";
+            else out += static_cast<char16_t>(c.unicode());
+        }
     }
     return out;
 }
 
+int CColoredRichEditCtrl::ContinuationsUpTo(const QTextBlock& last) const {
+    if (!mayHaveContinuations_) return 0;
+    int count = 0;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        count += IsContinuation(block) ? 1 : 0;
+        if (block == last) break;
+    }
+    return count;
+}
+
 int CColoredRichEditCtrl::TextLength() const {
-    return document()->characterCount() - 1;
+    return document()->characterCount() - 1 - ContinuationsUpTo(document()->lastBlock());
+}
+
+int CColoredRichEditCtrl::FromDocument(int position) const {
+    return position - ContinuationsUpTo(document()->findBlock(position));
+}
+
+// A position at a piece break is both the end of one block and the start of
+// the next: the character there is the next block's first.
+int CColoredRichEditCtrl::ToDocument(int position, bool endOfRange) const {
+    if (!mayHaveContinuations_) return position;
+    int continuations = 0;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        continuations += IsContinuation(block) ? 1 : 0;
+        const int blockEnd = block.position() + block.length() - 1 - continuations;  // in editor positions
+        const bool atBreak = position == blockEnd && IsContinuation(block.next());
+        if (position < blockEnd || (position == blockEnd && (!atBreak || endOfRange)) || !block.next().isValid())
+            return position + continuations;
+    }
+    return position;
+}
+
+void CColoredRichEditCtrl::InsertParagraphs(QTextCursor& cursor, const QString& text) {
+    const QStringList paragraphs = text.split(u'\n');
+    for (qsizetype i = 0; i < paragraphs.size(); ++i) {
+        // A new paragraph gets a plain block format, not a copy of a piece's.
+        if (i > 0) cursor.insertBlock(QTextBlockFormat());
+        const QString& paragraph = paragraphs[i];
+        qsizetype from = 0;
+        for (qsizetype at : PieceBreaks(paragraph)) {
+            cursor.insertText(paragraph.mid(from, at - from));
+            cursor.insertBlock(ContinuationFormat());
+            mayHaveContinuations_ = true;
+            from = at;
+        }
+        cursor.insertText(paragraph.mid(from));
+    }
 }
 
 void CColoredRichEditCtrl::SetText(std::u16string_view text) {
@@ -347,7 +453,18 @@ void CColoredRichEditCtrl::SetText(std::u16string_view text) {
     }
     CollectMacros(macros_, crlf);
     highlighter_->SetMacroNames(NamesOf(macros_));
-    setPlainText(plain);
+    setPlainText(QString());
+    mayHaveContinuations_ = false;
+    // Built with the undo stack off, so that undo can never turn a piece break
+    // into a line break; one edit block, so that the colouring sees one change.
+    document()->setUndoRedoEnabled(false);
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    InsertParagraphs(cursor, plain);
+    cursor.endEditBlock();
+    document()->setUndoRedoEnabled(true);
+    QTextCursor start(document());
+    setTextCursor(start);
 }
 
 void CColoredRichEditCtrl::SelectRange(int start, int end) {
@@ -355,8 +472,8 @@ void CColoredRichEditCtrl::SelectRange(int start, int end) {
     start = std::clamp(start, 0, length);
     end = std::clamp(end, 0, length);
     QTextCursor cursor = textCursor();
-    cursor.setPosition(start);
-    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.setPosition(ToDocument(start, start > end));
+    cursor.setPosition(ToDocument(end, end > start), QTextCursor::KeepAnchor);
     setTextCursor(cursor);
     ensureCursorVisible();
 }
@@ -391,13 +508,72 @@ void CColoredRichEditCtrl::RecolorAll() {
 }
 
 void CColoredRichEditCtrl::insertFromMimeData(const QMimeData* source) {
-    QPlainTextEdit::insertFromMimeData(source);
+    if (source && source->hasText()) {
+        QString text = source->text();
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        text.replace(u'\r', u'\n');
+        QTextCursor cursor = textCursor();
+        cursor.beginEditBlock();
+        InsertParagraphs(cursor, text);
+        cursor.endEditBlock();
+        setTextCursor(cursor);
+        ensureCursorVisible();
+    }
     RecolorAll();
+}
+
+QMimeData* CColoredRichEditCtrl::createMimeDataFromSelection() const {
+    if (!mayHaveContinuations_) return QPlainTextEdit::createMimeDataFromSelection();
+    const QTextCursor cursor = textCursor();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    QString text;
+    for (QTextBlock block = document()->findBlock(start); block.isValid() && block.position() <= end;
+         block = block.next()) {
+        if (block.position() > start && !IsContinuation(block)) text += u'\n';
+        const int from = std::max(start, block.position()) - block.position();
+        const int to = std::min(end, block.position() + block.length() - 1) - block.position();
+        if (to > from) text += block.text().mid(from, to - from);
+    }
+    text.replace(QChar::LineSeparator, u'\n');
+    auto* data = new QMimeData;
+    data->setText(text);
+    return data;
 }
 
 void CColoredRichEditCtrl::keyPressEvent(QKeyEvent* event) {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const Qt::KeyboardModifiers others = event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    if (mayHaveContinuations_ && others == Qt::NoModifier && !shift) {
+        // A piece break is no character: step over it to the one behind.
+        QTextCursor cursor = textCursor();
+        switch (event->key()) {
+        case Qt::Key_Backspace:
+            if (!cursor.hasSelection() && cursor.atBlockStart() && IsContinuation(cursor.block())) {
+                while (cursor.atBlockStart() && IsContinuation(cursor.block())) cursor.movePosition(QTextCursor::PreviousCharacter);
+                cursor.deletePreviousChar();
+                setTextCursor(cursor);
+                return;
+            }
+            break;
+        case Qt::Key_Delete:
+            if (!cursor.hasSelection() && cursor.atBlockEnd() && IsContinuation(cursor.block().next())) {
+                while (cursor.atBlockEnd() && IsContinuation(cursor.block().next())) cursor.movePosition(QTextCursor::NextCharacter);
+                cursor.deleteChar();
+                setTextCursor(cursor);
+                return;
+            }
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // A line break inside a piece begins a paragraph, not another piece.
+            cursor.insertBlock(QTextBlockFormat());
+            setTextCursor(cursor);
+            ensureCursorVisible();
+            return;
+        default: break;
+        }
+    }
     if (others == Qt::NoModifier) {
         switch (event->key()) {
             case Qt::Key_F5: TypeCharacter(shift ? u'[' : u'{'); return;
@@ -451,8 +627,8 @@ void CColoredRichEditCtrl::contextMenuEvent(QContextMenuEvent* event) {
 
 void CColoredRichEditCtrl::OnSelectionChange() {
     const QTextCursor cursor = textCursor();
-    const int start = cursor.selectionStart();
-    const int end = cursor.selectionEnd();
+    const int start = FromDocument(cursor.selectionStart());
+    const int end = FromDocument(cursor.selectionEnd());
     if (start == end) {
         lastStart_ = start;
         lastEnd_ = end;

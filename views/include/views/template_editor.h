@@ -20,6 +20,13 @@
 // only by setting the text, pasting or dropping, and the three snippet
 // inserts, and the whole text is re-coloured only when that rebuild changes
 // the set of macro names.
+//
+// Long paragraphs are held in pieces (see kLongParagraph): typing into a
+// megabyte-long paragraph then lays out one piece, not the paragraph. The
+// pieces are invisible to everything outside: Text(), TextLength(), the
+// positions reported and selected, and the clipboard all count the paragraph
+// as one; Backspace and Delete step over a piece break to the character
+// behind it.
 // Thread safety: user interface thread only.
 #pragma once
 
@@ -27,6 +34,7 @@
 
 #include <QPlainTextEdit>
 #include <QTextCharFormat>
+#include <QTextBlock>
 #include <QTextLayout>
 
 #include <string>
@@ -52,12 +60,28 @@ struct TemplateFormats {
     QTextCharFormat plain, brace, square, angle, bar, keyword, macroName;
 };
 
-// Colours one paragraph, or the stretch [from, to) of it, from scratch:
-// plain text, then "#set" at a line start, then whole-word macro names, then
-// the brackets. The paragraph is the first of the text when firstBlock is set
-// (a "#set" there counts as at a line start only after spaces alone).
-QList<QTextLayout::FormatRange> TemplateColoring(const QString& paragraph, bool firstBlock, const QStringList& names,
+// What precedes a block of the document: nothing, a line break, or (for a
+// piece of a long paragraph) more of the same line.
+enum class BlockStart { kTextStart, kLineStart, kContinuation };
+
+// Colours one block, or the stretch [from, to) of it, from scratch: plain
+// text, then "#set" at a line start, then whole-word macro names, then the
+// brackets. At the text's start a "#set" counts as at a line start only after
+// spaces alone; in a continuation block only after a line break inside it.
+QList<QTextLayout::FormatRange> TemplateColoring(const QString& paragraph, BlockStart start, const QStringList& names,
                                                  const TemplateFormats& formats, qsizetype from, qsizetype to);
+
+// A paragraph longer than kLongParagraph characters is held as several blocks
+// of about kPieceLength characters, each later one marked as a continuation:
+// the text layout, which is redone for a whole block at every key, then
+// stays small. The breaks between the pieces are not part of the text.
+constexpr int kLongParagraph = 8192;
+constexpr int kPieceLength = 2048;
+bool IsContinuation(const QTextBlock& block);
+BlockStart StartOf(const QTextBlock& block);
+// The pieces of one paragraph: breaks after white space, before a character
+// that begins no "#set" or macro name, where there is one near the length.
+QList<qsizetype> PieceBreaks(const QString& paragraph);
 
 class CTemplateHighlighter : public QObject {
     Q_OBJECT
@@ -116,6 +140,11 @@ public:
 
     std::u16string Text() const;  // CR LF line breaks
     int TextLength() const;       // a line break counts one
+    // Editor positions (a line break counts one) and the document's, which
+    // also count the breaks between the pieces of long paragraphs. At a piece
+    // break the end of a range stays before the break, anything else goes after it.
+    int ToDocument(int position, bool endOfRange = false) const;
+    int FromDocument(int position) const;
     void SetText(std::u16string_view text);
     void SelectRange(int start, int end);
 
@@ -139,12 +168,17 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
 
 private:
     void OnSelectionChange();
+    // Inserts text (LF line breaks) at the cursor, long paragraphs in pieces.
+    void InsertParagraphs(QTextCursor& cursor, const QString& text);
+    int ContinuationsUpTo(const QTextBlock& last) const;
 
     CTemplateHighlighter* highlighter_;
     MacroTable macros_;
+    bool mayHaveContinuations_ = false;  // no piece breaks unless a long paragraph came in
     int lastStart_ = 0;
     int lastEnd_ = 0;
 };
