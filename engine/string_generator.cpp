@@ -1,6 +1,7 @@
 #include "engine/string_generator.h"
 
 #include "engine/syntax_check.h"
+#include "exact_counts.h"
 #include "random15.h"
 #include "template_tree.h"
 
@@ -15,6 +16,8 @@ namespace {
 
 constexpr double kTwoTo30 = 1073741824.0;
 constexpr double kDistinctLimit = 1e10;
+// Version numbers below this are exact doubles, so the double walk reads them.
+constexpr int64_t kExactDoubles = int64_t{1} << 53;
 
 }  // namespace
 
@@ -153,6 +156,7 @@ LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owne
     versionCount_ = 0;
     usedNumbers_.reset();
     templateText_.clear();
+    exact_.reset();
     root_.reset();
     const auto stopped = [&] {
         templateText_.clear();
@@ -206,6 +210,25 @@ void CStringGenerator::GenerateVersionInto(int64_t index, const AutoCorrectionOp
     root_->Generate(static_cast<double>(std::max<int64_t>(0, index)), out, templateText_, false, *random_,
                     scratch_.get());
     if (options.AnyOn()) AutoCorrect(out, options);
+}
+
+mpz_class CStringGenerator::GetExactVersionCount() {
+    if (!root_) return 0;
+    if (!exact_) exact_ = std::make_unique<CExactCounts>(templateText_);
+    return exact_->Count();
+}
+
+bool CStringGenerator::GenerateExactVersionInto(const mpz_class& index, const AutoCorrectionOptions& options,
+                                                std::u16string& out) {
+    out.clear();
+    if (!root_ || index < 0 || index >= GetExactVersionCount()) return false;
+    if (index < kExactDoubles) {
+        GenerateVersionInto(index.get_si(), options, out);
+        return true;
+    }
+    exact_->Generate(index, out);
+    if (options.AnyOn()) AutoCorrect(out, options);
+    return true;
 }
 
 std::u16string CStringGenerator::GenerateVersion(int64_t index, const AutoCorrectionOptions& options) {

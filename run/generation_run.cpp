@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 // work on a fixed range of 10000 instead.
 constexpr int64_t kLargeJobTotal = 21474837;
 constexpr int64_t kFixedRange = 10000;
+// Series numbers from here on are read exactly: a double no longer holds every integer.
+constexpr long kExactDoubleLimit = 1L << 53;
 
 constexpr auto kStatusInterval = std::chrono::milliseconds(100);
 // About one screen refresh: a window appends what arrived in one go.
@@ -93,6 +95,11 @@ std::u16string GroupDigits(std::u16string_view digits) {
 struct RunPlan {
     bool series = false;
     int64_t firstIndex = 0;  // series order: the first version number
+    // Series from a first number at or past 2^53: the numbers are read
+    // exactly, exactFirstIndex + i for the loop's i counting from 0.
+    bool exactSeries = false;
+    mpz_class exactFirstIndex;
+    double indexLimit = 0;   // the loop's i stays below this
     double target = 0;       // versions to keep: as many as wanted, at most as many as reachable
     int64_t total = 0;       // the target as the progress job's total
     AutoCorrectionOptions correction;
@@ -100,14 +107,24 @@ struct RunPlan {
     std::size_t batchSize = 1;
 };
 
-RunPlan PlanRun(const RunRequest& request, double versionCount) {
+RunPlan PlanRun(const RunRequest& request, SyntaxStringGenerator::CStringGenerator& engine, double versionCount) {
     const GenerationOptions& options = request.options;
     RunPlan plan;
     plan.series = !options.randomOrder;
-    plan.firstIndex = plan.series ? std::max<int64_t>(request.firstIndex, 0) : 0;
+    plan.indexLimit = versionCount;
+    double reachable = 0;
+    if (plan.series && request.firstIndex >= kExactDoubleLimit) {
+        plan.exactSeries = true;
+        plan.exactFirstIndex = request.firstIndex;
+        const mpz_class left = engine.GetExactVersionCount() - request.firstIndex;
+        reachable = left > 0 ? left.get_d() : 0.0;
+        plan.indexLimit = reachable;
+    } else {
+        plan.firstIndex = plan.series && request.firstIndex > 0 ? request.firstIndex.get_si() : 0;
+        // A series resumed at firstIndex can only reach the versions from there on.
+        reachable = std::max(0.0, versionCount - static_cast<double>(plan.firstIndex));
+    }
     const int64_t wanted = std::max<int64_t>(request.versionsWanted.value_or(options.versionsCount), 0);
-    // A series resumed at firstIndex can only reach the versions from there on.
-    const double reachable = std::max(0.0, versionCount - static_cast<double>(plan.firstIndex));
     plan.target = std::min(static_cast<double>(wanted), reachable);
     plan.total = static_cast<int64_t>(plan.target);
     plan.correction = options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
@@ -327,7 +344,7 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
 
     sink.ClearResults();
     const GenerationOptions& options = request.options;
-    const RunPlan plan = PlanRun(request, load.versionCount);
+    const RunPlan plan = PlanRun(request, engine_, load.versionCount);
     CMemoryMeter memory(sink.RetainsVersions(), options.skipSimilar, plan.memoryBudget);
 
     runSkipSimilar_.store(options.skipSimilar);
@@ -344,9 +361,11 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     int64_t lastPosition = -1;
     std::u16string version;
     bool stoppedByRun = false;
-    for (int64_t i = plan.firstIndex; kept < plan.target && static_cast<double>(i) < maxPossible && running_.load();
+    for (int64_t i = plan.firstIndex; kept < plan.target && static_cast<double>(i) < plan.indexLimit && running_.load();
          ++i) {
-        if (plan.series) {
+        if (plan.exactSeries) {
+            engine_.GenerateExactVersionInto(plan.exactFirstIndex + i, plan.correction, version);
+        } else if (plan.series) {
             engine_.GenerateVersionInto(i, plan.correction, version);
         } else if (!engine_.GenerateRandomVersion(plan.correction, version)) {
             summary.end = RunEnd::kNumbersExhausted;

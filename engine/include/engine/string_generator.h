@@ -12,6 +12,8 @@
 
 #include "postprocess/autocorrect.h"
 
+#include <gmpxx.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -24,6 +26,7 @@ namespace SyntaxStringGenerator {
 
 class CTemplateTree;
 class CDrawnNumbers;
+class CExactCounts;
 class CGenerationScratch;
 
 // A template that fails CheckSyntax gets that check's kind and position. A
@@ -62,6 +65,16 @@ public:
     std::u16string GenerateVersion(int64_t index, const AutoCorrectionOptions& options);
     void GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options, std::u16string& out);
 
+    // The exact number of versions, however large (no cap); 0 without a tree.
+    // Counted on first use after a load.
+    mpz_class GetExactVersionCount();
+    // Version number index in series order for any index from 0 to the exact
+    // count minus one: below 2^53 exactly the version GenerateVersionInto
+    // gives, from there on read with exact arithmetic. False (out empty)
+    // without a tree or for an index outside that range.
+    bool GenerateExactVersionInto(const mpz_class& index, const AutoCorrectionOptions& options,
+                                  std::u16string& out);
+
     // A random version, auto-corrected. With at most 10^10 versions it is the
     // version of a distinct number from DrawVersionNumber (the first one after
     // a load is number 0); above 10^10 every group chooses freely, no number is
@@ -93,6 +106,7 @@ private:
     double versionCount_ = 0;
     std::u16string templateText_;
     std::unique_ptr<CTemplateTree> root_;
+    std::unique_ptr<CExactCounts> exact_;
     std::unique_ptr<CGenerationScratch> scratch_;
     std::unique_ptr<CRandom15> random_;
 };

@@ -60,7 +60,7 @@ struct RunRequest {
     DeletingOptions deleting;          // used when options.skipSimilar is on
     std::optional<int64_t> versionsWanted;  // overrides options.versionsCount (command line)
     std::optional<uint32_t> seed;           // default: the clock
-    int64_t firstIndex = 0;                 // series order: first version number
+    mpz_class firstIndex = 0;               // series order: first version number, any size
     std::size_t memoryBudgetBytes = 0;      // 0: half the physical memory (or of the cgroup's limit)
     std::size_t batchSize = 4096;           // kept versions per sink batch at most
 };
