@@ -23,19 +23,7 @@ int RunCheck(const CheckCommandOptions& options) {
     std::u16string raw;
     if (const int code = ReadInputText(options.input, raw)) return code;
     const TemplateCheckResult check = CheckTemplateText(NormalizeLineBreaks(raw));
-    const std::u16string message =
-        TrimTrailingSpaces(check.passed && check.message.empty() ? SyntaxMessage(0, 0) : check.message);
-    std::u16string out;
-    if (options.json) {
-        out = u"{\"ok\":" + std::u16string(check.passed ? u"true" : u"false") + u",\"kind\":" + Decimal(check.kind) +
-              u",\"position\":" + Decimal(check.position) + u",\"message\":";
-        AppendJsonString(message, out);
-        out += u",\"selectionStart\":" + Decimal(check.selectionStart) + u",\"selectionEnd\":" +
-               Decimal(check.selectionEnd) + u"}\n";
-    } else {
-        out = message + u"\n";
-    }
-    if (const int code = PrintStdout(out)) return code;
+    if (const int code = PrintStdout(CheckReport(check, options.json))) return code;
     return check.passed ? kExitDone : kExitBadInput;
 }
 

@@ -20,6 +20,24 @@ std::optional<int64_t> ParseWhole(std::string_view text, int64_t max) {
     return value;
 }
 
+std::optional<mpz_class> ParseBigWhole(std::string_view text) {
+    if (text.empty() || text.size() > 100000 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    return mpz_class(std::string(text), 10);
+}
+
+std::u16string CheckReport(const TemplateCheckResult& check, bool json) {
+    const std::u16string message =
+        TrimTrailingSpaces(check.passed && check.message.empty() ? SyntaxMessage(0, 0) : check.message);
+    if (!json) return message + u"\n";
+    std::u16string out = u"{\"ok\":" + std::u16string(check.passed ? u"true" : u"false") + u",\"kind\":" +
+                         Decimal(check.kind) + u",\"position\":" + Decimal(check.position) + u",\"message\":";
+    AppendJsonString(message, out);
+    out += u",\"selectionStart\":" + Decimal(check.selectionStart) + u",\"selectionEnd\":" +
+           Decimal(check.selectionEnd) + u"}\n";
+    return out;
+}
+
 bool ParseRules(const std::optional<std::string>& rules, AutoCorrectionOptions& out) {
     if (!rules) return true;
     if (rules->size() != 8) return false;

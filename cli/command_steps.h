@@ -16,6 +16,8 @@
 #include "engine/template_check.h"
 #include "postprocess/autocorrect.h"
 
+#include <gmpxx.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,6 +33,13 @@ inline constexpr const char* kRulesHelp =
 
 // A whole decimal number from 0 to max, nothing else around it.
 std::optional<int64_t> ParseWhole(std::string_view text, int64_t max);
+
+// A whole decimal number of any size, nothing else around it.
+std::optional<mpz_class> ParseBigWhole(std::string_view text);
+
+// What check prints for a check result: its message, or with json the object
+// {"ok","kind","position","message","selectionStart","selectionEnd"}; line break included.
+std::u16string CheckReport(const TemplateCheckResult& check, bool json);
 
 // Eight 0/1 digits into out; no rules given leaves out as it is. False when
 // the digits are malformed.

@@ -1,5 +1,6 @@
 // count: the number of versions a template can produce, as an integer while
-// it is exact in a double and as the shortest double text above that.
+// it is exact in a double and as the shortest double text above that; with
+// --exact always as the exact integer.
 #include "subcommands.h"
 
 #include "command_steps.h"
@@ -15,6 +16,7 @@ namespace {
 
 struct CountCommandOptions {
     std::string input;
+    bool exact = false;
 };
 
 int RunCount(const CountCommandOptions& options) {
@@ -25,7 +27,9 @@ int RunCount(const CountCommandOptions& options) {
     if (!load.Ok()) return ReportLoadFailure(load.errorKind, load.errorPosition);
     const double count = load.versionCount;
     std::string text;
-    if (count < 9007199254740992.0) {
+    if (options.exact) {
+        text = engine.GetExactVersionCount().get_str();
+    } else if (count < 9007199254740992.0) {
         text = std::to_string(static_cast<int64_t>(count));
     } else {
         char buffer[64];
@@ -40,5 +44,6 @@ int RunCount(const CountCommandOptions& options) {
 CommandRunner AddCountCommand(CLI::App& command) {
     auto options = std::make_shared<CountCommandOptions>();
     command.add_option("file", options->input, kTemplateFileHelp);
+    command.add_flag("--exact", options->exact, "print the exact integer count, however large");
     return [options] { return RunCount(*options); };
 }

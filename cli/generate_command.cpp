@@ -52,10 +52,10 @@ int BuildRunRequest(const GenerateCommandOptions& options, RunRequest& request) 
         if (!seed) return Fail(kExitUsage, "--seed takes a whole number from 0 to 4294967295");
         request.seed = static_cast<uint32_t>(*seed);
     }
-    std::optional<int64_t> from;
+    std::optional<mpz_class> from;
     if (options.from) {
-        from = ParseWhole(*options.from, INT64_MAX);
-        if (!from) return Fail(kExitUsage, "--from takes a version number from 0 to 9223372036854775807");
+        from = ParseBigWhole(*options.from);
+        if (!from) return Fail(kExitUsage, "--from takes a whole version number, 0 or more");
     }
     if (options.memoryBudgetMb) {
         const auto megabytes = ParseWhole(*options.memoryBudgetMb, INT64_MAX >> 20);

@@ -20,8 +20,12 @@ namespace {
 // In the order --help lists them.
 constexpr CliSubcommand kSubcommands[] = {
     {"check", "Check a template's syntax; exit 1 when it is incorrect", false, AddCheckCommand},
+    {"lint", "List what a correct template probably does not mean to do", false, AddLintCommand},
     {"count", "Print the number of possible versions", false, AddCountCommand},
     {"generate", "Generate versions of a template", true, AddGenerateCommand},
+    {"version", "Print version number K in series order", false, AddVersionCommand},
+    {"analyze", "Forecast how alike the versions read and how many a similarity-skipping run keeps", true,
+     AddAnalyzeCommand},
     {"correct", "Auto-correct the whole input as one version", false, AddCorrectCommand},
     {"dedupe", "Delete rows identical or similar to earlier rows", true, AddDedupeCommand},
     {"shuffle", "Put the rows' texts into a random order", true, AddShuffleCommand},

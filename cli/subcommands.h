@@ -38,3 +38,6 @@ CommandRunner AddGenerateCommand(CLI::App& command);
 CommandRunner AddCorrectCommand(CLI::App& command);
 CommandRunner AddDedupeCommand(CLI::App& command);
 CommandRunner AddShuffleCommand(CLI::App& command);
+CommandRunner AddLintCommand(CLI::App& command);
+CommandRunner AddVersionCommand(CLI::App& command);
+CommandRunner AddAnalyzeCommand(CLI::App& command);

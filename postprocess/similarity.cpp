@@ -1,4 +1,5 @@
 #include "similarity_index.h"
+#include "postprocess/shingle_pairs.h"
 
 #include "text/text_encoding.h"
 
@@ -644,4 +645,32 @@ bool IsNewVersion(SimilarityState& state, std::u16string_view text, int64_t inde
 void ClearSimilarityState(SimilarityState& state) {
     state.Kept().exactKeys.Clear();
     state.Kept().shingles.Clear();
+}
+
+// ---------------------------------------------------------------- pairs
+
+ShingleFingerprint MakeShingleFingerprint(std::u16string_view text, int shingleLength) {
+    const NormalizedText normalized = NormalizeForShingles(LowerCaseNarrow(text));
+    ShingleFingerprint f;
+    BuildShingleDigests(normalized.text, normalized.wordCount, shingleLength, f.digests);
+    return f;
+}
+
+int ShingleSimilarityPercent(const ShingleFingerprint& candidate, const ShingleFingerprint& kept) {
+    const auto& a = candidate.digests;
+    const auto& b = kept.digests;
+    if (a.empty()) return 0;
+    std::size_t common = 0;
+    for (std::size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+        if (DigestEqual(a[i], b[j])) {
+            ++common;
+            ++i;
+            ++j;
+        } else if (DigestWordsLess(a[i], b[j])) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    return static_cast<int>(SimilarityPercent(common, a.size()));
 }
