@@ -322,3 +322,44 @@ TEST_F(CliTest, DedupeAndShuffleRows) {
     ASSERT_EQ(out.size(), 5u);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i].substr(0, 6), "{\"n\":" + std::to_string(i + 1));
 }
+
+TEST_F(CliTest, InsightCommandsReportAndExitAsCheckDoes) {
+    struct Case {
+        std::string args;
+        std::string input;
+        int code;
+        std::string out;  // expected standard output; "*" for any
+    };
+    // 64 binary groups: 2^64 versions, version 2^64 - 1 is every second alternative.
+    std::string bits;
+    for (int i = 0; i < 64; ++i) bits += "{0|1}";
+    const std::vector<Case> cases = {
+        {"lint --json", "Dear {{FIRST_NAME}}, 50% off", 0,
+         "{\"ok\":true,\"findings\":[{\"code\":\"single-alternative\",\"severity\":\"warning\",\"message\":\"This "
+         "group has only one alternative: its braces disappear and every version gets the same text.\","
+         "\"selectionStart\":5,\"selectionEnd\":19}]}\n"},
+        {"lint --json", "{a|b} 20% more", 0, "{\"ok\":true,\"findings\":[]}\n"},
+        {"lint --json", "a\n}", 1, "*"},
+        {"count --exact", bits, 0, "18446744073709551616\n"},
+        {"count", bits, 0, "*"},
+        {"version 18446744073709551615", bits, 0, std::string(64, '1') + "\n"},
+        {"version 18446744073709551616", bits, 2, ""},
+        {"version x", bits, 2, ""},
+        {"generate --order series --no-autocorrect -n 2 --from 18446744073709551614", bits, 0,
+         "0" + std::string(63, '1') + "\r\n\r\n" + std::string(64, '1') + "\r\n\r\n"},
+        {"analyze --samples 100 --json", "{a|b}", 0, "*"},
+        {"analyze", "{a|b", 1, "*"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args, c.input);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        if (c.out != "*") EXPECT_EQ(r.out, c.out) << c.args;
+    }
+    // The lint of an incorrect template is check's report.
+    EXPECT_EQ(Run("lint --json", "a\n}").out, Run("check --json", "a\n}").out);
+    const Result analyze = Run("analyze --samples 100 --json", "{a|b}");
+    for (const char* field : {"\"meanSimilarity\":", "\"medianSimilarity\":", "\"p95Similarity\":", "\"similarShare\":",
+                              "\"forecastKept\":", "\"forecastLow\":", "\"forecastHigh\":", "\"groups\":[",
+                              "\"fixedStretches\":["})
+        EXPECT_NE(analyze.out.find(field), std::string::npos) << field;
+}
