@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -360,6 +361,30 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!opened);
         delete watcher.data();
+    }
+
+    void CopiesOnceAsUtf8EvenWhenLarge() {
+        const std::u16string odd = u"\u0416\U0001F600 \xD800x";  // Cyrillic, an emoji, a lone surrogate
+        Fill({odd, u"plain"});
+        Select({0, 1});
+        page_->CopySelectedVersions();
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        QVERIFY(data);
+        QCOMPARE(data->data(QStringLiteral("text/plain;charset=utf-8")),
+                 QByteArray("\xD0\x96\xF0\x9F\x98\x80 \xEF\xBF\xBDx\r\n\r\nplain\r\n\r\n"));
+        QCOMPARE(QApplication::clipboard()->text(), QString::fromUtf8("Ж😀 \uFFFDx\r\n\r\nplain\r\n\r\n"));
+
+        // Past eight megabytes the text is built off the window's thread.
+        const std::u16string row(40, u'r');
+        std::vector<KeptVersion> batch;
+        for (int64_t i = 0; i < 250000; ++i) batch.push_back({i + 2, row});
+        page_->Model()->AppendVersions(std::move(batch));
+        page_->SelectAllVersions();
+        page_->CopySelectedVersions();
+        const QByteArray copied = QApplication::clipboard()->mimeData()->data(QStringLiteral("text/plain;charset=utf-8"));
+        QCOMPARE(copied.size(), qsizetype{15 + 9 + 250000 * 44});
+        QVERIFY(copied.endsWith(QByteArray(40, 'r') + "\r\n\r\n"));
+        QVERIFY(!QApplication::overrideCursor());
     }
 
     void NumberColumnShowsLargeNumbersWhole() {

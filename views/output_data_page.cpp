@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -281,19 +282,93 @@ bool COutputDataPage::HandleWindowKey(QKeyEvent* event) {
     }
 }
 
+namespace {
+
+// Copies above this many bytes are built on a worker, with the wait cursor
+// and (when slow) a progress dialog, so the window never freezes.
+constexpr std::size_t kLargeCopyBytes = 8u << 20;
+
+std::size_t Utf8Length(std::u16string_view text) {
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c < 0x80) bytes += 1;
+        else if (c < 0x800) bytes += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1])) bytes += 4, ++i;
+        else bytes += 3;  // lone surrogates become U+FFFD
+    }
+    return bytes;
+}
+
+// Writes UTF-8 at out; out has room for Utf8Length(text) bytes.
+char* WriteUtf8(std::u16string_view text, char* out) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1])) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | (c >> 18));
+            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// The clipboard gets the text once, as UTF-8 sized exactly beforehand: no
+// second copy in another encoding, no growing buffer.
 void COutputDataPage::CopySelectedVersions() {
     const CRowSnapshot rows = model_->Snapshot(SelectedSpans());
+    if (rows.Size() == 0) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    QByteArray utf8;
+    const auto build = [&rows, &utf8](const SaveControl& control) {
+        constexpr std::size_t kCheckEvery = 4096;
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < rows.Size(); ++i) {
+            if (i % kCheckEvery == 0 && control.cancelled && control.cancelled()) return false;
+            bytes += Utf8Length(rows.Text(i)) + 4;
+        }
+        utf8.resize(static_cast<qsizetype>(bytes));
+        char* out = utf8.data();
+        for (std::size_t i = 0; i < rows.Size(); ++i) {
+            if (i % kCheckEvery == 0) {
+                if (control.cancelled && control.cancelled()) return false;
+                if (control.progress) control.progress(static_cast<int64_t>(i));
+            }
+            out = WriteUtf8(rows.Text(i), out);
+            out = std::copy_n("\r\n\r\n", 4, out);
+        }
+        return true;
+    };
     std::size_t units = 0;
     for (std::size_t i = 0; i < rows.Size(); ++i) units += rows.Text(i).size() + 4;
-    if (units == 0) return;
-    QString text;
-    text.reserve(static_cast<qsizetype>(units));
-    for (std::size_t i = 0; i < rows.Size(); ++i) {
-        const std::u16string_view version = rows.Text(i);
-        text.append(QStringView(version.data(), static_cast<qsizetype>(version.size())));
-        text.append(QStringLiteral("\r\n\r\n"));
+    if (units < kLargeCopyBytes) {
+        build(SaveControl{});
+    } else if (RunWithProgress(tr("Copying versions..."), static_cast<int64_t>(rows.Size()), this, build) !=
+               SaveResult::kSaved) {
+        return;
     }
-    QApplication::clipboard()->setText(text);
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("text/plain;charset=utf-8"), utf8);
+    QApplication::clipboard()->setMimeData(data);
 }
 
 void COutputDataPage::SelectAllVersions() {

@@ -54,14 +54,17 @@ QString FromPath(const std::filesystem::path& path) {
 constexpr int kProgressDelayMs = 400;
 constexpr int kProgressPollMs = 40;
 
-SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(const SaveControl&)>& save) {
+}  // namespace
+
+SaveResult RunWithProgress(const QString& label, int64_t total, QWidget* parent,
+                           const std::function<bool(const SaveControl&)>& save) {
     std::atomic<int64_t> done{0};
     std::atomic<bool> finished{false};
     bool saved = false;
     bool cancelled = false;
 
     QWidget* owner = parent ? parent->window() : nullptr;
-    QProgressDialog progress(QStringLiteral("Saving results..."), QStringLiteral("Cancel"), 0,
+    QProgressDialog progress(label, QStringLiteral("Cancel"), 0,
                              static_cast<int>(std::min<int64_t>(total, INT32_MAX)), owner);
     progress.setWindowTitle(LoadStringById(kIdsProductName));
     progress.setWindowModality(Qt::WindowModal);
@@ -107,6 +110,12 @@ SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(cons
     progress.hide();
     if (saved) return SaveResult::kSaved;
     return cancelled ? SaveResult::kCancelled : SaveResult::kFailed;
+}
+
+namespace {
+
+SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(const SaveControl&)>& save) {
+    return RunWithProgress(QStringLiteral("Saving results..."), total, parent, save);
 }
 
 }  // namespace

@@ -76,5 +76,11 @@ SaveResult SaveRowsToFile(const CRowSnapshot& rows, std::u16string_view expanded
                           const std::filesystem::path& path, QWidget* parent);
 SaveResult SaveRowsToSeparateFiles(const CRowSnapshot& rows, const std::filesystem::path& folder, QWidget* parent);
 
+// Runs work on a background thread while the event loop goes on; when it takes
+// a while, a window-modal progress dialog with the label and Cancel shows.
+// kCancelled after Cancel, kFailed when the work returned false.
+SaveResult RunWithProgress(const QString& label, int64_t total, QWidget* parent,
+                           const std::function<bool(const SaveControl&)>& work);
+
 // Message 338 after a save, 355 after a failure, nothing after a cancel.
 void ReportSaveResult(SaveResult result);
