@@ -172,10 +172,7 @@ void CMainFrame::CreateActions() {
     actions_[kHelp]->setShortcutContext(Qt::ApplicationShortcut);
     addAction(actions_[kHelp]);
     connect(actions_[kSave], &QAction::triggered, this, &CMainFrame::OnSave);
-    connect(actions_[kCheckSyntax], &QAction::triggered, this, [this] {
-        CWaitCursor wait;
-        CheckTemplate(true);
-    });
+    connect(actions_[kCheckSyntax], &QAction::triggered, this, [this] { CheckTemplate(true); });
     connect(actions_[kGenerate], &QAction::triggered, this, &CMainFrame::OnGenerate);
     connect(actions_[kStop], &QAction::triggered, this, &CMainFrame::OnStop);
     connect(actions_[kDeleteIdentical], &QAction::triggered, this, &CMainFrame::OnDeleteIdentical);
@@ -223,7 +220,7 @@ QAction* CMainFrame::CommandAction(int commandId) const {
 }
 
 bool CMainFrame::CanStartJob() const {
-    return !run_.IsRunning() && !run_.IsWorkerActive() && !sink_->HasPending();
+    return !run_.IsRunning() && !run_.IsWorkerActive() && !sink_->HasPending() && !checkJob_.IsRunning();
 }
 
 void CMainFrame::UpdateCommands() {
@@ -232,7 +229,7 @@ void CMainFrame::UpdateCommands() {
     actions_[kSave]->setEnabled(!dataPage || dataPage_->Editor()->TextLength() > 0);
     actions_[kCheckSyntax]->setEnabled(true);
     actions_[kGenerate]->setEnabled(CanStartJob());
-    actions_[kStop]->setEnabled(running);
+    actions_[kStop]->setEnabled(running || checkJob_.IsRunning());
     actions_[kDeleteIdentical]->setEnabled(CanStartJob());
     actions_[kShuffle]->setEnabled(CanStartJob());
     actions_[kAbout]->setEnabled(true);
@@ -329,30 +326,40 @@ void CMainFrame::OnSave() {
     menu->popup(at);
 }
 
-bool CMainFrame::CheckTemplate(bool interactive) {
-    CColoredRichEditCtrl* editor = dataPage_->Editor();
-    const TemplateCheckResult check = CheckTemplateText(editor->Text());
-    if (!check.passed) {
-        editor->SelectRange(check.selectionStart, check.selectionEnd);
-        ShowMessageText(FromU16(check.message), kMbIconExclamation);
-    } else if (interactive) {
-        ShowMessageText(FromU16(check.message), kMbIconInformation);
-    }
-    editor->setFocus();
-    return check.passed;
+void CMainFrame::CheckTemplate(bool interactive) {
+    CWaitCursor wait;
+    checkJob_.Start(dataPage_->Editor()->Text(), this, [this, interactive](TemplateCheckResult check) {
+        CColoredRichEditCtrl* editor = dataPage_->Editor();
+        if (!check.passed) {
+            editor->SelectRange(check.selectionStart, check.selectionEnd);
+            ShowMessageText(FromU16(check.message), kMbIconExclamation);
+        } else if (interactive) {
+            ShowMessageText(FromU16(check.message), kMbIconInformation);
+        }
+        editor->setFocus();
+        UpdateCommands();
+    });
+    UpdateCommands();
 }
 
+// A large template is checked off the window thread (Stop ends the check);
+// generation starts once the check has passed.
 void CMainFrame::OnGenerate() {
-    RunRequest request;
-    request.correction = correction_;
-    request.deleting = deleting_;
-    TemplateCheckResult check;
     std::u16string editorText;
     {
         CWaitCursor wait;
         editorText = dataPage_->Editor()->Text();
-        check = CheckTemplateText(editorText);
     }
+    checkJob_.Start(editorText, this, [this, editorText](TemplateCheckResult check) mutable {
+        GenerateChecked(std::move(check), std::move(editorText));
+    });
+    UpdateCommands();
+}
+
+void CMainFrame::GenerateChecked(TemplateCheckResult check, std::u16string editorText) {
+    RunRequest request;
+    request.correction = correction_;
+    request.deleting = deleting_;
     if (!check.passed) {
         CColoredRichEditCtrl* editor = dataPage_->Editor();
         editor->SelectRange(check.selectionStart, check.selectionEnd);
@@ -377,6 +384,7 @@ void CMainFrame::OnGenerate() {
 }
 
 void CMainFrame::OnStop() {
+    checkJob_.Stop();
     run_.Stop();
     OnJobEnded();
     RefreshStatus();
@@ -546,6 +554,7 @@ void CMainFrame::StopWorker() {
 void CMainFrame::ShutDown() {
     if (shutDown_) return;
     shutDown_ = true;
+    checkJob_.Stop();
     StopWorker();
     sink_->Detach();  // from now on nothing reaches the window
     idleTimer_->stop();

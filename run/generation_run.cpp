@@ -11,6 +11,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <string>
 
 namespace {
@@ -242,6 +243,7 @@ void CGenerationRun::JoinWorker() {
 }
 
 void CGenerationRun::Stop() {
+    stopRequested_.store(true);
     running_.store(false);
     SetWorkText(u"");
 }
@@ -300,25 +302,57 @@ std::u16string CGenerationRun::GeneratedValue() const {
 }
 
 template <typename Work>
-void CGenerationRun::LaunchWorker(Work work) {
+void CGenerationRun::LaunchWorker(Work work, CRunSink& sink, bool generation) {
     JoinWorker();
+    stopRequested_.store(false);
     running_.store(true);
     workerActive_.store(true);
-    worker_.Start([this, work = std::move(work)](std::stop_token) mutable {
-        work();
+    worker_.Start([this, work = std::move(work), &sink, generation](std::stop_token) mutable {
+        try {
+            work();
+        } catch (const std::bad_alloc&) {
+            EndOutOfMemory(sink, generation);
+        }
         workerActive_.store(false);
     });
 }
 
+// What the work built is gone with the exception; the job ends as if stopped,
+// saying why. Reporting needs a little memory too: if even that fails, the
+// flags alone tell the window that the job is over.
+void CGenerationRun::EndOutOfMemory(CRunSink& sink, bool generation) {
+    running_.store(false);
+    try {
+        ClearSimilarityState(similarity_);
+        if (!resultSetIdle_.load()) {
+            resultSetIdle_.store(true);
+            sink.ResultSetIdleChanged(true);
+        }
+        EndJob(sink);
+        const std::u16string reason(MessageText(kIdsOutOfMemory));
+        if (generation) {
+            RunSummary summary;
+            summary.end = RunEnd::kMemoryBudget;
+            summary.reason = reason;
+            sink.RunFinished(summary);
+        } else {
+            sink.JobMessage(reason);
+        }
+    } catch (const std::bad_alloc&) {
+        resultSetIdle_.store(true);
+    }
+}
+
 bool CGenerationRun::StartGeneration(RunRequest request, CRunSink& sink) {
     if (running_.load()) return false;
-    LaunchWorker([this, request = std::move(request), &sink] { Generate(request, sink); });
+    LaunchWorker([this, request = std::move(request), &sink] { Generate(request, sink); }, sink, true);
     return true;
 }
 
 RunSummary CGenerationRun::RunGeneration(const RunRequest& request, CRunSink& sink) {
     if (running_.load()) return {};
     JoinWorker();
+    stopRequested_.store(false);
     running_.store(true);
     return Generate(request, sink);
 }
@@ -328,7 +362,14 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     summary.seed = request.seed.value_or(SeedFromClock());
     ClearSimilarityState(similarity_);
 
-    const SyntaxStringGenerator::LoadResult load = engine_.LoadTemplate(request.templateText);
+    const SyntaxStringGenerator::LoadResult load = engine_.LoadTemplate(request.templateText, &stopRequested_);
+    if (load.stopped) {
+        summary.end = RunEnd::kStopped;
+        running_.store(false);
+        sink.StatusRefresh();
+        sink.RunFinished(summary);
+        return summary;
+    }
     if (!load.Ok()) {
         // Nothing of the previous run's results is touched and no progress is shown.
         summary.end = RunEnd::kLoadFailed;
@@ -448,7 +489,7 @@ bool CGenerationRun::StartDeleteIdentical(const CResultRows& rows, DeletingOptio
                 if (outcome.ran) sink.JobMessage(outcome.Message());
             },
             sink);
-    });
+    }, sink, false);
     return true;
 }
 
@@ -464,6 +505,6 @@ bool CGenerationRun::StartShuffle(const CResultRows& rows, CRunSink& sink, std::
                 if (outcome.ran) sink.JobMessage(outcome.Message());
             },
             sink);
-    });
+    }, sink, false);
     return true;
 }

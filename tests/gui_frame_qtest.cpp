@@ -24,6 +24,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
 
@@ -97,6 +98,7 @@ private slots:
     void loadErrorSources();
     void stopDuringRun();
     void closingDuringRun();
+    void largeTemplateCheckedOffTheWindowThread();
     void exitSaveFailureKeepsWindow();
     void resultSetJobs();
     void toolbarClickAfterPageSwitch();
@@ -370,6 +372,56 @@ void GuiFrameTest::closingDuringRun() {
     frame->CommandAction(CMainFrame::kGenerate)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(frame->ResultsPage()->Model()->RowCount() > 0, 20000);
     frame.reset();
+    QVERIFY(shown_.empty());
+}
+
+// A template past the background size is checked on a thread of its own:
+// an error found there is selected as usual, Stop ends the check and nothing
+// starts, closing does not wait for the check, and an undisturbed check goes
+// on into the run.
+void GuiFrameTest::largeTemplateCheckedOffTheWindowThread() {
+    std::u16string text;
+    while (text.size() < CTemplateCheckJob::kBackgroundLength) text += u"{a|b} ";
+    auto frame = MakeFrame();
+    frame->show();
+    CColoredRichEditCtrl* editor = frame->DataPage()->Editor();
+    editor->SetText(text + u"}");
+    UseSeriesWithoutCorrection(*frame);
+    const auto enabled = [&](int id) { return frame->CommandAction(id)->isEnabled(); };
+
+    frame->CommandAction(CMainFrame::kCheckSyntax)->trigger();
+    QVERIFY(shown_.empty());
+    QTRY_COMPARE_WITH_TIMEOUT(shown_.size(), std::size_t{1}, 20000);
+    QVERIFY(shown_[0].text.startsWith("Extra bracket } at position "));
+    QCOMPARE(editor->textCursor().selectedText(), QString("}"));
+    shown_.clear();
+
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QVERIFY(!frame->Run().IsWorkerActive());
+    QVERIFY(enabled(CMainFrame::kStop));
+    QVERIFY(!enabled(CMainFrame::kGenerate));
+    frame->CommandAction(CMainFrame::kStop)->trigger();
+    QTest::qWait(200);
+    frame->UpdateCommands();
+    QVERIFY(enabled(CMainFrame::kGenerate));
+    QVERIFY(!enabled(CMainFrame::kStop));
+    QVERIFY(shown_.empty());
+
+    QTextCursor end(editor->document());
+    end.movePosition(QTextCursor::End);
+    end.deletePreviousChar();
+    frame->CommandAction(CMainFrame::kGenerate)->trigger();
+    QVERIFY(!frame->Run().IsWorkerActive());
+    QTRY_VERIFY_WITH_TIMEOUT(frame->ResultsPage()->Model()->RowCount() > 0, 20000);
+    frame->CommandAction(CMainFrame::kStop)->trigger();
+    WaitIdle(*frame);
+    QVERIFY(shown_.empty());
+
+    frame->CommandAction(CMainFrame::kCheckSyntax)->trigger();
+    QElapsedTimer clock;
+    clock.start();
+    frame.reset();
+    QVERIFY(clock.elapsed() < 2000);
     QVERIFY(shown_.empty());
 }
 

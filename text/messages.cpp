@@ -90,6 +90,7 @@ constexpr std::array kCatalogue = {
     CatalogueEntry{kIdsLintSeparatorOverridden,
                    u"This separator never appears: every alternative but the last has its own separator."},
     CatalogueEntry{kIdsLintFixedStretch, u"%d words of fixed text: every version shares them."},
+    CatalogueEntry{kIdsOutOfMemory, u"There is not enough memory to finish this job."},
 };
 
 static_assert(std::ranges::is_sorted(kCatalogue, {}, &CatalogueEntry::id), "lookup needs the entries sorted by id");

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "app/qt_run_sink.h"
+#include "app/template_check_job.h"
 #include "run/generation_run.h"
 #include "app/settings_store.h"
 #include "views/input_data_page.h"
@@ -84,7 +85,7 @@ public:
 
     // The commands.
     void OnSave();
-    bool CheckTemplate(bool interactive);
+    void CheckTemplate(bool interactive);
     void OnGenerate();
     void OnStop();
     void OnDeleteIdentical();
@@ -104,6 +105,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void GenerateChecked(TemplateCheckResult check, std::u16string editorText);
     void CreateActions();
     QToolBar* CreateToolBar(const QString& title, int textsId, const std::vector<int>& layout);
     void OnPageChanged(int index);
@@ -129,6 +131,7 @@ private:
     DeletingOptions deleting_;
     GenerationOptions generation_;
     CGenerationRun run_;
+    CTemplateCheckJob checkJob_;
     QToolBar* dataBar_ = nullptr;
     QToolBar* resultsBar_ = nullptr;
     QTabWidget* pages_ = nullptr;

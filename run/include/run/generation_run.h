@@ -115,7 +115,7 @@ public:
     // The same work on the calling thread.
     RunSummary RunGeneration(const RunRequest& request, CRunSink& sink);
 
-    void Stop();  // clears the running flag; the worker ends within one version
+    void Stop();  // clears the running flag; the worker ends within one version (a template load within milliseconds)
     void Wait();  // joins a finished or stopping worker
 
     bool IsRunning() const { return running_.load(); }
@@ -142,12 +142,17 @@ private:
     void EndJob(CRunSink& sink);
     void SetWorkText(std::u16string text);
     void JoinWorker();
+    // Runs work on the worker; running out of memory ends the job with the
+    // out-of-memory message (a generation's RunFinished, another job's
+    // JobMessage) instead of escaping the thread.
     template <typename Work>
-    void LaunchWorker(Work work);
+    void LaunchWorker(Work work, CRunSink& sink, bool generation);
+    void EndOutOfMemory(CRunSink& sink, bool generation);
 
     SyntaxStringGenerator::CStringGenerator engine_;
     SimilarityState similarity_;
     std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};  // set by Stop: ends the template load too
     std::atomic<bool> resultSetIdle_{true};
     std::atomic<bool> workerActive_{false};
     std::atomic<int64_t> attemptCount_{-1};

@@ -91,6 +91,8 @@ enum MessageId : int {
     kIdsLintSeparatorSingle = 417,
     kIdsLintSeparatorOverridden = 418,
     kIdsLintFixedStretch = 419,
+    // A job or check that ran out of memory.
+    kIdsOutOfMemory = 450,
 };
 
 // The text of an id; empty for an id without text.
