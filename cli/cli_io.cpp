@@ -1,15 +1,21 @@
 #include "cli_io.h"
 
+#include "engine/string_generator.h"
 #include "text/text_encoding.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
+
+constexpr std::size_t kReadChunk = 1 << 16;
 
 // The system's reason, when the failed call left one.
 std::string Reason() {
@@ -43,18 +49,60 @@ int ReadInputText(const std::string& path, std::u16string& text) {
     const std::string name = fromStdin ? std::string("standard input") : "'" + path + "'";
     std::FILE* in = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
     if (!in) return Fail(kExitUsage, "cannot open " + name + ": " + std::strerror(errno));
-    std::string bytes;
-    char chunk[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
-    const bool readError = std::ferror(in) != 0;
-    const int readErrno = errno;
-    if (!fromStdin) std::fclose(in);
-    if (readError) return Fail(kExitUsage, "cannot read " + name + ": " + std::strerror(readErrno));
+    const auto close = [&] {
+        if (!fromStdin) std::fclose(in);
+    };
 
-    std::string_view view(bytes);
-    if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
-    if (!DecodeUtf8(view, text)) return Fail(kExitUsage, name + " is not valid UTF-8 text");
+    // Decoded chunk by chunk, so the input is never held twice and reading
+    // stops at the first bad byte or once the text is too long to load.
+    text.clear();
+    struct stat status {};
+    if (fstat(fileno(in), &status) == 0 && S_ISREG(status.st_mode)) {
+        text.reserve(std::min<std::size_t>(static_cast<std::size_t>(status.st_size),
+                                           SyntaxStringGenerator::kMaxTemplateLength + 1));
+    }
+    std::string pending;     // bytes read but not decoded yet: a sequence cut by the chunk's end
+    uint64_t decoded = 0;    // input bytes before pending
+    bool atStart = true;
+    std::vector<char> chunk(kReadChunk);
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
+        const bool atEnd = got < chunk.size();
+        if (atEnd && std::ferror(in)) {
+            const int readErrno = errno;
+            close();
+            return Fail(kExitUsage, "cannot read " + name + ": " + std::strerror(readErrno));
+        }
+        pending.append(chunk.data(), got);
+        if (atStart && pending.size() < 3 && !atEnd) continue;
+        std::string_view view(pending);
+        if (atStart && view.substr(0, 3) == "\xEF\xBB\xBF") {
+            view.remove_prefix(3);
+            decoded += 3;
+        }
+        atStart = false;
+        const std::size_t used = AppendUtf8Prefix(view, text);
+        decoded += used;
+        view.remove_prefix(used);
+        if (text.size() > SyntaxStringGenerator::kMaxTemplateLength) {
+            close();
+            return Fail(kExitBadInput, name + " is too large: the limit is " +
+                                           std::to_string(SyntaxStringGenerator::kMaxTemplateLength) +
+                                           " UTF-16 code units of text");
+        }
+        // Fewer than four bytes left before more input may be a sequence the
+        // next chunk completes; anything else is a bad byte.
+        if (!view.empty() && (atEnd || view.size() >= 4)) {
+            close();
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(view[0]));
+            return Fail(kExitUsage, name + " is not valid UTF-8 text: byte " + hex + " at offset " +
+                                        std::to_string(decoded) + " does not start a valid sequence");
+        }
+        pending.assign(view);
+        if (atEnd) break;
+    }
+    close();
     return kExitDone;
 }
 

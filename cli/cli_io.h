@@ -32,7 +32,10 @@ std::string Narrow(std::u16string_view text);
 std::u16string TrimTrailingSpaces(std::u16string_view text);
 
 // Reads the whole input ("-" or empty: standard input) and decodes it; 0 on
-// success, else kExitUsage after a message. Line breaks are left as they are.
+// success, else an exit code after a message: kExitUsage when the input cannot
+// be read or is not UTF-8 (naming the byte offset of the first bad byte),
+// kExitBadInput when it is longer than a template can be (reading stops
+// there, so an endless input ends too). Line breaks are left as they are.
 int ReadInputText(const std::string& path, std::u16string& text);
 
 // Standard output ("-" or empty) or a file that CTextFileWriter puts into

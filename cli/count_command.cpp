@@ -11,6 +11,7 @@
 
 #include <charconv>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -23,7 +24,7 @@ int RunCount(const CountCommandOptions& options) {
     TemplateCheckResult check;
     if (const int code = ReadCheckedTemplate(options.input, check)) return code;
     SyntaxStringGenerator::CStringGenerator engine;
-    const SyntaxStringGenerator::LoadResult load = engine.LoadTemplate(check.templateText);
+    const SyntaxStringGenerator::LoadResult load = engine.LoadTemplate(std::move(check.templateText));
     if (!load.Ok()) return ReportLoadFailure(load.errorKind, load.errorPosition);
     const double count = load.versionCount;
     std::string text;

@@ -172,6 +172,7 @@ int RunGenerate(const GenerateCommandOptions& options) {
     TemplateCheckResult check;
     if (const int code = ReadCheckedTemplate(options.input, check)) return code;
     request.templateText = std::move(check.templateText);
+    request.loadStop = &InterruptFlag();
 
     COutput output;
     std::filesystem::path splitDir;

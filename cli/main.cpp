@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -64,7 +65,14 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < commands.size(); ++i) {
         if (!*commands[i]) continue;
         if (kSubcommands[i].interruptible) InstallInterruptHandler();
-        return runners[i]();
+        try {
+            return runners[i]();
+        } catch (const std::bad_alloc&) {
+            // The unwinding has freed what the command held and discarded an
+            // -o file's temporary copy; the message needs no allocation.
+            std::fputs("phrasemill-cli: out of memory: the command could not finish\n", stderr);
+            return kExitUsage;
+        }
     }
     return kExitUsage;
 }

@@ -166,6 +166,7 @@ LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owne
         return result;
     };
 
+    if (text.size() > kMaxTemplateLength) return {-1, 0, -1};
     const SyntaxResult check = CheckSyntax(text, stop);
     if (stop && stop->load()) return stopped();
     if (!check.Ok()) return {check.position, check.kind, -1};

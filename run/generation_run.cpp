@@ -362,7 +362,7 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     summary.seed = request.seed.value_or(SeedFromClock());
     ClearSimilarityState(similarity_);
 
-    const SyntaxStringGenerator::LoadResult load = engine_.LoadTemplate(request.templateText, &stopRequested_);
+    const SyntaxStringGenerator::LoadResult load = engine_.LoadTemplate(request.templateText, request.loadStop ? request.loadStop : &stopRequested_);
     if (load.stopped) {
         summary.end = RunEnd::kStopped;
         running_.store(false);

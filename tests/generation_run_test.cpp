@@ -364,6 +364,23 @@ TEST(GenerationRunTest, LoadFailureIsReportedAndTouchesNothing) {
     EXPECT_FALSE(run.IsRunning());
 }
 
+// Stop while a large template loads ends the load: the run reports a stop,
+// and neither the results nor the progress are touched.
+TEST(GenerationRunTest, StopDuringTheTemplateLoad) {
+    std::u16string large;
+    while (large.size() < 5000000) large += u"{a|b} [<, >x|y|z] ";
+    CGenerationRun run;
+    CRecordingSink sink;
+    ASSERT_TRUE(run.StartGeneration(Request(large, 10, false), sink));
+    run.Stop();
+    run.Wait();
+    EXPECT_EQ(sink.summary.end, RunEnd::kStopped);
+    EXPECT_EQ(sink.clears, 0);
+    EXPECT_TRUE(sink.ranges.empty());
+    EXPECT_FALSE(run.IsRunning());
+    EXPECT_FALSE(run.IsWorkerActive());
+}
+
 namespace {
 
 class CRows : public CResultRows {

@@ -211,6 +211,18 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
     return true;
 }
 
+std::size_t AppendUtf8Prefix(std::string_view bytes, std::u16string& out) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        char32_t cp;
+        const size_t length = DecodeOne(bytes, i, cp);
+        if (length == 0) break;
+        AppendCodePoint(cp, out);
+        i += length;
+    }
+    return i;
+}
+
 std::u16string FromNarrowLossy(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());

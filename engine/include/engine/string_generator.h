@@ -15,6 +15,7 @@
 #include <gmpxx.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +29,11 @@ class CTemplateTree;
 class CDrawnNumbers;
 class CExactCounts;
 class CGenerationScratch;
+
+// The longest template text LoadTemplate takes, in code units: its prepared
+// text may grow to 16 times the template plus 16 Mi code units, and every
+// position in it must fit an int. A longer text loads no tree.
+constexpr std::size_t kMaxTemplateLength = (std::size_t{INT32_MAX} - 2 - (std::size_t{1} << 24)) / 16;
 
 // A template that fails CheckSyntax gets that check's kind and position. A
 // template that passes but whose prepared text (default separators written

@@ -63,6 +63,9 @@ struct RunRequest {
     mpz_class firstIndex = 0;               // series order: first version number, any size
     std::size_t memoryBudgetBytes = 0;      // 0: half the physical memory (or of the cgroup's limit)
     std::size_t batchSize = 4096;           // kept versions per sink batch at most
+    // A stop flag of the caller's (the command line's interrupt flag) that the
+    // template load polls instead of Stop's; a signal handler may set it.
+    const std::atomic<bool>* loadStop = nullptr;
 };
 
 // Why a run ended.

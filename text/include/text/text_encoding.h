@@ -82,6 +82,10 @@ void AppendUtf8(char32_t codePoint, std::string& out);
 // not valid UTF-8 (overlong forms, surrogates and values above U+10FFFF count as
 // invalid). A leading byte-order mark is not skipped here.
 bool DecodeUtf8(std::string_view bytes, std::u16string& out);
+// The piecewise form for reading a stream: appends to out the code points of
+// bytes up to the first sequence that is invalid or cut off by the end, and
+// returns how many bytes that took (bytes.size() when all were decoded).
+std::size_t AppendUtf8Prefix(std::string_view bytes, std::u16string& out);
 
 // UTF-8 -> UTF-16 for bytes already known to be valid or where a lossy result
 // is wanted: every invalid sequence becomes U+FFFD.
