@@ -3,7 +3,9 @@
 // already refuses most wrong includes (a target sees only the include/
 // folders of what it links); this test names the broken rule plainly and
 // also catches a header included by a relative path that climbs out of its
-// folder.
+// folder, and a thread started anywhere but through CBackgroundWork in
+// background/, the one starter that gives every thread an owner that stops
+// and joins it.
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,8 @@ const std::map<std::string, Layer>& Layers() {
 // Every broken rule under root, one line each: "file: reason".
 std::vector<std::string> LayeringViolations(const fs::path& root) {
     static const std::regex includeLine(R"(^\s*#\s*include\s*([<"])([^>"]+)[>"])");
+    static const std::regex threadStart(
+        R"(\b(std::(jthread|thread|async)\b(?!::hardware_concurrency)|QThread\b(?!::current)|QtConcurrent\b))");
     std::vector<std::string> violations;
     for (const auto& [folder, layer] : Layers()) {
         const fs::path dir = root / folder;
@@ -60,11 +64,15 @@ std::vector<std::string> LayeringViolations(const fs::path& root) {
             int lineNumber = 0;
             while (std::getline(in, line)) {
                 ++lineNumber;
-                std::smatch match;
-                if (!std::regex_search(line, match, includeLine)) continue;
-                const std::string target = match[2];
                 const std::string where =
                     fs::relative(entry.path(), root).string() + ":" + std::to_string(lineNumber) + ": ";
+                std::smatch match;
+                const std::string code = line.substr(0, line.find("//"));
+                if (folder != "background" && std::regex_search(code, match, threadStart))
+                    violations.push_back(where + "starts a thread outside background/ (" + match[1].str() +
+                                         "): use CBackgroundWork");
+                if (!std::regex_search(line, match, includeLine)) continue;
+                const std::string target = match[2];
                 const bool qtHeader = match[1] == "<" && target.size() > 1 && target[0] == 'Q' &&
                                       std::isupper(static_cast<unsigned char>(target[1]));
                 if (qtHeader && !layer.qt) {
@@ -108,15 +116,20 @@ TEST(Layering, CheckerFindsPlantedViolations) {
     write("files/climb.cpp", "#include \"../views/x.h\"\n");
     write("views/ok.cpp", "#include <QWidget>\n#include \"files/result_files.h\"\n");
     write("chrome/up.cpp", "  #  include \"views/saving.h\"\n");
+    write("run/pool.cpp", "unsigned n = std::thread::hardware_concurrency();\n// std::jthread in a comment\n"
+                          "std::vector<std::jthread> helpers;\n");
+    write("background/work.cpp", "std::jthread thread_;\n");
 
     std::vector<std::string> violations = LayeringViolations(root);
     fs::remove_all(root);
     std::sort(violations.begin(), violations.end());
-    ASSERT_EQ(violations.size(), 4u);
+    ASSERT_EQ(violations.size(), 5u);
     EXPECT_NE(violations[0].find("chrome/up.cpp:1: chrome may not include from views"), std::string::npos);
     EXPECT_NE(violations[1].find("engine/up.cpp:1: engine may not include from run"), std::string::npos);
     EXPECT_NE(violations[2].find("files/climb.cpp:1: relative include climbs"), std::string::npos);
     EXPECT_NE(violations[3].find("postprocess/include/postprocess/qt.h:2: plain C++ folder includes Qt"),
+              std::string::npos);
+    EXPECT_NE(violations[4].find("run/pool.cpp:3: starts a thread outside background/ (std::jthread)"),
               std::string::npos);
 }
 
