@@ -14,6 +14,10 @@ class CRandom15 {
 public:
     explicit CRandom15(uint32_t seed = 1) { Seed(seed); }
     void Seed(uint32_t seed);
+    // Stream number stream of a seed: its start is a hash of both, so the
+    // streams of one seed do not overlap in practice and any one of them can
+    // be reached without drawing the ones before it.
+    void SeedStream(uint32_t seed, uint64_t stream);
     int Next();  // 0 .. 32767
 
 private:

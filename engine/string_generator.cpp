@@ -138,8 +138,13 @@ private:
     size_t blocks_ = 0;
 };
 
-CStringGenerator::CStringGenerator()
+CVersionWorkspace::CVersionWorkspace()
     : scratch_(std::make_unique<CGenerationScratch>()), random_(std::make_unique<CRandom15>()) {}
+
+CVersionWorkspace::~CVersionWorkspace() = default;
+
+CStringGenerator::CStringGenerator()
+    : workspace_(std::make_unique<CVersionWorkspace>()), random_(std::make_unique<CRandom15>()) {}
 
 CStringGenerator::~CStringGenerator() = default;
 
@@ -154,6 +159,7 @@ LoadResult CStringGenerator::LoadTemplate(std::u16string&& text, const std::atom
 
 LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owner, const std::atomic<bool>* stop) {
     versionCount_ = 0;
+    nextStream_ = 0;
     usedNumbers_.reset();
     templateText_.clear();
     exact_.reset();
@@ -200,16 +206,37 @@ LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owne
     return {-1, 0, versionCount_};
 }
 
-void CStringGenerator::SeedRandom(uint32_t seed) { random_->Seed(seed); }
+void CStringGenerator::SeedRandom(uint32_t seed) {
+    random_->Seed(seed);
+    seed_ = seed;
+    nextStream_ = 0;
+}
 
 double CStringGenerator::GetVersionCount() const { return root_ ? root_->GetCount() : -1; }
 
-void CStringGenerator::GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options,
-                                           std::u16string& out) {
+VersionTicket CStringGenerator::SeriesTicket(int64_t index) {
+    return {static_cast<double>(std::max<int64_t>(0, index)), 0, false};
+}
+
+bool CStringGenerator::DrawRandomTicket(VersionTicket& ticket) {
+    if (!root_) return false;
+    if (versionCount_ > kDistinctLimit) {
+        ticket = {-1, nextStream_++, true};
+        return true;
+    }
+    const double x = DrawVersionNumber();
+    if (x < 0) return false;
+    ticket = {x, 0, false};
+    return true;
+}
+
+void CStringGenerator::BuildVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
+                                    CVersionWorkspace& workspace, std::u16string& out) const {
     out.clear();
     if (!root_) return;
-    root_->Generate(static_cast<double>(std::max<int64_t>(0, index)), out, templateText_, false, *random_,
-                    scratch_.get());
+    if (ticket.freeChoice) workspace.random_->SeedStream(seed_, ticket.stream);
+    root_->Generate(ticket.freeChoice ? -1.0 : ticket.number, out, templateText_, ticket.freeChoice,
+                    *workspace.random_, workspace.scratch_.get());
     if (options.AnyOn()) AutoCorrect(out, options);
 }
 
@@ -232,6 +259,11 @@ bool CStringGenerator::GenerateExactVersionInto(const mpz_class& index, const Au
     return true;
 }
 
+void CStringGenerator::GenerateVersionInto(int64_t index, const AutoCorrectionOptions& options,
+                                           std::u16string& out) {
+    BuildVersion(SeriesTicket(index), options, *workspace_, out);
+}
+
 std::u16string CStringGenerator::GenerateVersion(int64_t index, const AutoCorrectionOptions& options) {
     std::u16string out;
     GenerateVersionInto(index, options, out);
@@ -240,15 +272,9 @@ std::u16string CStringGenerator::GenerateVersion(int64_t index, const AutoCorrec
 
 bool CStringGenerator::GenerateRandomVersion(const AutoCorrectionOptions& options, std::u16string& out) {
     out.clear();
-    if (!root_) return false;
-    const bool freeChoice = versionCount_ > kDistinctLimit;
-    double x = -1;
-    if (!freeChoice) {
-        x = DrawVersionNumber();
-        if (x < 0) return false;
-    }
-    root_->Generate(x, out, templateText_, freeChoice, *random_, scratch_.get());
-    if (options.AnyOn()) AutoCorrect(out, options);
+    VersionTicket ticket;
+    if (!DrawRandomTicket(ticket)) return false;
+    BuildVersion(ticket, options, *workspace_, out);
     return true;
 }
 

@@ -596,7 +596,12 @@ bool ShingleStore::TestAndRemember(int64_t, std::string_view lowerCasedNarrow, i
     Impl& s = *impl_;
     const NormalizedText normalized = NormalizeForShingles(lowerCasedNarrow);
     BuildShingleDigests(normalized.text, normalized.wordCount, shingleLength, s.digests);
-    const std::size_t n = s.digests.size();
+    return TestAndRememberDigests(s.digests, allowedPercent);
+}
+
+bool ShingleStore::TestAndRememberDigests(const std::vector<Md5Digest>& digests, int allowedPercent) {
+    Impl& s = *impl_;
+    const std::size_t n = digests.size();
     if (n > 0 && s.records > 0) {
         // need: the smallest common count whose percentage exceeds the allowed
         // one (the percentage does not fall as the count grows).
@@ -610,9 +615,9 @@ bool ShingleStore::TestAndRemember(int64_t, std::string_view lowerCasedNarrow, i
         }
         const std::size_t need = lo;
         if (need == 0) return false;  // even nothing in common is too much
-        if (need <= n && s.AnyRecordReaches(s.digests, static_cast<uint32_t>(need))) return false;
+        if (need <= n && s.AnyRecordReaches(digests, static_cast<uint32_t>(need))) return false;
     }
-    s.Remember(s.digests);
+    s.Remember(digests);
     return true;
 }
 
@@ -638,6 +643,29 @@ bool IsNewVersion(SimilarityState& state, std::u16string_view text, int64_t inde
         case 1:
             return state.Kept().shingles.TestAndRemember(index, LowerCaseNarrow(text), options.shingleLength,
                                                          options.allowedPercent);
+        default: return false;
+    }
+}
+
+CVersionFingerprint::CVersionFingerprint() : data_(std::make_unique<Data>()) {}
+CVersionFingerprint::~CVersionFingerprint() = default;
+CVersionFingerprint::CVersionFingerprint(CVersionFingerprint&&) noexcept = default;
+CVersionFingerprint& CVersionFingerprint::operator=(CVersionFingerprint&&) noexcept = default;
+
+void FingerprintVersion(std::u16string_view text, const DeletingOptions& options, CVersionFingerprint& print) {
+    CVersionFingerprint::Data& data = print.Get();
+    if (options.method == 0) {
+        data.exactKey = ExactKeyOf(text);
+    } else if (options.method == 1) {
+        const NormalizedText normalized = NormalizeForShingles(LowerCaseNarrow(text));
+        BuildShingleDigests(normalized.text, normalized.wordCount, options.shingleLength, data.shingleDigests);
+    }
+}
+
+bool IsNewFingerprint(SimilarityState& state, const CVersionFingerprint& print, const DeletingOptions& options) {
+    switch (options.method) {
+        case 0: return state.Kept().exactKeys.Insert(print.Get().exactKey);
+        case 1: return state.Kept().shingles.TestAndRememberDigests(print.Get().shingleDigests, options.allowedPercent);
         default: return false;
     }
 }

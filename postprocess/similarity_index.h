@@ -102,6 +102,8 @@ public:
     // The shingles test of one lower-cased narrow text: true when it is new,
     // and then it has been remembered.
     bool TestAndRemember(int64_t index, std::string_view lowerCasedNarrow, int shingleLength, int allowedPercent);
+    // The same test for the digests that BuildShingleDigests made of the text.
+    bool TestAndRememberDigests(const std::vector<Md5Digest>& digests, int allowedPercent);
 
 private:
     struct Impl;
@@ -110,6 +112,11 @@ private:
 
 bool TestAndRemember(ShingleStore& store, int64_t index, std::string_view lowerCasedNarrow, int shingleLength,
                      int allowedPercent);
+
+struct CVersionFingerprint::Data {
+    ExactKeyDigest exactKey;
+    std::vector<Md5Digest> shingleDigests;
+};
 
 struct SimilarityState::Indexes {
     CExactKeySet exactKeys;

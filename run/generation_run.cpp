@@ -1,5 +1,7 @@
 #include "run/generation_run.h"
 
+#include "version_pipeline.h"
+
 #include "engine/syntax_check.h"
 #include "text/messages.h"
 
@@ -13,6 +15,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -28,6 +31,15 @@ constexpr long kExactDoubleLimit = 1L << 53;
 constexpr auto kStatusInterval = std::chrono::milliseconds(100);
 // About one screen refresh: a window appends what arrived in one go.
 constexpr auto kBatchInterval = std::chrono::milliseconds(16);
+
+// A sink that passes the texts on gets blocks of about this many code units,
+// small enough to stay in the caches while they are encoded and written.
+constexpr std::size_t kStreamBlockUnits = std::size_t{1} << 18;
+// Versions are built in chunks of about this many code units: large enough that
+// handing a chunk between threads costs little, small enough to spread over
+// the threads evenly.
+constexpr double kChunkUnits = 65536;
+constexpr std::size_t kMaxChunkVersions = 1024;
 
 // What a kept text costs beyond its characters: the row record and the
 // allocator's bookkeeping.
@@ -106,6 +118,7 @@ struct RunPlan {
     AutoCorrectionOptions correction;
     std::size_t memoryBudget = 0;
     std::size_t batchSize = 1;
+    unsigned threads = 1;
 };
 
 RunPlan PlanRun(const RunRequest& request, SyntaxStringGenerator::CStringGenerator& engine, double versionCount) {
@@ -131,12 +144,8 @@ RunPlan PlanRun(const RunRequest& request, SyntaxStringGenerator::CStringGenerat
     plan.correction = options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
     plan.memoryBudget = request.memoryBudgetBytes ? request.memoryBudgetBytes : DefaultMemoryBudget();
     plan.batchSize = std::max<std::size_t>(request.batchSize, 1);
+    plan.threads = request.threads ? request.threads : std::max(1u, std::thread::hardware_concurrency());
     return plan;
-}
-
-bool InLengthRange(const GenerationOptions& options, std::size_t length) {
-    const auto n = static_cast<int64_t>(length);
-    return !options.lengthLimit || (n >= options.minLength && n <= options.maxLength);
 }
 
 // The memory a run holds for what it keeps: the kept versions when the sink
@@ -191,33 +200,105 @@ int64_t ProgressPosition(int64_t attempts, int64_t kept, int64_t total, double m
 }
 
 // Kept versions on their way to the sink, handed over when batchSize of them
-// wait or kBatchInterval has passed since the last hand-over.
+// wait, when a sink that passes them on has a block of kStreamBlockUnits, or
+// when kBatchInterval has passed since the last hand-over.
 class CKeptBatch {
 public:
-    CKeptBatch(CRunSink& sink, std::size_t batchSize) : sink_(sink), batchSize_(batchSize) { Reserve(); }
+    CKeptBatch(CRunSink& sink, std::size_t batchSize)
+        : sink_(sink),
+          batchSize_(batchSize),
+          unitLimit_(sink.RetainsVersions() ? std::numeric_limits<std::size_t>::max() : kStreamBlockUnits) {}
 
-    void Add(int64_t ordinal, const std::u16string& text) { versions_.push_back(KeptVersion{ordinal, text}); }
+    void Add(int64_t ordinal, std::u16string_view text) {
+        if (block_.Empty()) block_.Clear(ordinal);
+        block_.Add(text);
+        if (block_.Size() >= batchSize_ || block_.Units() >= unitLimit_) Flush();
+    }
 
     void FlushIfDue() {
-        const auto now = Clock::now();
-        if (versions_.size() >= batchSize_ || now - lastFlush_ >= kBatchInterval) Flush();
+        if (Clock::now() - lastFlush_ >= kBatchInterval) Flush();
     }
 
     void Flush() {
-        if (versions_.empty()) return;
-        sink_.AppendVersions(std::move(versions_));
-        versions_ = {};
-        Reserve();
+        if (!block_.Empty()) sink_.AppendBlock(block_);
+        block_.Clear();
         lastFlush_ = Clock::now();
     }
 
 private:
-    void Reserve() { versions_.reserve(std::min<std::size_t>(batchSize_, 4096)); }
-
     CRunSink& sink_;
     std::size_t batchSize_;
-    std::vector<KeptVersion> versions_;
+    std::size_t unitLimit_;
+    CVersionBlock block_;
     Clock::time_point lastFlush_ = Clock::now();
+};
+
+// Draws the run's tickets into chunks for the pipeline, ahead of the decisions
+// while the versions in flight could still all be kept. The tickets, and so
+// the texts, are those a loop that draws, builds and decides one version at a
+// time would make.
+class CTicketDrawer {
+public:
+    CTicketDrawer(SyntaxStringGenerator::CStringGenerator& engine, const RunPlan& plan, CVersionPipeline& pipeline)
+        : engine_(engine),
+          plan_(plan),
+          pipeline_(pipeline),
+          window_(2 * static_cast<std::size_t>(pipeline.Threads()) + 1),
+          next_(plan.firstIndex) {}
+
+    // Fills the pipeline up to its window; kept is the number kept so far.
+    void Draw(int64_t kept) {
+        while (drawing_ && pipeline_.InFlight() < window_) {
+            const double open = plan_.target - static_cast<double>(kept + undecided_);
+            const double left = plan_.indexLimit - static_cast<double>(next_);
+            if (open < 1 || left < 1) return;
+            const double fit =
+                std::clamp(std::floor(kChunkUnits / unitsPerVersion_), 1.0, static_cast<double>(kMaxChunkVersions));
+            const auto count = static_cast<std::size_t>(std::min({fit, open, left}));
+            std::unique_ptr<CVersionChunk> chunk = pipeline_.Take();
+            chunk->firstIndex = next_;
+            SyntaxStringGenerator::VersionTicket ticket;
+            for (std::size_t j = 0; j < count; ++j) {
+                if (plan_.exactSeries) {
+                    // Numbers past 2^53 are read with exact arithmetic, which
+                    // the engine does on this thread only: such versions come
+                    // built.
+                    engine_.GenerateExactVersionInto(plan_.exactFirstIndex + next_, plan_.correction, exactText_);
+                    chunk->versions.Add(exactText_);
+                } else if (plan_.series) {
+                    ticket = SyntaxStringGenerator::CStringGenerator::SeriesTicket(next_);
+                } else if (!engine_.DrawRandomTicket(ticket)) {
+                    chunk->exhausted = true;
+                    drawing_ = false;
+                    break;
+                }
+                chunk->tickets.push_back(ticket);
+                ++next_;
+            }
+            undecided_ += static_cast<int64_t>(chunk->tickets.size());
+            pipeline_.Submit(std::move(chunk));
+        }
+    }
+
+    // The chunk's versions are decided about; its size teaches the next chunks'.
+    void Decided(const CVersionChunk& chunk) {
+        const std::size_t count = chunk.tickets.size();
+        undecided_ -= static_cast<int64_t>(count);
+        if (count > 0) unitsPerVersion_ = std::max(1.0, static_cast<double>(chunk.versions.Units()) / count);
+    }
+
+private:
+    SyntaxStringGenerator::CStringGenerator& engine_;
+    const RunPlan& plan_;
+    std::u16string exactText_;
+    CVersionPipeline& pipeline_;
+    // Chunks in flight: enough to keep every thread busy while the oldest one
+    // is decided about, few enough that memory stays flat.
+    std::size_t window_;
+    int64_t next_;           // draw index of the next ticket
+    int64_t undecided_ = 0;  // tickets drawn and not yet decided about
+    bool drawing_ = true;
+    double unitsPerVersion_ = 64;
 };
 
 // At most once per kStatusInterval, counted across runs.
@@ -230,6 +311,13 @@ void RefreshStatusIfDue(CRunSink& sink) {
 }
 
 }  // namespace
+
+void CRunSink::AppendBlock(const CVersionBlock& block) {
+    std::vector<KeptVersion> versions;
+    versions.reserve(block.Size());
+    for (std::size_t i = 0; i < block.Size(); ++i) versions.push_back({block.Ordinal(i), std::u16string(block.Text(i))});
+    AppendVersions(std::move(versions));
+}
 
 CGenerationRun::CGenerationRun() = default;
 
@@ -397,46 +485,59 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     engine_.SeedRandom(summary.seed);
 
     CKeptBatch batch(sink, plan.batchSize);
-    int64_t attempts = 0;
-    int64_t kept = 0;
-    int64_t lastPosition = -1;
-    std::u16string version;
     bool stoppedByRun = false;
-    for (int64_t i = plan.firstIndex; kept < plan.target && static_cast<double>(i) < plan.indexLimit && running_.load();
-         ++i) {
-        if (plan.exactSeries) {
-            engine_.GenerateExactVersionInto(plan.exactFirstIndex + i, plan.correction, version);
-        } else if (plan.series) {
-            engine_.GenerateVersionInto(i, plan.correction, version);
-        } else if (!engine_.GenerateRandomVersion(plan.correction, version)) {
-            summary.end = RunEnd::kNumbersExhausted;
-            summary.reason = u"Every version number that random order can draw has been drawn; "
-                             u"use series order to reach the others.";
-            stoppedByRun = true;
-            break;
-        }
-        attemptCount_.store(++attempts);
-
-        if (InLengthRange(options, version.size()) && !version.empty() &&
-            (!options.skipSimilar || IsNewVersion(similarity_, version, i, request.deleting))) {
-            batch.Add(kept, version);
-            keptCount_.store(++kept);
-            if (memory.AddKept(version.size(), kept, similarity_)) {
-                summary.end = RunEnd::kMemoryBudget;
-                summary.reason = memory.StopReason();
-                stoppedByRun = true;
+    {
+        CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting}, plan.threads);
+        CTicketDrawer drawer(engine_, plan, pipeline);
+        int64_t attempts = 0;
+        int64_t kept = 0;
+        int64_t lastPosition = -1;
+        // The loop test of a draw-build-decide loop, before the draw of index i.
+        const auto goesOn = [&](int64_t i) {
+            return kept < plan.target && static_cast<double>(i) < plan.indexLimit && running_.load();
+        };
+        bool ended = false;
+        drawer.Draw(kept);
+        while (!ended) {
+            std::unique_ptr<CVersionChunk> chunk = pipeline.NextBuilt();
+            if (!chunk) break;
+            const std::size_t count = chunk->tickets.size();
+            for (std::size_t j = 0; j < count && !ended; ++j) {
+                if (!goesOn(chunk->firstIndex + static_cast<int64_t>(j))) {
+                    ended = true;
+                    break;
+                }
+                attemptCount_.store(++attempts);
+                const std::u16string_view version = chunk->versions.Text(j);
+                if (CanKeep(options, version.size()) &&
+                    (!options.skipSimilar || IsNewFingerprint(similarity_, chunk->prints[j], request.deleting))) {
+                    batch.Add(kept, version);
+                    keptCount_.store(++kept);
+                    if (memory.AddKept(version.size(), kept, similarity_)) {
+                        summary.end = RunEnd::kMemoryBudget;
+                        summary.reason = memory.StopReason();
+                        stoppedByRun = ended = true;
+                    }
+                }
+                const int64_t position = ProgressPosition(attempts, kept, plan.total, maxPossible);
+                if (position != lastPosition) {
+                    sink.JobProgress(position);
+                    lastPosition = position;
+                }
             }
+            if (!ended && chunk->exhausted && goesOn(chunk->firstIndex + static_cast<int64_t>(count))) {
+                summary.end = RunEnd::kNumbersExhausted;
+                summary.reason = u"Every version number that random order can draw has been drawn; "
+                                 u"use series order to reach the others.";
+                stoppedByRun = ended = true;
+            }
+            drawer.Decided(*chunk);
+            pipeline.Recycle(std::move(chunk));
+            batch.FlushIfDue();
+            RefreshStatusIfDue(sink);
+            if (!ended) drawer.Draw(kept);
         }
-
-        const int64_t position = ProgressPosition(attempts, kept, plan.total, maxPossible);
-        if (position != lastPosition) {
-            sink.JobProgress(position);
-            lastPosition = position;
-        }
-        batch.FlushIfDue();
-        RefreshStatusIfDue(sink);
-        if (stoppedByRun) break;
-    }
+    }  // stops the building threads
     batch.Flush();
 
     if (!stoppedByRun) summary.end = running_.load() ? RunEnd::kDone : RunEnd::kStopped;

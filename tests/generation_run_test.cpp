@@ -1,10 +1,12 @@
 #include "run/generation_run.h"
 
 #include "engine/string_generator.h"
+#include "postprocess/similarity.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -172,6 +174,106 @@ TEST(GenerationRunTest, LengthLimitAndEmptyVersions) {
         run.RunGeneration(Request(text, INT64_MAX, false), sink);
         EXPECT_EQ(sink.versions.size(), 5u);
         EXPECT_EQ(sink.versions.front().ordinal, 0);
+    }
+}
+
+// What a loop that draws, builds and decides one version at a time keeps.
+std::vector<KeptVersion> OneAtATime(const RunRequest& request) {
+    SyntaxStringGenerator::CStringGenerator engine;
+    const double count = engine.LoadTemplate(request.templateText).versionCount;
+    engine.SeedRandom(*request.seed);
+    SimilarityState similarity;
+    const GenerationOptions& options = request.options;
+    const AutoCorrectionOptions correction = options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
+    const int64_t first = options.randomOrder ? 0 : request.firstIndex;
+    const double target = std::min(static_cast<double>(*request.versionsWanted), count - static_cast<double>(first));
+    std::vector<KeptVersion> kept;
+    std::u16string v;
+    for (int64_t i = first; static_cast<double>(kept.size()) < target && static_cast<double>(i) < count; ++i) {
+        if (!options.randomOrder) {
+            engine.GenerateVersionInto(i, correction, v);
+        } else if (!engine.GenerateRandomVersion(correction, v)) {
+            break;
+        }
+        const auto n = static_cast<int64_t>(v.size());
+        if (v.empty() || (options.lengthLimit && (n < options.minLength || n > options.maxLength))) continue;
+        if (options.skipSimilar && !IsNewVersion(similarity, v, i, request.deleting)) continue;
+        kept.push_back({static_cast<int64_t>(kept.size()), v});
+    }
+    return kept;
+}
+
+TEST(GenerationRunTest, AnyNumberOfThreadsKeepsTheVersionsOfOneAtATime) {
+    // 2 * 4 * 3 * 3 * 2 * 4 * 6 = 6912 versions, some of them alike word for word.
+    const std::u16string mid =
+        u"{The|A} {cat|dog|bird|} {sat|ran|flew} {on|under|by} {the|a} {mat|log|tree|}, [<, >red|green|blue] ok.";
+    // 4^20 versions of lengths from 20 to 80.
+    std::u16string varied;
+    for (int i = 0; i < 20; ++i) varied += u"{a|bb|ccc|} ";
+    struct Case {
+        const char* name;
+        std::u16string text;
+        int64_t wanted;
+        bool random;
+        void (*adjust)(RunRequest&);
+    };
+    const std::vector<Case> cases = {
+        {"series", mid, 5000, false, [](RunRequest&) {}},
+        {"series from 100, corrected, small batches", mid, 3000, false,
+         [](RunRequest& r) {
+             r.firstIndex = 100;
+             r.options.autoCorrection = true;
+             r.batchSize = 7;
+         }},
+        {"series, narrow length range", mid, INT64_MAX, false,
+         [](RunRequest& r) {
+             r.options.lengthLimit = true;
+             r.options.minLength = 40;
+             r.options.maxLength = 44;
+         }},
+        {"random distinct, every number", mid, INT64_MAX, true, [](RunRequest&) {}},
+        {"random distinct, exact skipping", mid, 3000, true,
+         [](RunRequest& r) {
+             r.options.skipSimilar = true;
+             r.options.autoCorrection = true;
+         }},
+        {"random distinct, shingles", mid, INT64_MAX, true,
+         [](RunRequest& r) {
+             r.options.skipSimilar = true;
+             r.deleting = {1, 2, 60};
+         }},
+        {"free choice, length range", varied, 4000, true,
+         [](RunRequest& r) {
+             r.options.lengthLimit = true;
+             r.options.minLength = 50;
+             r.options.maxLength = 55;
+         }},
+        {"free choice, exact skipping", kHuge, 3000, true,
+         [](RunRequest& r) {
+             r.options.skipSimilar = true;
+             r.batchSize = 5;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRequest request = Request(c.text, c.wanted, c.random);
+        c.adjust(request);
+        const std::vector<KeptVersion> expected = OneAtATime(request);
+        ASSERT_GT(expected.size(), 50u);
+        for (unsigned threads : {1u, 2u, 4u}) {
+            SCOPED_TRACE(threads);
+            request.threads = threads;
+            CGenerationRun run;
+            CRecordingSink sink;
+            const RunSummary summary = run.RunGeneration(request, sink);
+            EXPECT_EQ(summary.end, RunEnd::kDone);
+            ASSERT_EQ(sink.versions.size(), expected.size());
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_EQ(sink.versions[i].ordinal, expected[i].ordinal);
+                ASSERT_EQ(sink.versions[i].text, expected[i].text) << "version " << i;
+            }
+            EXPECT_EQ(run.KeptCount(), static_cast<int64_t>(expected.size()));
+        }
     }
 }
 

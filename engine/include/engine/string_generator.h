@@ -7,7 +7,17 @@
 //       std::u16string v = engine.GenerateVersion(0, AutoCorrectionOptions{});
 //   }
 //
-// Thread safety: one engine is used by one thread at a time (the run's worker).
+// A parallel run draws tickets in run order on one thread and builds them on
+// several, each with its own workspace:
+//
+//   VersionTicket ticket;
+//   engine.DrawRandomTicket(ticket);            // drawing thread
+//   CVersionWorkspace workspace;                // one per building thread
+//   engine.BuildVersion(ticket, options, workspace, out);
+//
+// Thread safety: one engine is used by one thread at a time (the run's worker),
+// except that BuildVersion, being const, may run on several threads at once
+// while no other member is called.
 #pragma once
 
 #include "postprocess/autocorrect.h"
@@ -34,6 +44,28 @@ class CGenerationScratch;
 // text may grow to 16 times the template plus 16 Mi code units, and every
 // position in it must fit an int. A longer text loads no tree.
 constexpr std::size_t kMaxTemplateLength = (std::size_t{INT32_MAX} - 2 - (std::size_t{1} << 24)) / 16;
+
+// What decides one version: its number, or, for a free choice in every group,
+// the number of its random stream. The same ticket always builds the same text.
+struct VersionTicket {
+    double number = 0;
+    uint64_t stream = 0;
+    bool freeChoice = false;
+};
+
+// The buffers and the random generator of one building thread.
+class CVersionWorkspace {
+public:
+    CVersionWorkspace();
+    ~CVersionWorkspace();
+    CVersionWorkspace(const CVersionWorkspace&) = delete;
+    CVersionWorkspace& operator=(const CVersionWorkspace&) = delete;
+
+private:
+    friend class CStringGenerator;
+    std::unique_ptr<CGenerationScratch> scratch_;
+    std::unique_ptr<CRandom15> random_;
+};
 
 // A template that fails CheckSyntax gets that check's kind and position. A
 // template that passes but whose prepared text (default separators written
@@ -81,13 +113,25 @@ public:
     bool GenerateExactVersionInto(const mpz_class& index, const AutoCorrectionOptions& options,
                                   std::u16string& out);
 
-    // A random version, auto-corrected. With at most 10^10 versions it is the
-    // version of a distinct number from DrawVersionNumber (the first one after
-    // a load is number 0); above 10^10 every group chooses freely, no number is
-    // drawn and the supply never runs out. Returns false (out empty) without a
-    // tree or once DrawVersionNumber reports every number drawn.
+    // A random version, auto-corrected: DrawRandomTicket, then BuildVersion.
+    // Returns false (out empty) without a tree or once every number is drawn.
     bool GenerateRandomVersion(const AutoCorrectionOptions& options, std::u16string& out);
     std::u16string GenerateRandomVersion(const AutoCorrectionOptions& options);
+
+    // The ticket of the next random version. With at most 10^10 versions it
+    // carries a distinct number from DrawVersionNumber (the first one after a
+    // load is number 0); above 10^10 every group chooses freely from a random
+    // stream of its own, numbered 0, 1, 2, ... since the last load or seeding,
+    // so version k of a seed is the same text whichever thread builds it and
+    // the supply never runs out. False without a tree or once every number is
+    // drawn.
+    bool DrawRandomTicket(VersionTicket& ticket);
+    static VersionTicket SeriesTicket(int64_t index);  // a negative index counts as 0
+
+    // The version of a ticket, auto-corrected, into out (cleared first; empty
+    // without a tree). A number at or above the count gives version 0 again.
+    void BuildVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options, CVersionWorkspace& workspace,
+                      std::u16string& out) const;
 
     // A version number not drawn since the last load: 0 first, then
     // floor(count * r / 2^30) for a 30-bit r made of two 15-bit draws,
@@ -113,8 +157,10 @@ private:
     std::u16string templateText_;
     std::unique_ptr<CTemplateTree> root_;
     std::unique_ptr<CExactCounts> exact_;
-    std::unique_ptr<CGenerationScratch> scratch_;
+    std::unique_ptr<CVersionWorkspace> workspace_;
     std::unique_ptr<CRandom15> random_;
+    uint32_t seed_ = 1;
+    uint64_t nextStream_ = 0;
 };
 
 }  // namespace SyntaxStringGenerator

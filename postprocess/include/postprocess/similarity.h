@@ -13,7 +13,16 @@
 // would give; for varied text a version costs about the same however many are
 // kept.
 // A version whose normalised text is empty is never similar under shingles.
-// Thread safety: a state is used by one thread at a time.
+//
+// The test in two steps, so that the costly part runs on many threads while
+// the decisions stay in order on one:
+//
+//   CVersionFingerprint print;
+//   FingerprintVersion(version, options, print);   // any thread
+//   bool keep = IsNewFingerprint(state, print, options);   // in run order
+//
+// Thread safety: a state is used by one thread at a time; FingerprintVersion
+// touches nothing but its fingerprint.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +55,27 @@ public:
 private:
     std::unique_ptr<Indexes> kept_;
 };
+
+// What the similarity test needs to know of one version under one method.
+class CVersionFingerprint {
+public:
+    CVersionFingerprint();
+    ~CVersionFingerprint();
+    CVersionFingerprint(CVersionFingerprint&&) noexcept;
+    CVersionFingerprint& operator=(CVersionFingerprint&&) noexcept;
+
+    struct Data;  // complete only inside the post-processing library
+    Data& Get() { return *data_; }
+    const Data& Get() const { return *data_; }
+
+private:
+    std::unique_ptr<Data> data_;
+};
+
+// Fills print for text under options; reusing a fingerprint reuses its memory.
+void FingerprintVersion(std::u16string_view text, const DeletingOptions& options, CVersionFingerprint& print);
+// The answer IsNewVersion gives for the fingerprinted text, and the same effect on state.
+bool IsNewFingerprint(SimilarityState& state, const CVersionFingerprint& print, const DeletingOptions& options);
 
 // True when text is not similar to any version kept in state under options,
 // and then it has been remembered. index is the version's attempt number.

@@ -14,10 +14,16 @@
 //
 //   run.RunGeneration(request, sink);           // or on the calling thread (CLI)
 //
+// Versions are built and corrected (and fingerprinted for the similarity test)
+// on request.threads threads, the calling or worker thread among them, and
+// decided, counted and handed to the sink in run order on that one thread: for
+// a given seed and options the sink sees the same versions whatever the
+// number of threads.
+//
 // Thread safety: Start*/Stop/Wait and the destructor from the owner's thread.
 // The counters, the flags and the display texts may be read from any thread
 // while the worker writes them. Sink callbacks run on the worker thread (on the
-// calling thread for RunGeneration). The rows given to a result-set job must
+// calling thread for RunGeneration), one at a time. The rows given to a result-set job must
 // stay alive and unchanged until the job has ended (IsRunning() false, or Wait).
 // Stop clears the work text at once; the sink's JobEnded comes from the worker
 // when it ends.
@@ -36,6 +42,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct GenerationOptions {
@@ -53,6 +60,37 @@ struct KeptVersion {
     std::u16string text;
 };
 
+// Kept versions handed over together: their texts back to back in one buffer,
+// their ordinals consecutive from FirstOrdinal(). The run reuses the block's
+// memory once the sink call returns, so a sink copies what it keeps.
+class CVersionBlock {
+public:
+    std::size_t Size() const { return ends_.size(); }
+    bool Empty() const { return ends_.empty(); }
+    int64_t FirstOrdinal() const { return firstOrdinal_; }
+    int64_t Ordinal(std::size_t i) const { return firstOrdinal_ + static_cast<int64_t>(i); }
+    std::u16string_view Text(std::size_t i) const {
+        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        return std::u16string_view(texts_).substr(begin, ends_[i] - begin);
+    }
+    std::size_t Units() const { return texts_.size(); }  // code units of all texts
+
+    void Clear(int64_t firstOrdinal = 0) {
+        firstOrdinal_ = firstOrdinal;
+        texts_.clear();
+        ends_.clear();
+    }
+    void Add(std::u16string_view text) {
+        texts_.append(text);
+        ends_.push_back(texts_.size());
+    }
+
+private:
+    int64_t firstOrdinal_ = 0;
+    std::u16string texts_;
+    std::vector<std::size_t> ends_;
+};
+
 struct RunRequest {
     std::u16string templateText;  // macro-expanded
     GenerationOptions options;
@@ -66,6 +104,7 @@ struct RunRequest {
     // A stop flag of the caller's (the command line's interrupt flag) that the
     // template load polls instead of Stop's; a signal handler may set it.
     const std::atomic<bool>* loadStop = nullptr;
+    unsigned threads = 0;                   // threads that build versions; 0: one per core
 };
 
 // Why a run ended.
@@ -85,6 +124,10 @@ public:
     // Generation.
     virtual void ClearResults() {}
     virtual void AppendVersions(std::vector<KeptVersion>&& batch) = 0;
+    // The run hands its kept versions over here; the default gives them to
+    // AppendVersions, one string each. A sink that only passes the texts on
+    // (a file, a pipe) overrides this and copies nothing.
+    virtual void AppendBlock(const CVersionBlock& block);
     // True when the sink keeps the versions in memory (the window's list), so
     // they count against the run's memory budget.
     virtual bool RetainsVersions() const { return false; }
