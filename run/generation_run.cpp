@@ -298,7 +298,9 @@ private:
     int64_t next_;           // draw index of the next ticket
     int64_t undecided_ = 0;  // tickets drawn and not yet decided about
     bool drawing_ = true;
-    double unitsPerVersion_ = 64;
+    // Until a chunk has been built its versions' size is unknown, and a single
+    // version may be megabytes long: the first chunks hold one version each.
+    double unitsPerVersion_ = kChunkUnits;
 };
 
 // At most once per kStatusInterval, counted across runs.
