@@ -26,6 +26,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -147,19 +148,24 @@ private:
 class CWritingSink final : public CRunSink {
 public:
     explicit CWritingSink(CBlockTarget* target) : target_(target) {}
+    void AppendBlock(const CVersionBlock& block) override {
+        for (std::size_t i = 0; i < block.Size(); ++i) Pass(block.Text(i));
+    }
     void AppendVersions(std::vector<KeptVersion>&& batch) override {
-        for (const KeptVersion& version : batch) {
-            if (!target_) {
-                utf8Bytes += static_cast<int64_t>(ToNarrow(version.text).size() + 4);
-            } else if (!target_->Write(version.text) || !target_->Write(u"\r\n\r\n")) {
-                failed = true;
-            }
-        }
+        for (const KeptVersion& version : batch) Pass(version.text);
     }
     int64_t utf8Bytes = 0;  // counted only without a target
     bool failed = false;
 
 private:
+    void Pass(std::u16string_view text) {
+        if (!target_) {
+            utf8Bytes += static_cast<int64_t>(ToNarrow(text).size() + 4);
+        } else if (!target_->Write(text) || !target_->Write(u"\r\n\r\n")) {
+            failed = true;
+        }
+    }
+
     CBlockTarget* target_;
 };
 
@@ -173,6 +179,7 @@ void BM_Pipeline(benchmark::State& state) {
     request.options.randomOrder = true;
     request.versionsWanted = (shape == 0 ? 4000 : 400) / (Smoke() ? 20 : 1);
     request.seed = 1;
+    request.threads = 1;
     CGenerationRun run;
     // The seed is fixed, so every round writes the same bytes.
     CWritingSink counter(nullptr);
@@ -198,6 +205,34 @@ void BM_Pipeline(benchmark::State& state) {
                    (toFile ? ", to file" : ", to memory"));
 }
 BENCHMARK(BM_Pipeline)->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+// The same run to memory on 1 .. all cores, in wall-clock time; the ratio of
+// two rows is the speed-up of the added threads.
+void BM_PipelineThreads(benchmark::State& state) {
+    const int shape = static_cast<int>(state.range(0));
+    const bool corrected = state.range(1) != 0;
+    RunRequest request;
+    request.templateText = Template(shape);
+    request.options.autoCorrection = corrected;
+    request.options.randomOrder = true;
+    request.versionsWanted = (shape == 0 ? 20000 : 2000) / (Smoke() ? 100 : 1);
+    request.seed = 1;
+    request.threads = static_cast<unsigned>(state.range(2));
+    CGenerationRun run;
+    CWritingSink counter(nullptr);
+    run.RunGeneration(request, counter);
+    const int64_t bytesPerRound = counter.utf8Bytes;
+    CBlockTarget target(false);
+    CWritingSink sink(&target);
+    for (auto _ : state) run.RunGeneration(request, sink);
+    state.SetBytesProcessed(bytesPerRound * static_cast<int64_t>(state.iterations()));
+    state.SetLabel(std::string(ShapeName(shape)) + (corrected ? ", default rules, " : ", no correction, ") +
+                   std::to_string(request.threads) + " threads");
+}
+BENCHMARK(BM_PipelineThreads)
+    ->ArgsProduct({{0, 1}, {0, 1}, benchmark::CreateDenseRange(1, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())), 1)})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Versions of the medium shape with the default rules, as the encoder gets them.
 const std::vector<std::u16string>& SampleVersions() {

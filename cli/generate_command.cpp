@@ -42,7 +42,10 @@ struct GenerateCommandOptions {
     std::string splitDir;
     std::optional<std::string> from;
     std::optional<std::string> memoryBudgetMb;
+    std::optional<std::string> threads;
 };
+
+constexpr int64_t kMaxThreads = 256;
 
 // Checks the option values the parser left as text and their combinations,
 // and fills the run's request; 0, or the exit code after a message.
@@ -61,6 +64,12 @@ int BuildRunRequest(const GenerateCommandOptions& options, RunRequest& request) 
         const auto megabytes = ParseWhole(*options.memoryBudgetMb, INT64_MAX >> 20);
         if (!megabytes || *megabytes == 0) return Fail(kExitUsage, "--memory-budget takes a positive number of MB");
         request.memoryBudgetBytes = static_cast<std::size_t>(*megabytes) << 20;
+    }
+    if (options.threads) {
+        const auto threads = ParseWhole(*options.threads, kMaxThreads);
+        if (!threads || *threads == 0)
+            return Fail(kExitUsage, "--threads takes a whole number from 1 to " + std::to_string(kMaxThreads));
+        request.threads = static_cast<unsigned>(*threads);
     }
 
     if (options.count == "max" || options.count == "Max") {
@@ -114,13 +123,15 @@ public:
     std::u16string separator;
     std::filesystem::path splitDir;  // one file per version when set
 
+    void AppendBlock(const CVersionBlock& block) override {
+        for (std::size_t i = 0; i < block.Size(); ++i) {
+            if (!Pass(block.Ordinal(i), block.Text(i))) return;
+        }
+        CheckInterrupt();
+    }
     void AppendVersions(std::vector<KeptVersion>&& batch) override {
         for (const KeptVersion& version : batch) {
-            if (failed_ || !Write(version)) {
-                failed_ = true;
-                run_.Stop();
-                return;
-            }
+            if (!Pass(version.ordinal, version.text)) return;
         }
         CheckInterrupt();
     }
@@ -141,17 +152,25 @@ private:
         if (Interrupted()) run_.Stop();
     }
 
-    bool Write(const KeptVersion& version) {
+    // Writes one version; after a failure nothing more, and the run stops.
+    bool Pass(int64_t ordinal, std::u16string_view text) {
+        if (!failed_ && Write(ordinal, text)) return true;
+        failed_ = true;
+        run_.Stop();
+        return false;
+    }
+
+    bool Write(int64_t ordinal, std::u16string_view text) {
         if (!splitDir.empty()) {
-            const auto path = splitDir / PathFromUtf16(ResultFileName(version.ordinal));
-            if (splitFile_.Open(path, true) && splitFile_.Write(version.text) && splitFile_.Write(u"\r\n\r\n") &&
+            const auto path = splitDir / PathFromUtf16(ResultFileName(ordinal));
+            if (splitFile_.Open(path, true) && splitFile_.Write(text) && splitFile_.Write(u"\r\n\r\n") &&
                 splitFile_.Commit())
                 return true;
             error_ = "cannot write '" + path.string() + "': " + std::strerror(splitFile_.ErrorNumber());
             return false;
         }
-        const bool written = jsonl ? output_.Write(JsonRow(version.ordinal + 1, version.text))
-                                   : output_.Write(version.text) && output_.Write(separator);
+        const bool written = jsonl ? output_.Write(JsonRow(ordinal + 1, text))
+                                   : output_.Write(text) && output_.Write(separator);
         if (!written) error_ = output_.Error();
         return written;
     }
@@ -260,5 +279,7 @@ CommandRunner AddGenerateCommand(CLI::App& command) {
     command.add_option("--from", options->from, "series order: start at version number K");
     command.add_option("--memory-budget", options->memoryBudgetMb,
                        "stop early when what the run keeps reaches this many MB (default: half of RAM)");
+    command.add_option("--threads", options->threads,
+                       "threads that build versions; the output is the same for any number (default: all cores)");
     return [options] { return RunGenerate(*options); };
 }

@@ -240,6 +240,30 @@ TEST_F(CliTest, SeedRepeatsAndFromResumes) {
     }
 }
 
+TEST_F(CliTest, ThreadsKeepTheBytesAndSeriesShardsConcatenate) {
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += "{Alpha|beta, gamma|delta.|epsilon|} {zeta|eta|theta} ";  // 15^12 versions
+    const std::string big = File("big.txt", text);
+    const std::string mid = File("mid.txt", "{a|b|c|d}{e|f|g|h}{i|j|k} [<, >x|y|z] more text.");  // 288 versions
+    for (const std::string& args : {"--order series -n 4000 '" + big + "'", "-n 3000 --seed 5 '" + big + "'",
+                                    "-n max --seed 5 --skip-similar exact --format jsonl '" + mid + "'",
+                                    "-n 1500 --seed 3 --skip-similar shingles --shingle-length 2 '" + big + "'"}) {
+        const Result one = Run("generate --threads 1 " + args);
+        const Result three = Run("generate --threads 3 " + args);
+        ASSERT_EQ(one.code, 0) << one.err;
+        EXPECT_GT(one.out.size(), 2000u) << args;
+        EXPECT_EQ(one.out, three.out) << args;
+    }
+    EXPECT_EQ(Run("generate --threads 0 '" + mid + "'").code, 2);
+
+    // Version numbers split an enumeration: the shards, concatenated, are the whole run.
+    const Result whole = Run("generate --order series -n 3000 '" + big + "'");
+    std::string shards;
+    for (int from = 0; from < 3000; from += 1000)
+        shards += Run("generate --order series --from " + std::to_string(from) + " -n 1000 '" + big + "'").out;
+    EXPECT_EQ(shards, whole.out);
+}
+
 TEST_F(CliTest, OutputFilesAreWholeOrAbsent) {
     const std::string target = Path("out.txt").string();
     Result r = Run("generate --order series -o '" + target + "' --separator '<br>'", "{a|b}");
