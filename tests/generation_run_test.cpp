@@ -185,7 +185,7 @@ std::vector<KeptVersion> OneAtATime(const RunRequest& request) {
     SimilarityState similarity;
     const GenerationOptions& options = request.options;
     const AutoCorrectionOptions correction = options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
-    const int64_t first = options.randomOrder ? 0 : request.firstIndex;
+    const int64_t first = options.randomOrder ? 0 : request.firstIndex.get_si();
     const double target = std::min(static_cast<double>(*request.versionsWanted), count - static_cast<double>(first));
     std::vector<KeptVersion> kept;
     std::u16string v;
