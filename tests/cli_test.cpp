@@ -247,7 +247,7 @@ TEST_F(CliTest, ThreadsKeepTheBytesAndSeriesShardsConcatenate) {
     const std::string mid = File("mid.txt", "{a|b|c|d}{e|f|g|h}{i|j|k} [<, >x|y|z] more text.");  // 288 versions
     for (const std::string& args : {"--order series -n 4000 '" + big + "'", "-n 3000 --seed 5 '" + big + "'",
                                     "-n max --seed 5 --skip-similar exact --format jsonl '" + mid + "'",
-                                    "-n 1500 --seed 3 --skip-similar shingles --shingle-length 2 '" + big + "'"}) {
+                                    "-n 1500 --seed 3 --skip-similar shingles --shingle-length 2 --percent 99 '" + big + "'"}) {
         const Result one = Run("generate --threads 1 " + args);
         const Result three = Run("generate --threads 3 " + args);
         ASSERT_EQ(one.code, 0) << one.err;
