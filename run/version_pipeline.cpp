@@ -9,12 +9,13 @@ CVersionPipeline::CVersionPipeline(const SyntaxStringGenerator::CStringGenerator
                                    unsigned threads)
     : engine_(engine), setup_(setup) {
     for (unsigned i = 1; i < threads; ++i) {
-        helpers_.emplace_back([this](const std::stop_token& stop) { HelperLoop(stop); });
+        helpers_.push_back(std::make_unique<CBackgroundWork>());
+        helpers_.back()->Start([this](std::stop_token stop) { HelperLoop(stop); });
     }
 }
 
 CVersionPipeline::~CVersionPipeline() {
-    for (std::jthread& helper : helpers_) helper.request_stop();
+    for (auto& helper : helpers_) helper->RequestStop();
     helpers_.clear();
 }
 

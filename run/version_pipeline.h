@@ -18,6 +18,7 @@
 // helpers within one version and waits for them.
 #pragma once
 
+#include "background/background_work.h"
 #include "run/generation_run.h"
 
 #include <condition_variable>
@@ -26,7 +27,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <stop_token>
 #include <vector>
 
 // Tickets drawn in run order and the versions built from them.
@@ -85,5 +86,5 @@ private:
     std::condition_variable_any work_;   // a chunk waits to be built, or stop
     std::condition_variable builtOne_;  // a chunk has been built
     std::deque<CVersionChunk*> waiting_;  // submitted, not yet picked up by a builder
-    std::vector<std::jthread> helpers_;  // last: they stop and join before the rest goes
+    std::vector<std::unique_ptr<CBackgroundWork>> helpers_;  // last: they stop and join before the rest goes
 };
