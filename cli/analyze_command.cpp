@@ -173,12 +173,7 @@ CommandRunner AddAnalyzeCommand(CLI::App& command) {
     auto options = std::make_shared<AnalyzeCommandOptions>();
     command.add_option("file", options->input, kTemplateFileHelp);
     command.add_flag("--json", options->json, "print one JSON object");
-    command.add_option("--shingle-length", options->shingleLength, "words per shingle, as for --skip-similar")
-        ->check(CLI::Range(1, 99))
-        ->default_str("7");
-    command.add_option("--percent", options->percent, "largest allowed percent of similarity")
-        ->check(CLI::Range(1, 99))
-        ->default_str("20");
+    AddSimilarityOptions(command, options->shingleLength, options->percent, "words per shingle, as for --skip-similar");
     command.add_option("--samples", options->samples,
                        "random pairs of versions to compare (default 9604: the similar share within one point)")
         ->check(CLI::Range(int64_t{1}, int64_t{100000000}))

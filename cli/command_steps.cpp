@@ -6,11 +6,20 @@
 #include "engine/syntax_check.h"
 #include "text/text_encoding.h"
 
+#include <CLI/CLI.hpp>
+
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+
+void AddSimilarityOptions(CLI::App& command, int32_t& shingleLength, int32_t& percent, const char* shingleHelp) {
+    command.add_option("--shingle-length", shingleLength, shingleHelp)->check(CLI::Range(1, 99))->default_str("7");
+    command.add_option("--percent", percent, "largest allowed percent of similarity")
+        ->check(CLI::Range(1, 99))
+        ->default_str("20");
+}
 
 std::optional<int64_t> ParseWhole(std::string_view text, int64_t max) {
     int64_t value = 0;

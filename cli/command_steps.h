@@ -23,6 +23,10 @@
 #include <string>
 #include <string_view>
 
+namespace CLI {
+class App;
+}
+
 inline constexpr const char* kTemplateFileHelp = "template file, UTF-8 (\"-\" or none: standard input)";
 
 // The message for --rules that are not eight 0/1 digits.
@@ -30,6 +34,11 @@ inline constexpr const char* kRulesHelp =
     "--rules takes eight 0/1 digits, one per rule: trim line, remove spaces before punctuation, remove extra "
     "spaces, capitalize line, capitalize sentences, add spaces after punctuation, remove extra punctuation, "
     "skip HTML tags";
+
+// --shingle-length and --percent of the similarity test, with their ranges and
+// defaults, as generate, dedupe and analyze take them.
+void AddSimilarityOptions(CLI::App& command, int32_t& shingleLength, int32_t& percent,
+                          const char* shingleHelp = "words per shingle");
 
 // A whole decimal number from 0 to max, nothing else around it.
 std::optional<int64_t> ParseWhole(std::string_view text, int64_t max);

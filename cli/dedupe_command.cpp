@@ -55,12 +55,7 @@ CommandRunner AddDedupeCommand(CLI::App& command) {
     command.add_option("--method", options->method, "exact or shingles")
         ->check(CLI::IsMember({"exact", "shingles"}))
         ->default_str("exact");
-    command.add_option("--shingle-length", options->shingleLength, "words per shingle")
-        ->check(CLI::Range(1, 99))
-        ->default_str("7");
-    command.add_option("--percent", options->percent, "largest allowed percent of similarity")
-        ->check(CLI::Range(1, 99))
-        ->default_str("20");
+    AddSimilarityOptions(command, options->shingleLength, options->percent);
     command.add_flag("--lines", options->lines, "one version per line instead of jsonl");
     command.add_option("-o,--output", options->output, "output file (default: stdout)");
     return [options] { return RunDedupe(*options); };

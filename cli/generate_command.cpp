@@ -268,12 +268,7 @@ CommandRunner AddGenerateCommand(CLI::App& command) {
     command.add_option("--max-length", options->maxLength, "longest version kept, in characters, or unlimited");
     command.add_option("--skip-similar", options->skipSimilar, "drop versions like kept ones: exact or shingles")
         ->check(CLI::IsMember({"exact", "shingles"}));
-    command.add_option("--shingle-length", options->shingleLength, "words per shingle")
-        ->check(CLI::Range(1, 99))
-        ->default_str("7");
-    command.add_option("--percent", options->percent, "largest allowed percent of similarity")
-        ->check(CLI::Range(1, 99))
-        ->default_str("20");
+    AddSimilarityOptions(command, options->shingleLength, options->percent);
     command.add_option("--split-dir", options->splitDir, "write one file per version (result0000000.txt, ...) into DIR")
         ->excludes(outputOption);
     command.add_option("--from", options->from, "series order: start at version number K");
