@@ -2,6 +2,7 @@
 
 #include "app/load_error_source.h"
 #include "app/option_dialogs.h"
+#include "app/translations.h"
 #include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -153,14 +155,14 @@ void CMainFrame::CreateActions() {
         const char* tip;
     };
     const Definition definitions[] = {
-        {kSave, "save", "Save"},
-        {kCheckSyntax, "check", "Check the template's syntax"},
-        {kGenerate, "generate", "Generate versions"},
-        {kStop, "stop", "Stop the running job"},
-        {kDeleteIdentical, "delete-identical", "Delete identical or similar versions"},
-        {kShuffle, "shuffle", "Shuffle the versions"},
-        {kAbout, "about", "About Phrasemill"},
-        {kHelp, "help", "Help"},
+        {kSave, "save", QT_TR_NOOP("Save")},
+        {kCheckSyntax, "check", QT_TR_NOOP("Check the template's syntax")},
+        {kGenerate, "generate", QT_TR_NOOP("Generate versions")},
+        {kStop, "stop", QT_TR_NOOP("Stop the running job")},
+        {kDeleteIdentical, "delete-identical", QT_TR_NOOP("Delete identical or similar versions")},
+        {kShuffle, "shuffle", QT_TR_NOOP("Shuffle the versions")},
+        {kAbout, "about", QT_TR_NOOP("About Phrasemill")},
+        {kHelp, "help", QT_TR_NOOP("Help")},
     };
     for (const Definition& d : definitions) {
         auto* action = new QAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(d.icon))), QString(), this);
@@ -242,7 +244,7 @@ void CMainFrame::RefreshStatus() {
     panes_[1]->setText(dataPage ? QString()
                                 : LoadStringById(kIdsMaxPossibleCaption) + FromU16(run_.MaxPossibleValue()));
     panes_[2]->setText(dataPage ? QString() : LoadStringById(kIdsGeneratedCaption) + FromU16(run_.GeneratedValue()));
-    panes_[3]->setText(FromU16(run_.WorkText()));
+    panes_[3]->setText(TranslateFormattedText(run_.WorkText()));
     for (int i = 0; i < 4; ++i) {
         if (NeededPaneWidth(i) > panes_[i]->width()) {
             LayoutStatusBar();
@@ -332,9 +334,9 @@ void CMainFrame::CheckTemplate(bool interactive) {
         CColoredRichEditCtrl* editor = dataPage_->Editor();
         if (!check.passed) {
             editor->SelectRange(check.selectionStart, check.selectionEnd);
-            ShowMessageText(FromU16(check.message), kMbIconExclamation);
+            ShowMessageText(TranslateFormattedText(check.message), kMbIconExclamation);
         } else if (interactive) {
-            ShowMessageText(FromU16(check.message), kMbIconInformation);
+            ShowMessageText(TranslateFormattedText(check.message), kMbIconInformation);
         }
         editor->setFocus();
         UpdateCommands();
@@ -363,7 +365,7 @@ void CMainFrame::GenerateChecked(TemplateCheckResult check, std::u16string edito
     if (!check.passed) {
         CColoredRichEditCtrl* editor = dataPage_->Editor();
         editor->SelectRange(check.selectionStart, check.selectionEnd);
-        ShowMessageText(FromU16(check.message), kMbIconExclamation);
+        ShowMessageText(TranslateFormattedText(check.message), kMbIconExclamation);
         editor->setFocus();
         return;
     }
@@ -421,9 +423,13 @@ void CMainFrame::OnAbout() {
     about.setWindowTitle(tr("About Phrasemill 2.0"));
     auto* icon = new QLabel(&about);
     icon->setPixmap(windowIcon().pixmap(48, 48));
-    auto* label = new QLabel(LoadStringById(kIdsProductName) + QStringLiteral(" Built on ") +
-                                 QStringLiteral(__DATE__),
-                             &about);
+    // The compiler's date ("Dec  9 2026"), written in the interface's language.
+    const QDate built = QDate::fromString(QStringLiteral(__DATE__).simplified(), QStringLiteral("MMM d yyyy"));
+    const QLocale locale = InterfaceLocale();
+    const QString date = locale.language() == QLocale::English || !built.isValid()
+                             ? QStringLiteral(__DATE__)
+                             : locale.toString(built, QStringLiteral("d MMMM yyyy"));
+    auto* label = new QLabel(tr("%1 Built on %2").arg(LoadStringById(kIdsProductName), date), &about);
     label->setObjectName(QStringLiteral("aboutText"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
     connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
@@ -506,7 +512,7 @@ void CMainFrame::OnRunFinished(const RunSummary& summary, bool detached) {
     // A template that passed the check can still fail to load (the check sees
     // the text before macro substitution); say why instead of showing nothing.
     if (summary.end == RunEnd::kLoadFailed && summary.loadErrorKind != 0 && ReportLoadError(summary)) return;
-    ShowMessageText(FromU16(summary.reason), kMbIconExclamation);
+    ShowMessageText(TranslateFormattedText(summary.reason), kMbIconExclamation);
 }
 
 // The engine's position counts in the macro-expanded text: shown and selected
@@ -518,10 +524,10 @@ bool CMainFrame::ReportLoadError(const RunSummary& summary) {
     const bool unchanged = editor->Text() == runEditorText_;
     QString message;
     if (source.macroName.empty()) {
-        message = FromU16(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1));
+        message = TranslateFormattedText(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1));
         if (unchanged) editor->SelectRange(source.editorPosition, source.editorPosition + 1);
     } else {
-        message = tr("%1 in the value of %2.").arg(FromU16(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1)),
+        message = tr("%1 in the value of %2.").arg(TranslateFormattedText(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1)),
                                                   FromU16(source.macroName));
         if (unchanged && source.definitionStart >= 0) editor->SelectRange(source.definitionStart, source.definitionEnd);
     }
@@ -533,7 +539,7 @@ bool CMainFrame::ReportLoadError(const RunSummary& summary) {
 
 void CMainFrame::OnJobMessage(const std::u16string& message, bool detached) {
     if (detached) return;
-    ShowMessageText(FromU16(message), kMbIconInformation);
+    ShowMessageText(TranslateFormattedText(message), kMbIconInformation);
 }
 
 void CMainFrame::OnResultSetIdleChanged(bool) {

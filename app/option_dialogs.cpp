@@ -16,14 +16,14 @@ CStringHandlingOptions::CStringHandlingOptions(AutoCorrectionOptions& options, Q
     : QDialog(parent), options_(options) {
     setWindowTitle(tr("Auto-correction options"));
     static const char* const kLabels[8] = {
-        "Remove left and right spaces in the line",
-        "Remove spaces before punctuation marks",
-        "Remove extra spaces",
-        "Switch the first letter of the line to uppercase",
-        "Switch the first letter of the sentence to uppercase",
-        "Add spaces after punctuation marks if necessary",
-        "Remove extra punctuation marks",
-        "Do not apply auto-correction to HTML tags",
+        QT_TR_NOOP("Remove left and right spaces in the line"),
+        QT_TR_NOOP("Remove spaces before punctuation marks"),
+        QT_TR_NOOP("Remove extra spaces"),
+        QT_TR_NOOP("Switch the first letter of the line to uppercase"),
+        QT_TR_NOOP("Switch the first letter of the sentence to uppercase"),
+        QT_TR_NOOP("Add spaces after punctuation marks if necessary"),
+        QT_TR_NOOP("Remove extra punctuation marks"),
+        QT_TR_NOOP("Do not apply auto-correction to HTML tags"),
     };
     auto* rules = new QGroupBox(tr("Rules"), this);
     auto* rulesLayout = new QVBoxLayout(rules);

@@ -69,15 +69,27 @@ void CXPThemeMessageBox::reject() {
     done(kMbResultCancel);
 }
 
-// Y and N answer the question without Alt, as the system's own box does.
+namespace {
+
+// The letter after "&" in a button's text, as a key code (upper case).
+int MnemonicKey(const QString& text) {
+    const qsizetype at = text.indexOf(u'&');
+    return at < 0 || at + 1 >= text.size() ? 0 : static_cast<int>(text.at(at + 1).toUpper().unicode());
+}
+
+}  // namespace
+
+// The answers' underlined letters answer the question without Alt, as the
+// system's own box does; Y and N do so in every language.
 void CXPThemeMessageBox::keyPressEvent(QKeyEvent* event) {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier);
     if ((flags_ & kMbYesNo) && modifiers == Qt::NoModifier) {
-        if (event->key() == Qt::Key_Y) {
+        const int key = event->key();
+        if (key == Qt::Key_Y || key == MnemonicKey(button1_->text())) {
             done(kMbResultYes);
             return;
         }
-        if (event->key() == Qt::Key_N) {
+        if (key == Qt::Key_N || key == MnemonicKey(button2_->text())) {
             done(kMbResultNo);
             return;
         }

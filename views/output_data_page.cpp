@@ -95,26 +95,26 @@ COutputDataPage::COutputDataPage(CGenerationRun& run, QWidget* parent)
 
     contextMenu_ = new QMenu(this);
     contextMenu_->setObjectName(QStringLiteral("menu317"));
-    AddCommand(contextMenu_, kCopySelected, QStringLiteral("&Copy Selected\tCtrl+C"));
-    AddCommand(contextMenu_, kSelectAll, QStringLiteral("Select All\tCtrl+A"));
+    AddCommand(contextMenu_, kCopySelected, tr("&Copy Selected\tCtrl+C"));
+    AddCommand(contextMenu_, kSelectAll, tr("Select All\tCtrl+A"));
     contextMenu_->addSeparator();
-    AddCommand(contextMenu_, kSaveSelected, QStringLiteral("&Save Selected\tCtrl+S"));
-    AddCommand(contextMenu_, kSaveAll, QStringLiteral("&Save All"));
+    AddCommand(contextMenu_, kSaveSelected, tr("&Save Selected\tCtrl+S"));
+    AddCommand(contextMenu_, kSaveAll, tr("&Save All"));
     contextMenu_->addSeparator();
-    AddCommand(contextMenu_, kSaveSelectedToDifferentFiles, QStringLiteral("&Save Selected to different files\tCtrl+D"));
-    AddCommand(contextMenu_, kSaveAllToDifferentFiles, QStringLiteral("Save All to different files"));
+    AddCommand(contextMenu_, kSaveSelectedToDifferentFiles, tr("&Save Selected to different files\tCtrl+D"));
+    AddCommand(contextMenu_, kSaveAllToDifferentFiles, tr("Save All to different files"));
     contextMenu_->addSeparator();
-    AddCommand(contextMenu_, kSavingOptions, QStringLiteral("&Saving Options..."));
+    AddCommand(contextMenu_, kSavingOptions, tr("&Saving Options..."));
 
     saveMenu_ = new QMenu(this);
     saveMenu_->setObjectName(QStringLiteral("menu319"));
-    AddCommand(saveMenu_, kSaveSelected, QStringLiteral("&Save Selected\tCtrl+S"));
-    AddCommand(saveMenu_, kSaveAll, QStringLiteral("&Save All"));
+    AddCommand(saveMenu_, kSaveSelected, tr("&Save Selected\tCtrl+S"));
+    AddCommand(saveMenu_, kSaveAll, tr("&Save All"));
     saveMenu_->addSeparator();
-    AddCommand(saveMenu_, kSaveSelectedToDifferentFiles, QStringLiteral("&Save Selected to different files\tCtrl+D"));
-    AddCommand(saveMenu_, kSaveAllToDifferentFiles, QStringLiteral("&Save All to different files"));
+    AddCommand(saveMenu_, kSaveSelectedToDifferentFiles, tr("&Save Selected to different files\tCtrl+D"));
+    AddCommand(saveMenu_, kSaveAllToDifferentFiles, tr("&Save All to different files"));
     saveMenu_->addSeparator();
-    AddCommand(saveMenu_, kSavingOptions, QStringLiteral("&Saving Options..."));
+    AddCommand(saveMenu_, kSavingOptions, tr("&Saving Options..."));
     connect(saveMenu_, &QMenu::aboutToShow, this, [this] { UpdateMenu(saveMenu_); });
     connect(contextMenu_, &QMenu::aboutToShow, this, [this] { UpdateMenu(contextMenu_); });
 }

@@ -52,8 +52,8 @@ COutputStringDialog::COutputStringDialog(const QString& title, const QString& te
     edit_->setTextCursor(cursor);
     edit_->setContextMenuPolicy(Qt::CustomContextMenu);
 
-    copyAction_ = menu_->addAction(QStringLiteral("&Copy"), edit_, &QPlainTextEdit::copy);
-    selectAllAction_ = menu_->addAction(QStringLiteral("&Select All"), edit_, &QPlainTextEdit::selectAll);
+    copyAction_ = menu_->addAction(tr("&Copy"), edit_, &QPlainTextEdit::copy);
+    selectAllAction_ = menu_->addAction(tr("&Select All"), edit_, &QPlainTextEdit::selectAll);
     connect(edit_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { ContextMenu()->exec(edit_->mapToGlobal(pos)); });
 

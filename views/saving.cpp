@@ -5,6 +5,7 @@
 #include "chrome/string_table.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -64,7 +65,7 @@ SaveResult RunWithProgress(const QString& label, int64_t total, QWidget* parent,
     bool cancelled = false;
 
     QWidget* owner = parent ? parent->window() : nullptr;
-    QProgressDialog progress(label, QStringLiteral("Cancel"), 0,
+    QProgressDialog progress(label, QCoreApplication::translate("Saving", "Cancel"), 0,
                              static_cast<int>(std::min<int64_t>(total, INT32_MAX)), owner);
     progress.setWindowTitle(LoadStringById(kIdsProductName));
     progress.setWindowModality(Qt::WindowModal);
@@ -115,7 +116,7 @@ SaveResult RunWithProgress(const QString& label, int64_t total, QWidget* parent,
 namespace {
 
 SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(const SaveControl&)>& save) {
-    return RunWithProgress(QStringLiteral("Saving results..."), total, parent, save);
+    return RunWithProgress(QCoreApplication::translate("Saving", "Saving results..."), total, parent, save);
 }
 
 }  // namespace
@@ -123,11 +124,11 @@ SaveResult RunSave(int64_t total, QWidget* parent, const std::function<bool(cons
 CSavingOptionsDlg::CSavingOptionsDlg(SavingOptions& options, QWidget* parent)
     : QDialog(parent),
       options_(options),
-      group_(new QGroupBox(QStringLiteral("Custom versions separator"), this)),
+      group_(new QGroupBox(tr("Custom versions separator"), this)),
       edit_(new QLineEdit(group_)),
-      hint_(new QLabel(QStringLiteral("<br> - \"Enter\" symbol"), group_)) {
+      hint_(new QLabel(tr("<br> - \"Enter\" symbol"), group_)) {
     setObjectName(QStringLiteral("CSavingOptionsDlg"));
-    setWindowTitle(QStringLiteral("Saving options"));
+    setWindowTitle(tr("Saving options"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     if (!QApplication::windowIcon().isNull()) setWindowIcon(QApplication::windowIcon());
 
@@ -139,8 +140,8 @@ CSavingOptionsDlg::CSavingOptionsDlg(SavingOptions& options, QWidget* parent)
     groupLayout->addWidget(edit_);
     groupLayout->addWidget(hint_);
 
-    auto* ok = new QPushButton(QStringLiteral("Ok"), this);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* ok = new QPushButton(tr("Ok"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     ok->setObjectName(QStringLiteral("ok"));
     cancel->setObjectName(QStringLiteral("cancel"));
     ok->setDefault(true);
@@ -184,7 +185,7 @@ std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent) {
         } else {
             // The dialog asks itself before replacing the file as named.
             chosen = QFileDialog::getSaveFileName(parent, QString(), ChooserStartFolder(),
-                                                  QStringLiteral("Text Files (*.txt);;All Files (*.*)"));
+                                                  QCoreApplication::translate("Saving", "Text Files (*.txt);;All Files (*.*)"));
         }
         if (chosen.isEmpty()) return std::nullopt;
         RememberChooserFolder(QFileInfo(chosen).absolutePath());
@@ -192,7 +193,7 @@ std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent) {
         const std::filesystem::path final = WithDefaultExtension(asChosen);
         std::error_code error;
         if (final != asChosen && std::filesystem::exists(final, error)) {
-            const QString question = QStringLiteral("%1 already exists.\nDo you want to replace it?")
+            const QString question = QCoreApplication::translate("Saving", "%1 already exists.\nDo you want to replace it?")
                                          .arg(QDir::toNativeSeparators(FromPath(final)));
             if (ShowMessageText(question, kMbYesNoQuestion) != kMbResultYes) continue;
         }
@@ -206,7 +207,8 @@ std::optional<std::filesystem::path> ChooseResultFolder(QWidget* parent) {
     if (FolderChooser()) {
         chosen = FolderChooser()(parent, start);
     } else {
-        chosen = QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose folder for saving results"), start);
+        chosen = QFileDialog::getExistingDirectory(parent, QCoreApplication::translate("Saving", "Choose folder for saving results"),
+                                                   start);
     }
     if (chosen.isEmpty()) return std::nullopt;
     RememberChooserFolder(chosen);

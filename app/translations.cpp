@@ -1,0 +1,57 @@
+#include "app/translations.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString kTranslationsFolder = QStringLiteral(":/i18n");
+
+std::vector<std::unique_ptr<QTranslator>>& Installed() {
+    static std::vector<std::unique_ptr<QTranslator>> installed;
+    return installed;
+}
+
+QLocale& Interface() {
+    static QLocale locale(QLocale::English, QLocale::UnitedStates);
+    return locale;
+}
+
+}  // namespace
+
+bool InstallTranslations(const QLocale& locale) {
+    for (const auto& translator : Installed()) QCoreApplication::removeTranslator(translator.get());
+    Installed().clear();
+    Interface() = QLocale(QLocale::English, QLocale::UnitedStates);
+
+    auto program = std::make_unique<QTranslator>();
+    if (!program->load(locale, QStringLiteral("phrasemill"), QStringLiteral("_"), kTranslationsFolder)) return false;
+    QCoreApplication::installTranslator(program.get());
+    Installed().push_back(std::move(program));
+    Interface() = locale;
+
+    auto qt = std::make_unique<QTranslator>();
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qt.get());
+        Installed().push_back(std::move(qt));
+    }
+    return true;
+}
+
+QLocale InterfaceLocale() {
+    return Interface();
+}
+
+QStringList ShippedTranslations() {
+    QStringList languages;
+    const QStringList files = QDir(kTranslationsFolder).entryList({QStringLiteral("phrasemill_*.qm")}, QDir::Files);
+    for (const QString& file : files)
+        languages.append(file.mid(int(sizeof("phrasemill_")) - 1).chopped(int(sizeof(".qm")) - 1));
+    return languages;
+}
