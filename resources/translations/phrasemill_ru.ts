@@ -2,6 +2,81 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru" sourcelanguage="en">
 <context>
+    <name>CAnalysisPanel</name>
+    <message>
+        <source>The template has changed since this analysis.</source>
+        <translation>Шаблон изменился после этого анализа.</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>Текст</translation>
+    </message>
+    <message>
+        <source>Detail</source>
+        <translation>Подробности</translation>
+    </message>
+    <message>
+        <source>Groups that add the most variety</source>
+        <translation>Группы, которые дают больше всего разнообразия</translation>
+    </message>
+    <message>
+        <source>Longest fixed stretches</source>
+        <translation>Самые длинные неизменные фрагменты</translation>
+    </message>
+    <message>
+        <source>Findings</source>
+        <translation>Замечания</translation>
+    </message>
+    <message>
+        <source>How much the mean similarity rises when the group always gives its first alternative</source>
+        <translation>На сколько вырастет среднее сходство, если группа всегда будет давать первую альтернативу</translation>
+    </message>
+    <message>
+        <source>Analysing the template...</source>
+        <translation>Анализ шаблона...</translation>
+    </message>
+    <message>
+        <source>The analysis was stopped.</source>
+        <translation>Анализ остановлен.</translation>
+    </message>
+    <message>
+        <source>Versions: %1</source>
+        <translation>Вариантов: %1</translation>
+    </message>
+    <message>
+        <source>Similarity of %1 random pairs: mean %2%, median %3%, 95th percentile %4%</source>
+        <translation>Сходство %1 случайных пар: в среднем %2%, медиана %3%, 95-й процентиль %4%</translation>
+    </message>
+    <message>
+        <source>Similar pairs (above %1%): %2% (%3% to %4%)</source>
+        <translation>Похожих пар (сходство выше %1%): %2% (от %3% до %4%)</translation>
+    </message>
+    <message>
+        <source>Versions a &quot;skip similar&quot; run keeps: about %1 (%2 to %3)</source>
+        <translation>Останется вариантов при генерации без похожих: около %1 (от %2 до %3)</translation>
+    </message>
+    <message>
+        <source>+%1 points</source>
+        <translation>+%1 п. п.</translation>
+    </message>
+    <message>
+        <source>1 word</source>
+        <translation>1 слово</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n words</source>
+        <translation><numerusform>%n слово</numerusform><numerusform>%n слова</numerusform><numerusform>%n слов</numerusform></translation>
+    </message>
+    <message>
+        <source>Findings (%1)</source>
+        <translation>Замечания (%1)</translation>
+    </message>
+    <message>
+        <source>... and %1 more</source>
+        <translation>... и ещё %1</translation>
+    </message>
+</context>
+<context>
     <name>CColoredRichEditCtrl</name>
     <message>
         <source>&amp;Insert</source>
@@ -49,6 +124,41 @@
     <message>
         <source>Allowed percent of similarity</source>
         <translation>Допустимый процент сходства</translation>
+    </message>
+</context>
+<context>
+    <name>CHelpWindow</name>
+    <message>
+        <source>Phrasemill Help</source>
+        <translation>Справка Phrasemill</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Назад</translation>
+    </message>
+    <message>
+        <source>Forward</source>
+        <translation>Вперёд</translation>
+    </message>
+    <message>
+        <source>Contents</source>
+        <translation>Содержание</translation>
+    </message>
+    <message>
+        <source>&amp;Find the words:</source>
+        <translation>&amp;Найти слова:</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Найти</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>No match for &quot;%1&quot;.</source>
+        <translation>«%1» не найдено.</translation>
     </message>
 </context>
 <context>
@@ -117,6 +227,22 @@ If you change the template, the original file is kept as &quot;%3&quot; and the 
     <message>
         <source>%1 in the value of %2.</source>
         <translation>%1 в значении переменной %2.</translation>
+    </message>
+    <message>
+        <source>Analysis</source>
+        <translation>Анализ</translation>
+    </message>
+    <message>
+        <source>Analyze</source>
+        <translation>Анализ</translation>
+    </message>
+    <message>
+        <source>The template passes the check but cannot be loaded.</source>
+        <translation>Шаблон прошёл проверку, но загрузить его не удалось.</translation>
+    </message>
+    <message>
+        <source>Analyze the template: exact number of versions, uniqueness forecast and findings</source>
+        <translation>Проанализировать шаблон: точное число вариантов, прогноз уникальности и замечания</translation>
     </message>
 </context>
 <context>
