@@ -18,11 +18,23 @@ public:
     // streams of one seed do not overlap in practice and any one of them can
     // be reached without drawing the ones before it.
     void SeedStream(uint32_t seed, uint64_t stream);
-    int Next();  // 0 .. 32767
+    // 0 .. 32767. splitmix64: every seed gives a full-period, well-mixed
+    // stream; the top 15 bits of each output are the draw.
+    int Next() {
+        state_ += 0x9E3779B97F4A7C15ull;
+        return static_cast<int>(Mix64(state_) >> 49);
+    }
+
+    static uint64_t Mix64(uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
 
 private:
     uint64_t state_ = 0;
 };
 
-// trunc(r / 32768 * n): an index in 0 .. n-1 for a draw r.
-inline int RandomIndex(int r, int n) { return static_cast<int>(static_cast<double>(r) / 32768.0 * n); }
+// trunc(r / 32768 * n): an index in 0 .. n-1 for a draw r. In doubles r / 32768
+// and its product with n (below 2^46) are exact, so the integer form is the same.
+inline int RandomIndex(int r, int n) { return static_cast<int>((int64_t{r} * n) >> 15); }

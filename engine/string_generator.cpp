@@ -240,6 +240,19 @@ void CStringGenerator::BuildVersion(const VersionTicket& ticket, const AutoCorre
     if (options.AnyOn()) AutoCorrect(out, options);
 }
 
+void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
+                                     CVersionWorkspace& workspace, std::u16string& out) const {
+    if (!root_) return;
+    if (options.AnyOn()) {
+        BuildVersion(ticket, options, workspace, workspace.corrected_);
+        out.append(workspace.corrected_);
+        return;
+    }
+    if (ticket.freeChoice) workspace.random_->SeedStream(seed_, ticket.stream);
+    root_->Generate(ticket.freeChoice ? -1.0 : ticket.number, out, templateText_, ticket.freeChoice,
+                    *workspace.random_, workspace.scratch_.get());
+}
+
 mpz_class CStringGenerator::GetExactVersionCount() {
     if (!root_) return 0;
     if (!exact_) exact_ = std::make_unique<CExactCounts>(templateText_);

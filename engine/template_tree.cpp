@@ -157,9 +157,9 @@ public:
         std::memcpy(&d, at, sizeof d);
         return d;
     }
+    static const int32_t* EndsOf(const int32_t* p) { return p + 3 + (p[0] < 0 ? (p[2] < 0 ? 2 : 1) : 0); }
 
 private:
-    static const int32_t* EndsOf(const int32_t* p) { return p + 3 + (p[0] < 0 ? (p[2] < 0 ? 2 : 1) : 0); }
 
     const int32_t* words_;
     std::u16string_view text_;
@@ -200,11 +200,17 @@ public:
         s_.frames.clear();
         s_.pieces.clear();
         s_.digits.clear();
+        begin_ = out_.size();
+        // The text is written through a pointer into room made beforehand,
+        // as much as the last version took (up to a limit, as one long version
+        // says little about the next); the room doubles when it runs out.
+        MakeRoom(begin_, std::min(s_.lastLength, kLargestGuess) + kRoomStep);
         Enter(Record(root), x, random);
         while (!s_.frames.empty()) {
             CGenerationScratch::Frame& f = s_.frames.back();
             const CGenerationScratch::Piece& piece = s_.pieces[static_cast<size_t>(f.piece)];
             if (f.child < piece.childCount) {
+                if (f.random && EnterFreeChoice(f, piece)) continue;
                 const CRecord child = Record(piece.children[f.child]);
                 Append(f.pos, child.Start());
                 f.pos = child.End() + 1;
@@ -224,13 +230,103 @@ public:
             s_.digits.resize(static_cast<size_t>(f.digitBegin));
             s_.frames.pop_back();
         }
+        out_.resize(static_cast<size_t>(w_ - out_.data()));
+        s_.lastLength = out_.size() - begin_;
     }
 
 private:
     CRecord Record(int32_t offset) const { return CRecord(words_, offset, text_); }
 
+    // The next child of f when it is a choice group of several alternatives
+    // and every group chooses freely, the commonest step of a random run:
+    // the same draw and output as Enter, reading only the words it needs.
+    // False, with nothing done, for any other child.
+    bool EnterFreeChoice(CGenerationScratch::Frame& f, const CGenerationScratch::Piece& piece) {
+        const int32_t* p = words_ + piece.children[f.child];
+        const int n = p[1] < 0 ? ~p[1] : p[1];
+        const int start = CRecord::StartOf(p);
+        if (n == 1 || text_[static_cast<size_t>(start)] != u'{') return false;
+        const int32_t* ends = CRecord::EndsOf(p);
+        Append(f.pos, start);
+        f.pos = ends[n - 1] + 1;
+        ++f.child;
+        const int i = RandomIndex(rng_.Next(), n);
+        const int lo = (i == 0 ? start : ends[i - 1]) + 1;
+        const int hi = ends[i];
+        if (hi <= lo) return true;
+        const int k = p[2] < 0 ? ~p[2] : p[2];
+        if (k == 0) {
+            Append(lo, hi);
+            return true;
+        }
+        // A choice group's record goes on with the running totals when they
+        // are stored, the first child of alternatives 1 .. n-1, the children.
+        const int32_t* firstChildren = ends + n + (p[1] < 0 ? 2 * n : 0);
+        const int first = i == 0 ? 0 : firstChildren[i - 1];
+        const int last = i + 1 < n ? firstChildren[i] : k;
+        if (first == last) {
+            Append(lo, hi);
+            return true;
+        }
+        const int32_t* children = firstChildren + (n - 1);
+        const int pieceBegin = static_cast<int>(s_.pieces.size());
+        const int digitBegin = static_cast<int>(s_.digits.size());
+        s_.pieces.push_back({lo, hi, children + first, last - first});
+        s_.frames.push_back({pieceBegin, pieceBegin + 1, pieceBegin, 0, lo, digitBegin, digitBegin, true});
+        return true;
+    }
+
+    static constexpr size_t kRoomStep = 256;
+    static constexpr size_t kLargestGuess = size_t{1} << 16;
+
+    // Out holds used + more units, the first used of them kept.
+    void MakeRoom(size_t used, size_t more) {
+        out_.resize(used + more);
+        w_ = out_.data() + used;
+        end_ = out_.data() + out_.size();
+    }
+
     void Append(int from, int to) {
-        if (to > from) out_.append(text_.data() + from, static_cast<size_t>(to - from));
+        if (to <= from) return;
+        const auto n = static_cast<size_t>(to - from);
+        if (static_cast<size_t>(end_ - w_) < n) {
+            const auto used = static_cast<size_t>(w_ - out_.data());
+            MakeRoom(used, n + (used - begin_) + kRoomStep);
+        }
+        CopyUnits(w_, text_.data() + from, n);
+        w_ += n;
+    }
+
+    // Pieces are mostly a word or a few: copied in registers, reading and
+    // writing nothing outside the piece.
+    static void CopyUnits(char16_t* to, const char16_t* from, size_t n) {
+        if (n > 32) {
+            std::memcpy(to, from, n * sizeof(char16_t));
+        } else if (n >= 8) {
+            uint64_t a[2];
+            for (size_t k = 0; k + 8 < n; k += 8) {
+                std::memcpy(a, from + k, 16);
+                std::memcpy(to + k, a, 16);
+            }
+            std::memcpy(a, from + n - 8, 16);
+            std::memcpy(to + n - 8, a, 16);
+        } else if (n >= 4) {
+            uint64_t head;
+            uint64_t tail;
+            std::memcpy(&head, from, 8);
+            std::memcpy(&tail, from + n - 4, 8);
+            std::memcpy(to, &head, 8);
+            std::memcpy(to + n - 4, &tail, 8);
+        } else if (n >= 2) {
+            uint32_t head;
+            uint32_t tail;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + n - 2, 4);
+            std::memcpy(to, &head, 4);
+            std::memcpy(to + n - 2, &tail, 4);
+        } else {
+            *to = *from;
+        }
     }
 
     void Enter(const CRecord& node, double x, bool random) {
@@ -244,12 +340,15 @@ private:
     void EnterChoice(const CRecord& node, double x, bool random) {
         const int n = node.AlternativeCount();
         if (n == 1) {
-            EnterAlternative(node, 0, {0, node.ChildCount()}, x, random);
+            EnterAlternative(node, 0, 0, node.ChildCount(), x, random);
             return;
         }
         if (random) {
             const int i = RandomIndex(rng_.Next(), n);
-            if (!node.AlternativeEmpty(i)) EnterAlternative(node, i, node.ChildRange(i), -1, true);
+            if (!node.AlternativeEmpty(i)) {
+                const auto [first, last] = node.ChildRange(i);
+                EnterAlternative(node, i, first, last, -1, true);
+            }
             return;
         }
         int i = 0;
@@ -285,18 +384,22 @@ private:
             }
             if (i == n) return;
         }
-        if (!node.AlternativeEmpty(i)) EnterAlternative(node, i, node.ChildRange(i), x - before, false);
+        if (!node.AlternativeEmpty(i)) {
+            const auto [first, last] = node.ChildRange(i);
+            EnterAlternative(node, i, first, last, x - before, false);
+        }
     }
 
-    void EnterAlternative(const CRecord& node, int i, std::pair<int, int> childRange, double x, bool random) {
+    // The children of alternative i are [first, last) of the node's.
+    void EnterAlternative(const CRecord& node, int i, int first, int last, double x, bool random) {
         const int lo = node.AlternativeStart(i) + 1;
         const int hi = node.End(i);
-        const int k = childRange.second - childRange.first;
+        const int k = last - first;
         if (k == 0) {
             Append(lo, hi);
             return;
         }
-        const int32_t* children = node.Children() + childRange.first;
+        const int32_t* children = node.Children() + first;
         const int pieceBegin = static_cast<int>(s_.pieces.size());
         const int digitBegin = static_cast<int>(s_.digits.size());
         s_.pieces.push_back({lo, hi, children, k});
@@ -391,6 +494,9 @@ private:
     std::u16string_view text_;
     CRandom15& rng_;
     CGenerationScratch& s_;
+    size_t begin_ = 0;         // where the version starts in out
+    char16_t* w_ = nullptr;    // the next unit of out to write
+    char16_t* end_ = nullptr;  // the end of out's room
 };
 
 bool IsOpeningBracket(char16_t c) { return c == u'{' || c == u'['; }

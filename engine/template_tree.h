@@ -71,6 +71,7 @@ public:
     std::vector<int> order;
     std::vector<int> slots;
     std::vector<int> tail;
+    std::size_t lastLength = 0;  // of the last version generated
 };
 
 class CTemplateTree {

@@ -149,6 +149,18 @@ public:
                     i = j;
                     if (i == n) break;
                 }
+                // The commonest edit position, a mark followed by one space
+                // and a word, is one no rule changes: it goes out as it is.
+                if (i + 2 < n && in[i + 1] == u' ' && in[i + 2] != u' ' && IsMark(in[i]) && !IsMark(in[i + 2])) {
+                    Put(in[i]);
+                    w_[0] = u' ';
+                    w_[1] = in[i + 2];
+                    w_ += 2;
+                    seen_ += 3;
+                    previous_ = in[i + 2];
+                    i += 3;
+                    continue;
+                }
             }
             AddSpaceStage(in[i++]);
         }
@@ -311,9 +323,8 @@ public:
         squares_.clear();
         const char16_t* t = text.data();
         const std::size_t n = text.size();
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = NextBracket(t, 0, n); i < n; i = NextBracket(t, i + 1, n)) {
             const char16_t c = t[i];
-            if (!IsBracket(c)) continue;
             const int32_t k = static_cast<int32_t>(positions_.size());
             positions_.push_back(static_cast<uint32_t>(i));
             result_.push_back(-1);  // for "{" and "[": the list entry of the partner
@@ -379,6 +390,32 @@ public:
 private:
     static bool IsBracket(char16_t c) {
         return c == u'<' || c == u'>' || c == u'{' || c == u'}' || c == u'[' || c == u']';
+    }
+
+    // The first bracket at or after i, or n. Brackets are rare in prose, so
+    // the units are tested eight at a time.
+    static std::size_t NextBracket(const char16_t* t, std::size_t i, std::size_t n) {
+#if defined(__SSE2__)
+        // "<" and ">" differ only in bit 1 of the unit, "[" and "{" (and "]"
+        // and "}") only in bit 5: with that bit cleared each pair is one value.
+        const __m128i angleBit = _mm_set1_epi16(static_cast<short>(~2));
+        const __m128i caseBit = _mm_set1_epi16(static_cast<short>(~0x20));
+        const __m128i angle = _mm_set1_epi16(u'<');
+        const __m128i opening = _mm_set1_epi16(u'[');
+        const __m128i closing = _mm_set1_epi16(u']');
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+            const __m128i folded = _mm_and_si128(v, caseBit);
+            const __m128i hit =
+                _mm_or_si128(_mm_cmpeq_epi16(_mm_and_si128(v, angleBit), angle),
+                             _mm_or_si128(_mm_cmpeq_epi16(folded, opening), _mm_cmpeq_epi16(folded, closing)));
+            const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+        }
+#endif
+        for (; i < n; ++i)
+            if (IsBracket(t[i])) return i;
+        return n;
     }
 
     std::vector<uint32_t> positions_;

@@ -215,6 +215,20 @@ public:
         if (block_.Size() >= batchSize_ || block_.Units() >= unitLimit_) Flush();
     }
 
+    // The versions of a built chunk at the given indices (ascending), the
+    // first of them numbered ordinal. A sink that passes the texts on gets a
+    // chunk kept whole as it stands, without a copy.
+    void AddChunk(CVersionBlock& versions, const std::vector<std::size_t>& kept, int64_t ordinal) {
+        if (block_.Empty() && !kept.empty() && kept.size() == versions.Size() && kept.size() <= batchSize_ &&
+            unitLimit_ == kStreamBlockUnits) {
+            versions.Renumber(ordinal);
+            sink_.AppendBlock(versions);
+            lastFlush_ = Clock::now();
+            return;
+        }
+        for (const std::size_t j : kept) Add(ordinal++, versions.Text(j));
+    }
+
     void FlushIfDue() {
         if (Clock::now() - lastFlush_ >= kBatchInterval) Flush();
     }
@@ -499,11 +513,14 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
             return kept < plan.target && static_cast<double>(i) < plan.indexLimit && running_.load();
         };
         bool ended = false;
+        std::vector<std::size_t> keptInChunk;
         drawer.Draw(kept);
         while (!ended) {
             std::unique_ptr<CVersionChunk> chunk = pipeline.NextBuilt();
             if (!chunk) break;
             const std::size_t count = chunk->tickets.size();
+            const int64_t keptBefore = kept;
+            keptInChunk.clear();
             for (std::size_t j = 0; j < count && !ended; ++j) {
                 if (!goesOn(chunk->firstIndex + static_cast<int64_t>(j))) {
                     ended = true;
@@ -513,7 +530,7 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
                 const std::u16string_view version = chunk->versions.Text(j);
                 if (CanKeep(options, version.size()) &&
                     (!options.skipSimilar || IsNewFingerprint(similarity_, chunk->prints[j], request.deleting))) {
-                    batch.Add(kept, version);
+                    keptInChunk.push_back(j);
                     keptCount_.store(++kept);
                     if (memory.AddKept(version.size(), kept, similarity_)) {
                         summary.end = RunEnd::kMemoryBudget;
@@ -533,6 +550,7 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
                                  u"use series order to reach the others.";
                 stoppedByRun = ended = true;
             }
+            batch.AddChunk(chunk->versions, keptInChunk, keptBefore);
             drawer.Decided(*chunk);
             pipeline.Recycle(std::move(chunk));
             batch.FlushIfDue();

@@ -81,8 +81,9 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
     for (std::size_t j = 0; j < count; ++j) {
         if (stop.stop_requested()) return;
         if (j >= chunk.versions.Size()) {
-            engine_.BuildVersion(chunk.tickets[j], setup_.correction, builder.workspace, builder.version);
-            chunk.versions.Add(builder.version);
+            chunk.versions.AddWritten([&](std::u16string& texts) {
+                engine_.AppendVersion(chunk.tickets[j], setup_.correction, builder.workspace, texts);
+            });
         }
         const std::u16string_view version = chunk.versions.Text(j);
         if (fingerprints && CanKeep(setup_.options, version.size()))

@@ -71,7 +71,6 @@ public:
 private:
     struct Builder {
         SyntaxStringGenerator::CVersionWorkspace workspace;
-        std::u16string version;
     };
     void Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const;
     void HelperLoop(const std::stop_token& stop);

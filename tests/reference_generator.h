@@ -19,6 +19,9 @@ namespace reference {
 
 constexpr double kCap = 1.7e300;
 
+// A draw r of 0 .. 32767 as an index in 0 .. n-1: trunc(r / 32768 * n).
+inline int Pick(int r, int n) { return static_cast<int>(static_cast<double>(r) / 32768.0 * n); }
+
 inline double Factorial(int k) {
     if (k <= 0) return 1;
     const double f = Factorial(k - 1) * k;
@@ -174,7 +177,7 @@ inline void Generate(const Node& node, double x, std::u16string& out, const std:
     if (!node.square) {
         if (n == 1) return GenerateAlt(node.alts[0], x, out, text, random, rng);
         if (random) {
-            const auto& alt = node.alts[RandomIndex(rng.Next(), n)];
+            const auto& alt = node.alts[Pick(rng.Next(), n)];
             if (alt.end - alt.start > 1) {
                 std::u16string temp;
                 GenerateAlt(alt, -1, temp, text, true, rng);
@@ -197,7 +200,7 @@ inline void Generate(const Node& node, double x, std::u16string& out, const std:
     for (int j = 0; j < n; ++j) order[j] = j;
     double rest = 0;
     if (random) {
-        for (int j = 0; j < n; ++j) std::swap(order[j], order[RandomIndex(rng.Next(), n)]);
+        for (int j = 0; j < n; ++j) std::swap(order[j], order[Pick(rng.Next(), n)]);
     } else {
         // Without a finite n! there is no whole number of versions per order:
         // the version number picks the order alone.

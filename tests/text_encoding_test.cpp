@@ -27,10 +27,13 @@ std::string ReferenceUtf8(std::u16string_view text) {
     return out;
 }
 
-// ASCII runs of every length around the block size, mixed with characters of
-// two, three and four bytes and with lone surrogates, also at the ends.
+// ASCII runs of every length around the block sizes, mixed with characters of
+// two, three and four bytes (alone and in runs longer than a block) and with
+// lone surrogates, also at the ends.
 std::u16string RandomText(std::mt19937& rng) {
-    static const std::vector<std::u16string> others = {u"é", u"я", u"€", u"\U0001F600", u"\x7F", u"\x80", u"\uFFFF"};
+    static const std::vector<std::u16string> others = {
+        u"é", u"я", u"€", u"\U0001F600", u"\x7F", u"\x80", u"\uFFFF", u"\u07FF",
+        u"съешь же ещё этих мягких французских булок", u"naïve façade, crème brûlée"};
     std::u16string text;
     const int pieces = static_cast<int>(rng() % 8);
     for (int p = 0; p < pieces; ++p) {

@@ -10,6 +10,12 @@
 #if defined(__SSE2__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
 #include <emmintrin.h>
 #endif
+// Processors with AVX-512 byte compression get an encoder that also writes
+// two-byte characters a block at a time; it is chosen when the program starts.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
+#define PHRASEMILL_COMPRESSING_ENCODER 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -124,16 +130,7 @@ std::size_t CopyAsciiRun(const char16_t* in, std::size_t n, char* out) {
     return i;
 }
 
-}  // namespace
-
-void AppendUtf8(char32_t cp, std::string& out) {
-    char bytes[4];
-    out.append(bytes, PutUtf8(cp, bytes));
-}
-
-std::size_t EncodeUtf8(std::u16string_view text, char* out) {
-    const char16_t* in = text.data();
-    const std::size_t n = text.size();
+std::size_t EncodeUnitByUnit(const char16_t* in, std::size_t n, char* out) {
     char* const start = out;
     std::size_t i = 0;
     while (i < n) {
@@ -162,6 +159,76 @@ std::size_t EncodeUtf8(std::u16string_view text, char* out) {
         }
     }
     return static_cast<std::size_t>(out - start);
+}
+
+#if defined(PHRASEMILL_COMPRESSING_ENCODER)
+constexpr std::size_t kWideBlock = 32;
+
+// Blocks of 32 units below U+0800 are written whole: every unit as its
+// two-byte form (or itself when ASCII) in a 16-bit lane, then the bytes that
+// belong to the output compressed together. A block holding a larger unit
+// goes through EncodeUnitByUnit, as does the tail. out has room for 3 n bytes,
+// so the 64-byte store of a block never passes it: before a block at i at most
+// 3 i bytes are written and 32 units remain.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt")))
+std::size_t EncodeCompressing(const char16_t* in, std::size_t n, char* out) {
+    char* const start = out;
+    const __m512i twoByteLimit = _mm512_set1_epi16(0x800);
+    const __m512i asciiLimit = _mm512_set1_epi16(0x80);
+    const __m512i leadBits = _mm512_set1_epi16(0xC0);
+    const __m512i trailMask = _mm512_set1_epi16(0x3F);
+    const __m512i trailBits = _mm512_set1_epi16(0x80);
+    std::size_t i = 0;
+    while (n - i >= kWideBlock) {
+        const __m512i v = _mm512_loadu_si512(in + i);
+        if (_mm512_cmpge_epu16_mask(v, twoByteLimit) != 0) {
+            // Never split a surrogate pair between two calls.
+            const std::size_t units = IsHighSurrogate(in[i + kWideBlock - 1]) ? kWideBlock - 1 : kWideBlock;
+            out += EncodeUnitByUnit(in + i, units, out);
+            i += units;
+            continue;
+        }
+        const __mmask32 ascii = _mm512_cmplt_epu16_mask(v, asciiLimit);
+        if (ascii == 0xFFFFFFFFu) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, v));
+            out += kWideBlock;
+            i += kWideBlock;
+            continue;
+        }
+        const __m512i lead = _mm512_or_si512(_mm512_srli_epi16(v, 6), leadBits);
+        const __m512i trail = _mm512_or_si512(_mm512_and_si512(v, trailMask), trailBits);
+        const __m512i lanes = _mm512_mask_mov_epi16(_mm512_or_si512(lead, _mm512_slli_epi16(trail, 8)), ascii, v);
+        const uint64_t wide = ~static_cast<uint64_t>(ascii) & 0xFFFFFFFFu;
+        const uint64_t keep = 0x5555555555555555ull | _pdep_u64(wide, 0xAAAAAAAAAAAAAAAAull);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, lanes));
+        out += kWideBlock + static_cast<std::size_t>(std::popcount(wide));
+        i += kWideBlock;
+    }
+    out += EncodeUnitByUnit(in + i, n - i, out);
+    return static_cast<std::size_t>(out - start);
+}
+
+bool CanCompress() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+}
+
+const bool kCompressing = CanCompress();
+#endif
+
+}  // namespace
+
+void AppendUtf8(char32_t cp, std::string& out) {
+    char bytes[4];
+    out.append(bytes, PutUtf8(cp, bytes));
+}
+
+std::size_t EncodeUtf8(std::u16string_view text, char* out) {
+#if defined(PHRASEMILL_COMPRESSING_ENCODER)
+    if (kCompressing && text.size() >= kWideBlock) return EncodeCompressing(text.data(), text.size(), out);
+#endif
+    return EncodeUnitByUnit(text.data(), text.size(), out);
 }
 
 void AppendNarrow(std::u16string_view text, std::string& out) {

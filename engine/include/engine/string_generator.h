@@ -65,6 +65,7 @@ private:
     friend class CStringGenerator;
     std::unique_ptr<CGenerationScratch> scratch_;
     std::unique_ptr<CRandom15> random_;
+    std::u16string corrected_;  // a version being corrected before it is appended
 };
 
 // A template that fails CheckSyntax gets that check's kind and position. A
@@ -132,6 +133,10 @@ public:
     // without a tree). A number at or above the count gives version 0 again.
     void BuildVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options, CVersionWorkspace& workspace,
                       std::u16string& out) const;
+    // The same version appended to out, whose text so far stays as it is.
+    // Without correction it is written straight into out.
+    void AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
+                       CVersionWorkspace& workspace, std::u16string& out) const;
 
     // A version number not drawn since the last load: 0 first, then
     // floor(count * r / 2^30) for a 30-bit r made of two 15-bit draws,

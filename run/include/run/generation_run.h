@@ -84,6 +84,14 @@ public:
         texts_.append(text);
         ends_.push_back(texts_.size());
     }
+    // Adds the text that write(std::u16string& texts) appends to texts.
+    template <typename Write>
+    void AddWritten(Write&& write) {
+        write(texts_);
+        ends_.push_back(texts_.size());
+    }
+    // Numbers the texts from firstOrdinal on, keeping them.
+    void Renumber(int64_t firstOrdinal) { firstOrdinal_ = firstOrdinal; }
 
 private:
     int64_t firstOrdinal_ = 0;
