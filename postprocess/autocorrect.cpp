@@ -181,18 +181,28 @@ private:
     // the whole text, the limit of what may be read.
     static std::size_t NextEditPosition(const char16_t* in, std::size_t i, std::size_t n, const char16_t* end) {
 #if defined(__SSE2__)
-        const __m128i space = _mm_set1_epi16(u' ');
-        const __m128i marks[6] = {_mm_set1_epi16(u'.'), _mm_set1_epi16(u','), _mm_set1_epi16(u'!'),
-                                  _mm_set1_epi16(u'?'), _mm_set1_epi16(u':'), _mm_set1_epi16(u';')};
+        // Sixteen units at a time as bytes: a unit above 255 saturates to 0 or
+        // 255, neither a space nor a mark. The marks all lie in "!" .. "?", so
+        // a unit in that range is a candidate, checked one by one (digits and
+        // dashes are the few others in prose).
+        const __m128i space = _mm_set1_epi8(' ');
+        const __m128i first = _mm_set1_epi8('!');
+        const __m128i span = _mm_set1_epi8('?' - '!');
+        const __m128i zero = _mm_setzero_si128();
         // The pair test at the block's last unit reads one unit past it: past
         // the stretch that is a "<" (never a space), and never past the text.
-        for (; i + 8 <= n && in + i + 9 <= end; i += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
-            __m128i hit = _mm_and_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(next, space));
-            for (const __m128i& mark : marks) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(v, mark));
-            const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
-            if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+        for (; i + 16 <= n && in + i + 17 <= end; i += 16) {
+            const auto* at = reinterpret_cast<const __m128i*>(in + i);
+            const auto* after = reinterpret_cast<const __m128i*>(in + i + 1);
+            const __m128i v = _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+            const __m128i next = _mm_packus_epi16(_mm_loadu_si128(after), _mm_loadu_si128(after + 1));
+            const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(next, space));
+            const __m128i candidate = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, first), span), zero);
+            for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(pair, candidate))); bits != 0;
+                 bits &= bits - 1) {
+                const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(bits));
+                if (in[p] == u' ' || IsMark(in[p])) return p;
+            }
         }
 #else
         (void)end;
@@ -316,14 +326,17 @@ void CapitalizeSentences(std::u16string& text, const std::vector<TagSpan>& tags,
 // list of them: the scan from just after list entry k continues at entry k+1.
 class CTagFinder {
 public:
-    void Build(const std::u16string& text) {
+    // The brackets before from need no entries when no "<" lies before it:
+    // a scan never goes backwards, and of the brackets it meets it needs the
+    // partners of "{" and "[" only, which lie after them.
+    void Build(const std::u16string& text, std::size_t from) {
         positions_.clear();
         result_.clear();
         braces_.clear();
         squares_.clear();
         const char16_t* t = text.data();
         const std::size_t n = text.size();
-        for (std::size_t i = NextBracket(t, 0, n); i < n; i = NextBracket(t, i + 1, n)) {
+        for (std::size_t i = NextBracket(t, from, n); i < n; i = NextBracket(t, i + 1, n)) {
             const char16_t c = t[i];
             const int32_t k = static_cast<int32_t>(positions_.size());
             positions_.push_back(static_cast<uint32_t>(i));
@@ -375,10 +388,11 @@ public:
         return false;
     }
 
-    void Start(const std::u16string& text) {
+    // from: the first "<" of the text, or any position before it.
+    void Start(const std::u16string& text, std::size_t from) {
         text_ = text.data();
         cursor_ = 0;
-        Build(text);
+        Build(text, from);
     }
 
     void Trim(std::size_t keep) {
@@ -396,21 +410,24 @@ private:
     // the units are tested eight at a time.
     static std::size_t NextBracket(const char16_t* t, std::size_t i, std::size_t n) {
 #if defined(__SSE2__)
-        // "<" and ">" differ only in bit 1 of the unit, "[" and "{" (and "]"
-        // and "}") only in bit 5: with that bit cleared each pair is one value.
-        const __m128i angleBit = _mm_set1_epi16(static_cast<short>(~2));
-        const __m128i caseBit = _mm_set1_epi16(static_cast<short>(~0x20));
-        const __m128i angle = _mm_set1_epi16(u'<');
-        const __m128i opening = _mm_set1_epi16(u'[');
-        const __m128i closing = _mm_set1_epi16(u']');
-        for (; i + 8 <= n; i += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        // Sixteen units at a time as bytes (a unit above 255 saturates to 0
+        // or 255, no bracket). "<" and ">" differ only in bit 1, "[" and "{"
+        // (and "]" and "}") only in bit 5: with that bit cleared each pair is
+        // one value.
+        const __m128i angleBit = _mm_set1_epi8(static_cast<char>(~2));
+        const __m128i caseBit = _mm_set1_epi8(static_cast<char>(~0x20));
+        const __m128i angle = _mm_set1_epi8('<');
+        const __m128i opening = _mm_set1_epi8('[');
+        const __m128i closing = _mm_set1_epi8(']');
+        for (; i + 16 <= n; i += 16) {
+            const auto* at = reinterpret_cast<const __m128i*>(t + i);
+            const __m128i v = _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
             const __m128i folded = _mm_and_si128(v, caseBit);
             const __m128i hit =
-                _mm_or_si128(_mm_cmpeq_epi16(_mm_and_si128(v, angleBit), angle),
-                             _mm_or_si128(_mm_cmpeq_epi16(folded, opening), _mm_cmpeq_epi16(folded, closing)));
+                _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, angleBit), angle),
+                             _mm_or_si128(_mm_cmpeq_epi8(folded, opening), _mm_cmpeq_epi8(folded, closing)));
             const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
-            if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+            if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits));
         }
 #endif
         for (; i < n; ++i)
@@ -456,7 +473,8 @@ struct Scratch {
 
 thread_local Scratch scratch;
 
-bool ContainsUnit(const std::u16string& text, char16_t unit) {
+// The first position of unit in text, or its size.
+std::size_t FirstUnit(const std::u16string& text, char16_t unit) {
     const char16_t* t = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
@@ -464,18 +482,20 @@ bool ContainsUnit(const std::u16string& text, char16_t unit) {
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)) != 0) return true;
+        const auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)));
+        if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
     }
 #endif
     for (; i < n; ++i)
-        if (t[i] == unit) return true;
-    return false;
+        if (t[i] == unit) return i;
+    return n;
 }
 
 void FindTags(const std::u16string& text, Scratch& s) {
     s.tags.clear();
-    if (!ContainsUnit(text, u'<')) return;
-    s.finder.Start(text);
+    const std::size_t firstAngle = FirstUnit(text, u'<');
+    if (firstAngle == text.size()) return;
+    s.finder.Start(text, firstAngle);
     std::size_t start = 0, close = 0, search = 0;
     while (s.finder.Next(search, start, close)) {
         s.tags.push_back({start, close});
