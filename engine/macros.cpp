@@ -531,6 +531,10 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::
     std::vector<std::pair<size_t, size_t>> ranges;  // definition lines with their CR LF
     size_t crlfBefore = 0;  // CR LF pairs that begin before scanned
     size_t scanned = 0;
+    // A bare CR starts a line for IsDirectiveAtLineStart but does not end a
+    // definition line, which runs to the next CR LF: a "#set" after such a CR
+    // is part of the definition before it, whose line is removed as a whole.
+    size_t definitionEnd = 0;
     for (size_t a = FindDirective(text, 0, stop, pass.stopped); a != std::u16string_view::npos;
          a = FindDirective(text, a + 1, stop, pass.stopped)) {
         if (StopRequested(stop)) {
@@ -545,7 +549,7 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::
             if (text[scanned] == u'\r' && scanned + 1 < text.size() && text[scanned + 1] == u'\n') ++crlfBefore;
         }
         const int editorPos = static_cast<int>(a - crlfBefore);
-        if (!IsDirectiveAtLineStart(text, static_cast<int>(a))) continue;
+        if (a < definitionEnd || !IsDirectiveAtLineStart(text, static_cast<int>(a))) continue;
         const size_t after = a + kDirective.size();
         if (after >= text.size() || text[after] != u' ') {
             pass.result = {editorPos, kBadMacroDefinition};
@@ -570,6 +574,7 @@ MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::
             return pass;
         }
         ranges.emplace_back(a, e - a + 2);
+        definitionEnd = e + 2;
         // The name as ParseMacroDefinition took it; an earlier line keeps its place.
         const std::u16string_view definition = Trim(line.substr(kDirective.size()));
         pass.definitionPositions.emplace(std::u16string(definition.substr(0, definition.find(u'%', 1) + 1)), editorPos);

@@ -84,6 +84,16 @@ TEST(ProcessMacros, DirectiveOnlyAtLineStart) {
     EXPECT_EQ(table.at(u"%c%"), u"3");
 }
 
+TEST(ProcessMacros, DirectiveAfterABareCarriageReturnBelongsToTheDefinitionBefore) {
+    MacroTable table;
+    const MacroPass pass = Process(u"#set %a% = x\r#set %b% = y\r\nZ %a%\r\n#set %c% = 3\r\n%c%", table);
+    ASSERT_TRUE(pass.result.Ok());
+    EXPECT_EQ(pass.text, u"Z %a%\r\n%c%");
+    EXPECT_EQ(table.size(), 2u);
+    EXPECT_EQ(table.at(u"%a%"), u"x\r#set %b% = y");
+    EXPECT_EQ(table.at(u"%c%"), u"3");
+}
+
 TEST(IsDirectiveAtLineStart, Cases) {
     EXPECT_TRUE(IsDirectiveAtLineStart(u"#set", 0));
     EXPECT_TRUE(IsDirectiveAtLineStart(u"   #set", 3));
