@@ -43,10 +43,14 @@ public:
         return partner_[before_[p >> 6] + static_cast<uint32_t>(__builtin_popcountll(below))];
     }
 
+    // The most brackets open at once (of both shapes together) in the span.
+    size_t MaxDepth() const { return maxDepth_; }
+
 private:
     std::vector<uint64_t> bits_;     // bit p: text[p] is a paired-or-not bracket
     std::vector<uint32_t> before_;   // brackets in the words before word w
     std::vector<int32_t> partner_;   // by rank: the partner's position, or -1
+    size_t maxDepth_ = 0;
 };
 
 // FindNextSeparator with the partners looked up: the first "|" in

@@ -3,6 +3,7 @@
 #include "bracket_matches.h"
 #include "text/messages.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -124,9 +125,24 @@ bool StopRequested(const std::atomic<bool>* stop) { return stop && stop->load(st
 
 CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last, const std::atomic<bool>* stop)
     : bits_(text.size() / 64 + 1, 0), before_(text.size() / 64 + 1, 0) {
-    std::vector<uint32_t> braces;   // ranks of unpaired opening brackets
+    // The brackets are marked and counted first, so that the partners take
+    // exactly their room: a growing array would briefly need twice as much.
+    for (int p = first; p <= last; ++p) {
+        if ((p & kStopPollMask) == 0 && StopRequested(stop)) return;
+        const char16_t c = text[static_cast<size_t>(p)];
+        if (c == u'{' || c == u'}' || c == u'[' || c == u']') bits_[static_cast<size_t>(p) >> 6] |= uint64_t{1} << (p & 63);
+    }
+    uint32_t count = 0;
+    for (size_t w = 0; w < bits_.size(); ++w) {
+        before_[w] = count;
+        count += static_cast<uint32_t>(__builtin_popcountll(bits_[w]));
+    }
+    // An opening bracket's entry holds its own position until its partner
+    // comes; the ones left open get -1 at the end.
+    partner_.resize(count);
+    std::vector<uint32_t> braces;  // ranks of unpaired opening brackets
     std::vector<uint32_t> squares;
-    std::vector<int32_t> position;  // by rank
+    uint32_t rank = 0;
     for (int p = first; p <= last; ++p) {
         if ((p & kStopPollMask) == 0 && StopRequested(stop)) return;
         const char16_t c = text[static_cast<size_t>(p)];
@@ -139,24 +155,22 @@ CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last, 
             case u']': stack = &squares; break;
             default: continue;
         }
-        const auto rank = static_cast<uint32_t>(partner_.size());
-        bits_[static_cast<size_t>(p) >> 6] |= uint64_t{1} << (p & 63);
-        partner_.push_back(-1);
-        position.push_back(p);
         if (opening) {
+            partner_[rank] = p;
             stack->push_back(rank);
-        } else if (!stack->empty()) {
+            maxDepth_ = std::max(maxDepth_, braces.size() + squares.size());
+        } else if (stack->empty()) {
+            partner_[rank] = -1;
+        } else {
             const uint32_t open = stack->back();
             stack->pop_back();
+            partner_[rank] = partner_[open];
             partner_[open] = p;
-            partner_[rank] = position[open];
         }
+        ++rank;
     }
-    uint32_t count = 0;
-    for (size_t w = 0; w < bits_.size(); ++w) {
-        before_[w] = count;
-        count += static_cast<uint32_t>(__builtin_popcountll(bits_[w]));
-    }
+    for (const uint32_t open : braces) partner_[open] = -1;
+    for (const uint32_t open : squares) partner_[open] = -1;
 }
 
 int FindNextSeparatorIndexed(std::u16string_view text, const CBracketMatches& matches, int from, int limit) {
@@ -201,15 +215,18 @@ SyntaxResult CheckSyntax(std::u16string_view text, const std::atomic<bool>* stop
     // The depth-first group scan, with an explicit stack so that nesting depth
     // is limited by memory, not by the call stack. A frame resumes at the
     // partner of the group it opened, as the scan of the enclosing group does.
+    // braces and squares count the groups whose partner is the next stop of
+    // the scan: 0 or 1, and -1 for the extra bracket that ends the check.
     struct Frame {
         int close;
         int p;
-        int braces;
-        int squares;
+        int8_t braces;
+        int8_t squares;
         bool square;
         bool wrapper;
     };
     std::vector<Frame> stack;
+    stack.reserve(matches.MaxDepth() + 1);
     stack.push_back({n, 0, 0, 0, false, true});
     while (!stack.empty()) {
         if ((++steps & kStopPollMask) == 0 && StopRequested(stop)) return {};
