@@ -286,20 +286,23 @@ private:
         end_ = out_.data() + out_.size();
     }
 
-    void Append(int from, int to) {
+    // Called for every piece of text: kept inline, with the rare growth out of line.
+    [[gnu::always_inline]] void Append(int from, int to) {
         if (to <= from) return;
         const auto n = static_cast<size_t>(to - from);
-        if (static_cast<size_t>(end_ - w_) < n) {
-            const auto used = static_cast<size_t>(w_ - out_.data());
-            MakeRoom(used, n + (used - begin_) + kRoomStep);
-        }
+        if (static_cast<size_t>(end_ - w_) < n) [[unlikely]] Grow(n);
         CopyUnits(w_, text_.data() + from, n);
         w_ += n;
     }
 
+    [[gnu::noinline]] void Grow(size_t n) {
+        const auto used = static_cast<size_t>(w_ - out_.data());
+        MakeRoom(used, n + (used - begin_) + kRoomStep);
+    }
+
     // Pieces are mostly a word or a few: copied in registers, reading and
     // writing nothing outside the piece.
-    static void CopyUnits(char16_t* to, const char16_t* from, size_t n) {
+    [[gnu::always_inline]] static void CopyUnits(char16_t* to, const char16_t* from, size_t n) {
         if (n > 32) {
             std::memcpy(to, from, n * sizeof(char16_t));
         } else if (n >= 8) {

@@ -161,6 +161,17 @@ public:
                     i += 3;
                     continue;
                 }
+                // A mark followed by a word gets the space between them when
+                // that rule is on, and nothing else changes.
+                if (i + 1 < n && in[i + 1] != u' ' && IsMark(in[i]) && !IsMark(in[i + 1])) {
+                    Put(in[i]);
+                    if (addSpaces_) *w_++ = u' ';
+                    *w_++ = in[i + 1];
+                    seen_ += addSpaces_ ? 3 : 2;
+                    previous_ = in[i + 1];
+                    i += 2;
+                    continue;
+                }
             }
             AddSpaceStage(in[i++]);
         }
