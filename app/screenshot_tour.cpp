@@ -190,6 +190,8 @@ int main(int argc, char* argv[]) {
     tour.ShootModal(QStringLiteral("version-viewer"), &frame, [&] { results->ShowVersion(0); }, Reject);
     tour.ShootModal(QStringLiteral("save-file-chooser"), &frame,
                     [&] { results->RunCommand(COutputDataPage::kSaveAll); }, Reject);
+    tour.ShootModal(QStringLiteral("save-folder-chooser"), &frame,
+                    [&] { results->RunCommand(COutputDataPage::kSaveAllToDifferentFiles); }, Reject);
     tour.ShootModal(QStringLiteral("delete-identical"), &frame,
                     [&] { frame.CommandAction(CMainFrame::kDeleteIdentical)->trigger(); }, Reject);
     // The question at exit; "No" lets the window close.

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QStandardPaths>
@@ -136,8 +135,7 @@ bool CInputDataPage::SaveDefaultText() {
 
 void CInputDataPage::SaveInputText() {
     if (editor_->TextLength() == 0) return;
-    const QString path = QFileDialog::getSaveFileName(this, QString(), ChooserStartFolder(),
-                                                      tr("Text Files (*.txt);;All Files (*)"));
+    const QString path = AskForSaveTarget(this, QString(), tr("Text Files (*.txt);;All Files (*)"), false);
     if (path.isEmpty()) return;
     RememberChooserFolder(QFileInfo(path).absolutePath());
     SaveInputTextTo(path);

@@ -14,9 +14,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStyle>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -173,6 +175,21 @@ QString ChooserStartFolder() {
 
 void RememberChooserFolder(const QString& folder) { LastChosenFolder() = folder; }
 
+QString AskForSaveTarget(QWidget* parent, const QString& caption, const QString& filter, bool folder) {
+    QFileDialog dialog(parent, caption, ChooserStartFolder(), filter);
+    dialog.setAcceptMode(folder ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(folder ? QFileDialog::Directory : QFileDialog::AnyFile);
+    if (folder) dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Absent when the desktop's own chooser is used.
+    if (auto* places = dialog.findChild<QListView*>(QStringLiteral("sidebar"))) {
+        const int wanted = places->sizeHintForColumn(0) + 2 * places->frameWidth() +
+                           places->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, places);
+        places->setMinimumWidth(std::min(wanted, dialog.width() / 2));
+    }
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles().value(0);
+}
+
 void SetResultFileChooser(ResultFileChooser chooser) { FileChooser() = std::move(chooser); }
 
 void SetResultFolderChooser(ResultFolderChooser chooser) { FolderChooser() = std::move(chooser); }
@@ -184,8 +201,8 @@ std::optional<std::filesystem::path> ChooseResultFile(QWidget* parent) {
             chosen = FileChooser()(parent);
         } else {
             // The dialog asks itself before replacing the file as named.
-            chosen = QFileDialog::getSaveFileName(parent, QString(), ChooserStartFolder(),
-                                                  QCoreApplication::translate("Saving", "Text Files (*.txt);;All Files (*.*)"));
+            chosen = AskForSaveTarget(parent, QString(),
+                                      QCoreApplication::translate("Saving", "Text Files (*.txt);;All Files (*.*)"), false);
         }
         if (chosen.isEmpty()) return std::nullopt;
         RememberChooserFolder(QFileInfo(chosen).absolutePath());
@@ -207,8 +224,8 @@ std::optional<std::filesystem::path> ChooseResultFolder(QWidget* parent) {
     if (FolderChooser()) {
         chosen = FolderChooser()(parent, start);
     } else {
-        chosen = QFileDialog::getExistingDirectory(parent, QCoreApplication::translate("Saving", "Choose folder for saving results"),
-                                                   start);
+        chosen = AskForSaveTarget(parent, QCoreApplication::translate("Saving", "Choose folder for saving results"),
+                                  QString(), true);
     }
     if (chosen.isEmpty()) return std::nullopt;
     RememberChooserFolder(chosen);

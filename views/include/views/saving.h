@@ -63,6 +63,11 @@ void SetResultFolderChooser(ResultFolderChooser chooser);
 QString ChooserStartFolder();
 void RememberChooserFolder(const QString& folder);
 
+// The toolkit's chooser of a file to save into (or of a folder), opened in
+// ChooserStartFolder(); empty when cancelled. Its list of places is made wide
+// enough for their names, which the default width cuts in some languages.
+QString AskForSaveTarget(QWidget* parent, const QString& caption, const QString& filter, bool folder);
+
 // The file of a one-file save. ".txt" is appended when the name has no
 // extension; when that final name differs from the chosen one and exists, the
 // user is asked before it is replaced, and "No" opens the chooser again.
