@@ -1,5 +1,6 @@
 #include "app/main_frame.h"
 
+#include "app/help_window.h"
 #include "app/load_error_source.h"
 #include "app/option_dialogs.h"
 #include "app/translations.h"
@@ -459,9 +460,9 @@ QString CMainFrame::HelpFileToOpen(const QString& folder, bool chmViewerAvailabl
     return html;
 }
 
-void CMainFrame::OnHelp() {
-    // A compiled help file needs a viewer that the desktop may not have; the
-    // HTML copy opens in any browser.
+// A compiled help file needs a viewer that the desktop may not have; the HTML
+// copy opens in any browser. False when neither was taken.
+bool CMainFrame::OpenHelpExternally() {
 #ifdef Q_OS_WIN
     const bool chmViewer = true;
     QString viewer;
@@ -477,11 +478,24 @@ void CMainFrame::OnHelp() {
     if (file.endsWith(QLatin1String(".chm"))) {
         if (!viewer.isEmpty() ? QProcess::startDetached(viewer, {file})
                               : QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-            return;
-        QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFileToOpen(HelpFolder(), false)));
-        return;
+            return true;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    const QString html = HelpFileToOpen(HelpFolder(), false);
+    return QFileInfo::exists(html) && QDesktopServices::openUrl(QUrl::fromLocalFile(html));
+}
+
+CHelpWindow* CMainFrame::HelpWindow() const {
+    return helpWindow_.data();
+}
+
+// Without a browser or a help viewer the document is read inside the program.
+void CMainFrame::OnHelp() {
+    const bool opened = config_.openHelpExternally ? config_.openHelpExternally() : OpenHelpExternally();
+    if (opened) return;
+    if (!helpWindow_) helpWindow_ = new CHelpWindow(CHelpWindow::BundledDocument(), this);
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void CMainFrame::OnJobStarted(int64_t range, JobKind) {

@@ -23,11 +23,14 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 
+class CHelpWindow;
 class COutputDataPage;
 class QAction;
 class QLabel;
@@ -43,6 +46,9 @@ void ConfigureApplication();
 struct FrameConfig {
     QString settingsFile;  // empty: the user's settings
     std::optional<CTemplateFileLocation> templateLocation;  // default: next to the program
+    // Hands the help to a viewer outside the program; false when none took it.
+    // Empty: a CHM viewer or the desktop's handler of HTML files.
+    std::function<bool()> openHelpExternally;
 };
 
 class CMainFrame : public QMainWindow, private CRunSinkClient {
@@ -98,6 +104,8 @@ public:
     // The help documents next to the program; which one Help opens.
     static QString HelpFolder();
     static QString HelpFileToOpen(const QString& folder, bool chmViewerAvailable);
+    static bool OpenHelpExternally();
+    CHelpWindow* HelpWindow() const;  // null until Help found no viewer, and once it is closed
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -145,6 +153,7 @@ private:
     QString positionText_;
     std::u16string runEditorText_;  // the editor text of the last Generate!
     QElapsedTimer sincePageSwitch_;
+    QPointer<CHelpWindow> helpWindow_;
     bool shutDown_ = false;
     bool settingsWritten_ = false;
 };
