@@ -12,6 +12,11 @@ constexpr std::size_t kChunkUnits = std::size_t{1} << 20;
 constexpr std::size_t kBlockShift = 14;
 constexpr std::size_t kBlockRows = std::size_t{1} << kBlockShift;
 constexpr std::size_t kBlockMask = kBlockRows - 1;
+// Removed rows' texts stay in their chunks until this much of the held text
+// is dead and it is more than half the live text; then the live texts are
+// packed into fresh chunks and the old ones are let go. Packing copies at most
+// twice what was removed since the last time.
+constexpr std::size_t kCompactMinDeadUnits = (std::size_t{8} << 20) / sizeof(char16_t);
 
 }  // namespace
 
@@ -60,6 +65,8 @@ void CRowStore::Clear() {
     currentChunk_ = 0;
     blocks_.clear();
     rowCount_ = 0;
+    heldUnits_ = 0;
+    liveUnits_ = 0;
     ++layoutVersion_;
 }
 
@@ -67,14 +74,16 @@ const char16_t* CRowStore::Store(std::u16string_view text) {
     if (text.empty()) return nullptr;
     // A long text gets a chunk of its own so the current chunk's tail is not abandoned.
     if (text.size() > kChunkUnits / 4) {
-        Chunk big{std::shared_ptr<char16_t[]>(new char16_t[text.size()]), text.size(), text.size()};
+        Chunk big{std::shared_ptr<char16_t[]>(new char16_t[text.size()]), text.size(), text.size(), true};
         std::memcpy(big.data.get(), text.data(), text.size() * sizeof(char16_t));
         chunks_.push_back(std::move(big));
+        heldUnits_ += text.size();
         return chunks_.back().data.get();
     }
     if (chunks_.empty() || chunks_[currentChunk_].capacity - chunks_[currentChunk_].used < text.size()) {
         chunks_.push_back(Chunk{NewChunk(), kChunkUnits, 0});
         currentChunk_ = chunks_.size() - 1;
+        heldUnits_ += kChunkUnits;
     }
     Chunk& chunk = chunks_[currentChunk_];
     char16_t* target = chunk.data.get() + chunk.used;
@@ -114,7 +123,32 @@ void CRowStore::Append(std::span<const CStoredRow> rows) {
         block.text[row & kBlockMask] = Store(added.text.substr(0, length));
         block.length[row & kBlockMask] = length;
         block.number[row & kBlockMask] = added.number;
+        liveUnits_ += length;
         ++rowCount_;
+    }
+}
+
+void CRowStore::AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends,
+                             int64_t firstNumber) {
+    if (ends.empty()) return;
+    std::unique_lock lock(mutex_);
+    const char16_t* base = texts.get();
+    const std::size_t units = ends.back();
+    // Not the current chunk: it is full, and Store never writes into it.
+    chunks_.push_back(Chunk{std::move(texts), units, units, false});
+    heldUnits_ += units;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        const std::size_t row = rowCount_;
+        if ((row >> kBlockShift) >= blocks_.size()) blocks_.push_back(std::shared_ptr<CRowBlock>(new CRowBlock));
+        const auto length = static_cast<uint32_t>(std::min<std::size_t>(ends[i] - begin, UINT32_MAX));
+        CRowBlock& block = Block(row);
+        block.text[row & kBlockMask] = length == 0 ? nullptr : base + begin;
+        block.length[row & kBlockMask] = length;
+        block.number[row & kBlockMask] = firstNumber + static_cast<int64_t>(i);
+        liveUnits_ += length;
+        ++rowCount_;
+        begin = ends[i];
     }
 }
 
@@ -137,8 +171,11 @@ void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     MakeBlocksWritable(write, count);
     for (; read < count; ++read) {
         while (next < ascendingRows.size() && ascendingRows[next] < read) ++next;
-        if (next < ascendingRows.size() && ascendingRows[next] == read) continue;
         CRowBlock& from = Block(read);
+        if (next < ascendingRows.size() && ascendingRows[next] == read) {
+            liveUnits_ -= from.length[read & kBlockMask];
+            continue;
+        }
         CRowBlock& to = Block(write);
         to.text[write & kBlockMask] = from.text[read & kBlockMask];
         to.length[write & kBlockMask] = from.length[read & kBlockMask];
@@ -148,6 +185,89 @@ void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     rowCount_ = write;
     blocks_.resize((write + kBlockRows - 1) >> kBlockShift);
     ++layoutVersion_;
+    lock.unlock();
+    const std::size_t deadUnits = heldUnits_ - liveUnits_;
+    if (deadUnits >= kCompactMinDeadUnits && deadUnits > liveUnits_ / 2 && AnyChunkToPack()) Compact();
+}
+
+// A chunk that a snapshot holds is not packed: that would free nothing and only
+// add a copy of its live texts. A snapshot taken after this look still reads
+// the old chunks, which it then keeps alive.
+bool CRowStore::AnyChunkToPack() const {
+    return std::any_of(chunks_.begin(), chunks_.end(),
+                       [](const Chunk& chunk) { return !chunk.ownText && chunk.data.use_count() == 1; });
+}
+
+// The live texts are copied into fresh chunks and fresh blocks point at them,
+// all without the lock: only the owner changes the store, and readers meanwhile
+// read the old chunks and blocks. The swap is what they wait for. The old
+// chunks and blocks live on for as long as a snapshot holds them; a chunk that
+// a snapshot holds now stays as it is (copying its texts would free nothing),
+// and so does a chunk that holds one long text.
+void CRowStore::Compact() {
+    struct OldChunk {
+        const char16_t* begin;
+        std::size_t index;  // in chunks_
+        bool keep;
+        bool kept;
+    };
+    std::vector<OldChunk> old;
+    old.reserve(chunks_.size());
+    for (std::size_t i = 0; i < chunks_.size(); ++i)
+        old.push_back({chunks_[i].data.get(), i, chunks_[i].ownText || chunks_[i].data.use_count() > 1, false});
+    std::sort(old.begin(), old.end(), [](const OldChunk& a, const OldChunk& b) { return a.begin < b.begin; });
+
+    std::vector<Chunk> chunks;
+    std::size_t current = 0;
+    std::size_t heldUnits = 0;
+    const auto place = [&](const char16_t* text, uint32_t length) -> const char16_t* {
+        if (length == 0) return text;
+        auto from = std::upper_bound(old.begin(), old.end(), text,
+                                     [](const char16_t* t, const OldChunk& chunk) { return t < chunk.begin; }) - 1;
+        if (from->keep) {
+            if (!from->kept) {
+                from->kept = true;
+                const Chunk& chunk = chunks_[from->index];
+                // Full, so that no later text is written into it.
+                chunks.push_back(Chunk{chunk.data, chunk.capacity, chunk.capacity, chunk.ownText});
+                heldUnits += chunk.capacity;
+            }
+            return text;
+        }
+        if (length > kChunkUnits / 4) {  // a long text from a chunk of many
+            std::shared_ptr<char16_t[]> copy(new char16_t[length]);
+            std::memcpy(copy.get(), text, length * sizeof(char16_t));
+            chunks.push_back(Chunk{std::move(copy), length, length, true});
+            heldUnits += length;
+            return chunks.back().data.get();
+        }
+        if (chunks.empty() || chunks[current].capacity - chunks[current].used < length) {
+            chunks.push_back(Chunk{std::shared_ptr<char16_t[]>(new char16_t[kChunkUnits]), kChunkUnits, 0});
+            current = chunks.size() - 1;
+            heldUnits += kChunkUnits;
+        }
+        Chunk& chunk = chunks[current];
+        char16_t* target = chunk.data.get() + chunk.used;
+        std::memcpy(target, text, length * sizeof(char16_t));
+        chunk.used += length;
+        return target;
+    };
+    std::vector<std::shared_ptr<CRowBlock>> blocks(blocks_.size());
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const CRowBlock& from = *blocks_[b];
+        auto block = std::shared_ptr<CRowBlock>(new CRowBlock);
+        const std::size_t count = std::min(kBlockRows, rowCount_ - (b << kBlockShift));
+        std::copy_n(from.number, count, block->number);
+        std::copy_n(from.length, count, block->length);
+        for (std::size_t i = 0; i < count; ++i) block->text[i] = place(from.text[i], from.length[i]);
+        blocks[b] = std::move(block);
+    }
+    std::unique_lock lock(mutex_);
+    chunks_ = std::move(chunks);
+    currentChunk_ = current;
+    blocks_ = std::move(blocks);
+    heldUnits_ = heldUnits;
+    ++layoutVersion_;  // a reorder prepared before holds pointers into the old chunks
 }
 
 bool CRowStore::Reorder(const std::vector<uint32_t>& order) {

@@ -1,7 +1,8 @@
-// The row store against a plain vector of rows: appends, removals, reorders
-// (also prepared on another thread with changes in between), snapshots that
-// outlive every change, and snapshots taken by readers while the owner
-// changes the rows.
+// The row store against a plain vector of rows: appends (also of rows packed
+// in one buffer), removals, reorders
+// (also prepared on another thread with changes in between), the packing of
+// the texts after a large removal, snapshots that outlive every change, and
+// snapshots taken by readers while the owner changes the rows.
 #include "files/row_store.h"
 
 #include <gtest/gtest.h>
@@ -34,13 +35,24 @@ std::u16string Text(uint32_t id) {
     return text;
 }
 
-void Append(CRowStore& store, Reference& ref, std::size_t count, uint32_t& nextId) {
+// Packed rows come in one buffer and have consecutive numbers.
+void Append(CRowStore& store, Reference& ref, std::size_t count, uint32_t& nextId, bool packed = false) {
     std::vector<std::u16string> texts;
     std::vector<CStoredRow> rows;
+    const int64_t firstPacked = static_cast<int64_t>(nextId) * 3 + 1;
     for (std::size_t i = 0; i < count; ++i) {
-        const int64_t number = static_cast<int64_t>(nextId) * 3 + 1;  // numbers with gaps
+        const int64_t number = packed ? firstPacked + static_cast<int64_t>(i) : static_cast<int64_t>(nextId) * 3 + 1;
         ref.push_back({number, nextId});
         texts.push_back(Text(nextId++));
+    }
+    if (packed) {
+        std::u16string all;
+        std::vector<std::size_t> ends;
+        for (const std::u16string& text : texts) ends.push_back((all += text).size());
+        std::shared_ptr<char16_t[]> buffer(new char16_t[all.size()]);
+        std::copy(all.begin(), all.end(), buffer.get());
+        store.AppendPacked(std::move(buffer), ends, firstPacked);
+        return;
     }
     for (std::size_t i = 0; i < count; ++i) rows.push_back({ref[ref.size() - count + i].number, texts[i]});
     store.Append(rows);
@@ -54,6 +66,15 @@ std::vector<std::size_t> SomeRows(const Reference& ref, std::mt19937& random) {
     }
     if (!rows.empty()) rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(rows.size() / 2), rows[rows.size() / 2]);
     rows.push_back(ref.size() + 5);
+    return rows;
+}
+
+// Nine rows in ten: enough dead text that the store packs what is left.
+std::vector<std::size_t> MostRows(const Reference& ref) {
+    std::vector<std::size_t> rows;
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        if (i % 10 != 3) rows.push_back(i);
+    }
     return rows;
 }
 
@@ -108,7 +129,7 @@ TEST(RowStore, FollowsAPlainVectorThroughEveryChange) {
     std::vector<std::pair<CRowSnapshot, Reference>> snapshots;
     // Enough rows for several blocks of 16384, so every change crosses block borders.
     for (int round = 0; round < 12; ++round) {
-        Append(store, ref, 9000 + random() % 9000, nextId);
+        Append(store, ref, 9000 + random() % 9000, nextId, round % 3 == 1);
         ExpectSame(store, ref);
         snapshots.emplace_back(store.SnapshotAll(), ref);
 
@@ -183,6 +204,64 @@ TEST(RowStore, PreparedReorderAppliesToTheRowsAsTheyAreThen) {
     }
 }
 
+TEST(RowStore, LargeRemovalGivesTheDeadTextBack) {
+    std::mt19937 random(5);
+    CRowStore store;
+    Reference ref;
+    uint32_t nextId = 0;
+    Append(store, ref, 300000, nextId);
+    const std::size_t heldBefore = store.ApproximateBytes();
+    auto before = std::make_unique<CRowSnapshot>(store.SnapshotAll());
+    const Reference beforeRef = ref;
+    std::shared_ptr<CPreparedReorder> prepared;
+    std::vector<uint32_t> order = SomeOrder(20000, random);
+    std::thread worker([&] { prepared = store.PrepareReorder(order); });
+    worker.join();
+
+    // A removal that leaves most of the text alive keeps the chunks, and so
+    // does a large one while a snapshot holds them.
+    std::vector<std::size_t> gone = {1, 2, 3, 299999};
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    EXPECT_EQ(store.ApproximateBytes(), heldBefore);
+    gone = MostRows(ref);
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ExpectSame(store, ref);
+    EXPECT_GT(store.ApproximateBytes(), heldBefore / 2);  // the row blocks shrink, the texts stay
+    EXPECT_TRUE(SnapshotMatches(*before, beforeRef));
+
+    // Once the snapshot is gone, the next removal packs the texts.
+    before.reset();
+    gone = {0, 7};
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ExpectSame(store, ref);
+    std::size_t liveBytes = 0;
+    for (const RefRow& row : ref) liveBytes += Text(row.textId).size() * sizeof(char16_t);
+    const std::size_t rowBytes = (ref.size() / 16384 + 1) * 16384 * 20;
+    const std::size_t oneChunk = std::size_t{2} << 20;
+    EXPECT_LE(store.ApproximateBytes(), liveBytes + rowBytes + oneChunk + 4096);
+    EXPECT_LT(store.ApproximateBytes() * 5, heldBefore);
+
+    // A reorder prepared before is applied to the rows as they are now.
+    ASSERT_TRUE(store.ApplyReorder(*prepared));
+    Reorder(ref, order);
+    ExpectSame(store, ref);
+
+    // The packed store goes on taking rows, and packs again, also texts that
+    // came in one buffer.
+    Append(store, ref, 100000, nextId);
+    Append(store, ref, 100000, nextId, true);
+    ExpectSame(store, ref);
+    const std::size_t heldFull = store.ApproximateBytes();
+    gone = MostRows(ref);
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ExpectSame(store, ref);
+    EXPECT_LT(store.ApproximateBytes() * 5, heldFull);
+}
+
 TEST(RowStore, ReadersSeeWholeStatesWhileTheOwnerChangesRows) {
     CRowStore store;
     // history[k] is the k-th state; the owner records a state before it makes
@@ -243,7 +322,8 @@ TEST(RowStore, ReadersSeeWholeStatesWhileTheOwnerChangesRows) {
             }
             for (std::size_t i = 0; i < texts.size(); ++i) rows.push_back({next[ref.size() + i].number, texts[i]});
         } else if (kind == 1) {
-            gone = SomeRows(next, random);
+            // Late on the removals are large, and the store packs its texts while the readers read.
+            gone = step > 20 ? MostRows(next) : SomeRows(next, random);
             Remove(next, gone);
         } else {
             order = SomeOrder(next.size(), random);

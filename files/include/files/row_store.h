@@ -2,27 +2,33 @@
 // and text. The window's results list shows one; the command line's dedupe and
 // shuffle rewrite one.
 //
-// Texts live in large UTF-16 chunks that are never moved or reused; rows live
+// Texts live in large UTF-16 chunks that are never written twice; rows live
 // in blocks of 16384 (text pointer, length, number), so a million rows cost
 // their text plus 20 bytes each, and no operation copies or reallocates the
-// whole set: appending fills the last block, removal compacts in place, a
-// reorder permutes in place. Chunks and blocks are shared with snapshots; a
-// block that a snapshot still reads is copied before it is changed.
+// whole set: appending fills the last block, removal closes the gaps in place,
+// a reorder permutes in place. Chunks and blocks are shared with snapshots; a
+// block that a snapshot still reads is copied before it is changed. When a
+// removal leaves dead text of more than half the live text (and at least 8 MB),
+// the live texts are packed into fresh chunks and the store lets the old ones
+// go; snapshots keep whatever they read. Chunks that a snapshot holds at that
+// moment, which it would keep alive anyway, stay as they are.
 //
 //   CRowStore rows;
 //   std::vector<CStoredRow> batch{{1, u"alpha"}, {2, u"beta"}, {4, u"gamma"}};
 //   rows.Append(batch);                      // numbers as given
+//   rows.AppendPacked(buffer, ends, 5);      // texts kept in the caller's buffer
 //   rows.RemoveRows({1});                    // numbers keep their gaps
 //   rows.Reorder({1, 0});                    // texts move, numbers stay
 //   auto prepared = rows.PrepareReorder(order);   // on a worker: the slow part
 //   rows.ApplyReorder(*prepared);                 // on the owner: a swap
 //   CRowSnapshot some = rows.Snapshot({{0, 2}, {5, 6}});   // rows 0, 1 and 5
 //
-// Threading: every change (Clear, Append, RemoveRows, Reorder, ApplyReorder)
-// comes from one owner thread. RowCount, RowText, Row, RowNumber, snapshots
-// and PrepareReorder may be used from any thread at any time; a view from
-// RowText or Row stays valid until the next Clear. A snapshot may be read on
-// any thread for as long as it lives.
+// Threading: every change (Clear, Append, AppendPacked, RemoveRows, Reorder,
+// ApplyReorder) comes from one owner thread. RowCount, RowText, Row,
+// RowNumber, snapshots and PrepareReorder may be used from any thread at any
+// time; a view from RowText or Row stays valid until the next Clear or
+// RemoveRows (a view that must outlive those comes from a snapshot). A snapshot may be read on any
+// thread for as long as it lives.
 #pragma once
 
 #include "background/background_work.h"
@@ -90,6 +96,10 @@ public:
     void Clear();
     // The texts are copied; a text longer than 2^32 - 1 units keeps its start.
     void Append(std::span<const CStoredRow> rows);
+    // Rows whose texts lie back to back in one buffer, which the store keeps as
+    // it is instead of copying: row i's text ends at ends[i] (ascending), the
+    // numbers count up from firstNumber.
+    void AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends, int64_t firstNumber);
     // Indices out of range or repeated are ignored.
     void RemoveRows(const std::vector<std::size_t>& ascendingRows);
     // order[i] = old row whose text moves to row i; the numbers stay. Applies to
@@ -107,7 +117,7 @@ public:
     std::u16string_view RowText(std::size_t row) const;  // empty past the end
     int64_t RowNumber(std::size_t row) const;            // 0 past the end
     std::optional<CStoredRow> Row(std::size_t row) const;  // number and text read together
-    std::size_t ApproximateBytes() const;
+    std::size_t ApproximateBytes() const;  // chunks and blocks held, snapshots' leftovers aside
 
     // Rows in ascending, non-overlapping [first, last) spans (rows past the end
     // are dropped), or all rows.
@@ -119,12 +129,15 @@ private:
         std::shared_ptr<char16_t[]> data;
         std::size_t capacity = 0;
         std::size_t used = 0;
+        bool ownText = false;  // holds one long text, which packing keeps where it is
     };
     const char16_t* Store(std::u16string_view text);
     std::shared_ptr<char16_t[]> NewChunk();
     CRowBlock& Block(std::size_t row) const;
     void MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow);
     void AddShared(CRowSnapshot& snapshot) const;
+    void Compact();  // owner only
+    bool AnyChunkToPack() const;  // owner only
 
     mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
     std::vector<Chunk> chunks_;
@@ -132,6 +145,8 @@ private:
     std::vector<std::shared_ptr<CRowBlock>> blocks_;
     std::size_t rowCount_ = 0;
     uint64_t layoutVersion_ = 0;  // changes with every removal, reorder and clear
+    std::size_t heldUnits_ = 0;   // capacity of chunks_, owner only
+    std::size_t liveUnits_ = 0;   // text of the rows, owner only
     // The next chunk, allocated and paged in on a helper thread, so that filling
     // the store does not pay the page faults on the owner's thread. Owner only;
     // the helper writes nextChunk_ and is joined before it is read.
