@@ -696,6 +696,47 @@ void GuiControlsTest::editorLongParagraph() {
     editor.document()->undo();
     QVERIFY(editor.Text().find(u"typed") == std::u16string::npos);
 
+    // The arrow keys, with Shift and Ctrl, cross a piece break in one press:
+    // the caret and the selection go where they go in one unbroken paragraph.
+    editor.SetText(whole.toStdU16String());
+    QPlainTextEdit unbroken;
+    unbroken.resize(600, 400);
+    unbroken.setPlainText(QString(whole).replace("\r\n", "\n"));
+    const std::vector<std::pair<int, Qt::KeyboardModifiers>> moves = {
+        {Qt::Key_Right, Qt::NoModifier},      {Qt::Key_Right, Qt::NoModifier},
+        {Qt::Key_Right, Qt::NoModifier},      {Qt::Key_Left, Qt::NoModifier},
+        {Qt::Key_Left, Qt::NoModifier},       {Qt::Key_Left, Qt::NoModifier},
+        {Qt::Key_Right, Qt::ShiftModifier},   {Qt::Key_Right, Qt::ShiftModifier},
+        {Qt::Key_Right, Qt::ShiftModifier},   {Qt::Key_Left, Qt::ShiftModifier},
+        {Qt::Key_Left, Qt::ShiftModifier},    {Qt::Key_Left, Qt::ShiftModifier},
+        {Qt::Key_Left, Qt::ShiftModifier},    {Qt::Key_Right, Qt::NoModifier},
+        {Qt::Key_Right, Qt::ControlModifier}, {Qt::Key_Right, Qt::ControlModifier},
+        {Qt::Key_Left, Qt::ControlModifier},  {Qt::Key_Left, Qt::ControlModifier},
+        {Qt::Key_Left, Qt::ControlModifier},  {Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier}, {Qt::Key_Left, Qt::ShiftModifier},
+    };
+    int breaksTried = 0;
+    for (QTextBlock block = editor.document()->begin(); block.isValid() && breaksTried < 4; block = block.next()) {
+        if (!IsContinuation(block)) continue;
+        ++breaksTried;
+        const int breakAt = editor.FromDocument(block.position());
+        for (const int start : {breakAt - 2, breakAt + 1}) {
+            editor.SelectRange(start, start);
+            QTextCursor reference = unbroken.textCursor();
+            reference.setPosition(start);
+            unbroken.setTextCursor(reference);
+            for (std::size_t m = 0; m < moves.size(); ++m) {
+                QTest::keyClick(&editor, static_cast<Qt::Key>(moves[m].first), moves[m].second);
+                QTest::keyClick(&unbroken, static_cast<Qt::Key>(moves[m].first), moves[m].second);
+                const QTextCursor got = editor.textCursor();
+                const QString where = QString("break at %1, start %2, move %3").arg(breakAt).arg(start).arg(m);
+                QVERIFY2(editor.FromDocument(got.position()) == unbroken.textCursor().position(), qPrintable(where));
+                QVERIFY2(editor.FromDocument(got.anchor()) == unbroken.textCursor().anchor(), qPrintable(where));
+            }
+        }
+    }
+    QCOMPARE(breaksTried, 4);
+
     // Copy across a piece break gives the characters only; a long paste comes in pieces.
     editor.SetText(whole.toStdU16String());
     editor.SelectRange(atBreak - 50, atBreak + 50);

@@ -574,6 +574,17 @@ void CColoredRichEditCtrl::keyPressEvent(QKeyEvent* event) {
         default: break;
         }
     }
+    if (mayHaveContinuations_ && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) &&
+        (others & ~Qt::ControlModifier) == Qt::NoModifier) {
+        // A move that only crossed a piece break stands where it stood in the
+        // text: one more of the same move reaches the character behind it.
+        const int before = textCursor().position();
+        const int beforeInText = FromDocument(before);
+        QPlainTextEdit::keyPressEvent(event);
+        const int after = textCursor().position();
+        if (after != before && FromDocument(after) == beforeInText) QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
     if (others == Qt::NoModifier) {
         switch (event->key()) {
             case Qt::Key_F5: TypeCharacter(shift ? u'[' : u'{'); return;

@@ -26,7 +26,7 @@
 // pieces are invisible to everything outside: Text(), TextLength(), the
 // positions reported and selected, and the clipboard all count the paragraph
 // as one; Backspace and Delete step over a piece break to the character
-// behind it.
+// behind it, and so do the arrow keys (with Shift and Ctrl too).
 // Thread safety: user interface thread only.
 #pragma once
 
