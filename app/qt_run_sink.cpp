@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 
+#include <algorithm>
+#include <cstring>
+
 CQtRunSink::CQtRunSink(CRunSinkClient& client, CResultsModel& model, QObject* parent)
     : QObject(parent), client_(client), model_(model) {}
 
@@ -93,6 +96,24 @@ void CQtRunSink::ClearResults() {
 void CQtRunSink::AppendVersions(std::vector<KeptVersion>&& batch) {
     auto shared = std::make_shared<std::vector<KeptVersion>>(std::move(batch));
     Push([this, shared] { model_.AppendVersions(std::move(*shared)); }, true);
+}
+
+// The block's buffer is reused once this returns: its texts are copied once,
+// here on the worker, into a buffer that the list then keeps as it is.
+void CQtRunSink::AppendBlock(const CVersionBlock& block) {
+    if (block.Empty()) return;
+    const char16_t* base = block.Text(0).data();
+    const std::size_t units = block.Units();
+    std::shared_ptr<char16_t[]> texts(new char16_t[std::max<std::size_t>(units, 1)]);
+    std::memcpy(texts.get(), base, units * sizeof(char16_t));
+    auto ends = std::make_shared<std::vector<std::size_t>>(block.Size());
+    for (std::size_t i = 0; i < block.Size(); ++i) {
+        const std::u16string_view text = block.Text(i);
+        (*ends)[i] = static_cast<std::size_t>(text.data() - base) + text.size();
+    }
+    Push([this, texts = std::move(texts), ends, first = block.FirstOrdinal()] {
+        model_.AppendPacked(texts, *ends, first);
+    }, true);
 }
 
 void CQtRunSink::JobStarted(int64_t range, JobKind kind) {

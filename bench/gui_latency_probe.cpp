@@ -4,9 +4,12 @@
 // the list holds every version, and the process's peak resident memory.
 //
 //   QT_QPA_PLATFORM=offscreen phrasemill-latency-probe [versions-exponent]
+//   QT_QPA_PLATFORM=offscreen phrasemill-latency-probe TEMPLATE-FILE VERSIONS
 //
-// Runs the real window (offscreen), with settings and template file in a
-// temporary folder.
+// The second form runs a UTF-8 template file as `phrasemill-cli generate -n
+// VERSIONS` does by default: random order, auto-correction with every rule,
+// nothing skipped. Runs the real window (offscreen), with settings and
+// template file in a temporary folder.
 #include "app/main_frame.h"
 #include "views/options_panel.h"
 #include "latency_probe.h"
@@ -16,7 +19,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -28,7 +34,8 @@
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int exponent = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 7) : 6;
+    const bool fromFile = argc > 2;
+    const int exponent = argc > 1 && !fromFile ? std::clamp(std::atoi(argv[1]), 1, 7) : 6;
 
     QTemporaryDir folder;
     FrameConfig config;
@@ -41,16 +48,34 @@ int main(int argc, char* argv[]) {
     CMainFrame frame(config);
     frame.show();
 
-    // exponent groups of ten words: 10^exponent versions of about 8 * exponent characters.
     std::u16string text;
-    for (int g = 0; g < exponent; ++g) {
-        text += u"{alpha|bravo|charlie|delta|echo|foxtrot|golf|hotel|india|juliet}";
-        text += g + 1 < exponent ? u" " : u".";
+    int64_t target = 1;
+    COptionsDialogP1* options = frame.DataPage()->Options();
+    if (fromFile) {
+        QFile file(QString::fromLocal8Bit(argv[1]));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "cannot read %s\n", argv[1]);
+            return 2;
+        }
+        text = QString::fromUtf8(file.readAll()).toStdU16String();
+        target = std::max(1LL, std::atoll(argv[2]));
+        // The box takes five digits when typed; set directly it holds any count.
+        options->VersionsCountBox()->setEditText(QString::number(target));
+        options->GenerationTypeBox()->setCurrentIndex(1);  // "Random"
+        options->AutoCorrectionBox()->setChecked(true);
+        frame.Correction() = AutoCorrectionOptions{};
+        options->SkipSimilarBox()->setChecked(false);
+        options->LengthLimitBox()->setChecked(false);
+    } else {
+        // exponent groups of ten words: 10^exponent versions of about 8 * exponent characters.
+        for (int g = 0; g < exponent; ++g) {
+            text += u"{alpha|bravo|charlie|delta|echo|foxtrot|golf|hotel|india|juliet}";
+            text += g + 1 < exponent ? u" " : u".";
+        }
+        options->VersionsCountBox()->setCurrentIndex(0);  // "Max"
+        for (int g = 0; g < exponent; ++g) target *= 10;
     }
     frame.DataPage()->Editor()->SetText(text);
-    frame.DataPage()->Options()->VersionsCountBox()->setCurrentIndex(0);  // "Max"
-    int64_t target = 1;
-    for (int g = 0; g < exponent; ++g) target *= 10;
 
     CLatencyProbe probe;
     QElapsedTimer fill;

@@ -126,6 +126,17 @@ void CResultsModel::AppendVersions(std::vector<KeptVersion>&& batch) {
     endInsertRows();
 }
 
+void CResultsModel::AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends,
+                                 int64_t firstOrdinal) {
+    if (ends.empty()) return;
+    const std::size_t first = RowCount();
+    if (first >= static_cast<std::size_t>(INT32_MAX)) return;
+    const std::size_t count = std::min(ends.size(), static_cast<std::size_t>(INT32_MAX) - first);
+    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count - 1));
+    rows_.AppendPacked(std::move(texts), ends.first(count), firstOrdinal + 1);
+    endInsertRows();
+}
+
 void CResultsModel::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     if (ascendingRows.empty()) return;
     // A reset rather than per-row removals: the view then rebuilds once, in time

@@ -51,6 +51,7 @@ public:
     // Worker side.
     void ClearResults() override;
     void AppendVersions(std::vector<KeptVersion>&& batch) override;
+    void AppendBlock(const CVersionBlock& block) override;  // one copy of the texts, kept by the list
     bool RetainsVersions() const override { return true; }
     void JobStarted(int64_t range, JobKind kind) override;
     void JobProgress(int64_t position) override;

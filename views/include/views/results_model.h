@@ -16,11 +16,12 @@
 // line: each line break is drawn as a mark (U+21B5); the tooltip holds the
 // start of the version with its real line breaks.
 //
-// Threading: every mutation (Clear, AppendVersions, RemoveRows, Reorder,
-// ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
+// Threading: every mutation (Clear, AppendVersions, AppendPacked, RemoveRows,
+// Reorder, ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
 // PrepareReorder may be used from any thread at any time; a view from RowText
-// stays valid until the next Clear. A snapshot may be read on any thread for as
-// long as it lives.
+// stays valid until the next Clear or RemoveRows (a result-set job reads its
+// rows before it hands back the ones to remove). A snapshot may be read on any
+// thread for as long as it lives.
 #pragma once
 
 #include "files/row_store.h"
@@ -33,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -55,6 +57,10 @@ public:
 
     void Clear();
     void AppendVersions(std::vector<KeptVersion>&& batch);
+    // Versions as a run hands them over, their texts back to back in one
+    // buffer that the list keeps instead of copying: version i's text ends at
+    // ends[i], its ordinal is firstOrdinal + i.
+    void AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends, int64_t firstOrdinal);
     // Indices out of range or repeated are ignored.
     void RemoveRows(const std::vector<std::size_t>& ascendingRows);
     // order[i] = old row whose length and text move to row i; the numbers stay.
