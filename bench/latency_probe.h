@@ -28,6 +28,14 @@ inline long PeakRssKb() {
     return -1;
 }
 
+inline long CurrentRssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
 inline void PrintPeakRss() {
     std::printf("peak RSS               %.1f MiB\n", static_cast<double>(PeakRssKb()) / 1024.0);
 }

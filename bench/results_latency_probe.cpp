@@ -2,7 +2,7 @@
 // Identical (exact or shingles) and Shuffle on the worker, and the one-file
 // and per-file saves. A 5 ms timer measures how late the event loop serves it;
 // the probe reports the worst and 99th-percentile lateness, the time the
-// command took and the process's peak resident memory.
+// command took, the resident memory before and after it and the peak.
 //
 //   QT_QPA_PLATFORM=offscreen phrasemill-results-probe delete-exact [rows]
 //   ... delete-shingles | shuffle | save-one | save-files | model-ops
@@ -94,6 +94,8 @@ int main(int argc, char* argv[]) {
     Fill(*model, rows);
     const double fillSeconds = static_cast<double>(filling.elapsed()) / 1000.0;
 
+    QApplication::processEvents();
+    const long rssBeforeKb = CurrentRssKb();
     QElapsedTimer command;
     CLatencyProbe probe;
 
@@ -170,6 +172,7 @@ int main(int argc, char* argv[]) {
     app.exec();
     const double commandSeconds = static_cast<double>(command.elapsed()) / 1000.0;
     probe.Stop();
+    const long rssAfterKb = CurrentRssKb();
 
     std::printf("scenario               %s\n", scenario.c_str());
     std::printf("rows before            %lld (filled in %.2f s)\n", static_cast<long long>(rows), fillSeconds);
@@ -177,6 +180,9 @@ int main(int argc, char* argv[]) {
     std::printf("message                %s\n", qPrintable(lastMessage));
     std::printf("command time           %.2f s%s\n", commandSeconds, done ? "" : " (timed out)");
     probe.PrintLateness();
+    std::printf("RSS before, after      %.1f MiB, %.1f MiB (list held %.1f MiB after)\n",
+                static_cast<double>(rssBeforeKb) / 1024.0, static_cast<double>(rssAfterKb) / 1024.0,
+                static_cast<double>(model->ApproximateBytes()) / 1048576.0);
     PrintPeakRss();
     if (scenario == "save-one") {
         std::error_code error;
