@@ -9,6 +9,7 @@
 //   -> OUT_FOLDER/ru-200-01-data-page.png, ru-200-02-editor-menu.png, ...
 //
 // Thread safety: one thread, the user interface's.
+#include "app/help_window.h"
 #include "app/main_frame.h"
 #include "app/translations.h"
 #include "chrome/message_box.h"
@@ -168,6 +169,15 @@ int main(int argc, char* argv[]) {
     editor->SetText(text);
     tour.ShootModal(QStringLiteral("about"), &frame, [&] { frame.CommandAction(CMainFrame::kAbout)->trigger(); },
                     Reject);
+    {
+        CHelpWindow help(CHelpWindow::BundledDocument(), &frame);
+        help.show();
+        CTour::Settle(1000);
+        tour.Shoot(QStringLiteral("help-window"), {&help});
+        help.Search(QStringLiteral("shingle"));
+        CTour::Settle();
+        tour.Shoot(QStringLiteral("help-search"), {&help});
+    }
 
     options->SkipSimilarBox()->setChecked(false);
     options->VersionsCountBox()->setCurrentIndex(options->VersionsCountBox()->findText(QStringLiteral("1000")));
