@@ -1,8 +1,10 @@
 # The whole set-up: `make run` and `make test`; `make sanitize` for the
-# memory and undefined-behaviour checks of the whole test suite.
+# memory and undefined-behaviour checks of the whole test suite, `make tsan`
+# for the data-race check of the threaded tests.
 BUILD_DIR ?= build
 RELEASE_DIR ?= build-release
 SANITIZE_DIR ?= build-sanitize
+TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
@@ -12,11 +14,16 @@ SANITIZE_FLAGS = -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-
 	-fno-omit-frame-pointer
 SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# ThreadSanitizer for the tests that start threads; tsan.supp says which
+# reports are left out, and why.
+TSAN_FLAGS = -fsanitize=thread -fno-omit-frame-pointer
+TSAN_ENV = TSAN_OPTIONS="suppressions=$(CURDIR)/tsan.supp halt_on_error=1 second_deadlock_stack=1"
+
 # libFuzzer with the same sanitizers; the fuzz programs only, built by clang.
 FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined,float-cast-overflow \
 	-fno-sanitize-recover=undefined,float-cast-overflow -fno-omit-frame-pointer
 
-.PHONY: deps test run build release install package sanitize fuzz
+.PHONY: deps test run build release install package sanitize tsan fuzz
 
 deps:
 	./scripts/install-deps
@@ -52,6 +59,14 @@ sanitize: deps
 		-DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && QT_QPA_PLATFORM=offscreen $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
+
+# The tests labelled "threads" (see tests/CMakeLists.txt) under
+# ThreadSanitizer; only their programs are built.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(TSAN_FLAGS)"
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target threaded_tests
+	cd $(TSAN_DIR) && QT_QPA_PLATFORM=offscreen $(TSAN_ENV) ctest --output-on-failure -j $(JOBS) -L threads
 
 # Every fuzz target for FUZZ_SECONDS each (see fuzz/run-fuzzers).
 fuzz:
