@@ -4,6 +4,7 @@
 #include "app/load_error_source.h"
 #include "app/option_dialogs.h"
 #include "app/translations.h"
+#include "views/analysis_panel.h"
 #include "views/options_panel.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
@@ -21,6 +22,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -62,6 +64,8 @@ public:
 
 constexpr int kIdleMilliseconds = 100;
 constexpr int kSeparator = 0;
+// Set on the commands that came after the toolbar texts: they carry their own label.
+constexpr const char* kOwnLabel = "ownLabel";
 
 }  // namespace
 
@@ -84,7 +88,8 @@ CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent
 
     CreateActions();
     dataBar_ = CreateToolBar(tr("Data"), kIdsDataToolbar,
-                             {kSave, kCheckSyntax, kGenerate, kSeparator, kStop, kSeparator, kAbout, kSeparator, kHelp});
+                             {kSave, kCheckSyntax, kAnalyze, kGenerate, kSeparator, kStop, kSeparator, kAbout,
+                              kSeparator, kHelp});
     resultsBar_ = CreateToolBar(tr("Results"), kIdsResultsToolbar,
                                 {kSave, kDeleteIdentical, kShuffle, kSeparator, kStop, kSeparator, kAbout, kSeparator,
                                  kHelp});
@@ -103,6 +108,16 @@ CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent
     pages_->addTab(dataPage_, tr("Data"));
     pages_->addTab(resultsPage_, tr("Results"));
     sink_ = new CQtRunSink(*this, *resultsPage_->Model(), this);
+
+    analysisPanel_ = new CAnalysisPanel(dataPage_->Editor(), dataPage_->Lint());
+    analysisDock_ = new QDockWidget(tr("Analysis"), this);
+    analysisDock_->setObjectName(QStringLiteral("analysisDock"));
+    analysisDock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    analysisDock_->setWidget(analysisPanel_);
+    analysisDock_->toggleViewAction()->setVisible(false);
+    addDockWidget(Qt::RightDockWidgetArea, analysisDock_);
+    analysisDock_->hide();
+    connect(analysisPanel_, &CAnalysisPanel::TextChosen, this, [this] { pages_->setCurrentIndex(kDataPage); });
 
     for (int i = 0; i < 4; ++i) {
         panes_[i] = new QLabel(statusBar());
@@ -132,7 +147,9 @@ CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent
     idleTimer_->setInterval(kIdleMilliseconds);
     connect(idleTimer_, &QTimer::timeout, this, [this] {
         UpdateCommands();
-        if (progress_->isVisible()) progress_->setValue(static_cast<int>(sink_->LatestProgress()));
+        if (progress_->isVisible())
+            progress_->setValue(analysisJob_.IsRunning() ? analysisJob_.Progress()
+                                                         : static_cast<int>(sink_->LatestProgress()));
         // While a job runs the worker's throttled refresh keeps the panes current.
         if (!run_.IsRunning()) RefreshStatus();
     });
@@ -158,6 +175,8 @@ void CMainFrame::CreateActions() {
     const Definition definitions[] = {
         {kSave, "save", QT_TR_NOOP("Save")},
         {kCheckSyntax, "check", QT_TR_NOOP("Check the template's syntax")},
+        {kAnalyze, "analyze",
+         QT_TR_NOOP("Analyze the template: exact number of versions, uniqueness forecast and findings")},
         {kGenerate, "generate", QT_TR_NOOP("Generate versions")},
         {kStop, "stop", QT_TR_NOOP("Stop the running job")},
         {kDeleteIdentical, "delete-identical", QT_TR_NOOP("Delete identical or similar versions")},
@@ -174,8 +193,13 @@ void CMainFrame::CreateActions() {
     actions_[kHelp]->setShortcut(QKeySequence(Qt::Key_F1));
     actions_[kHelp]->setShortcutContext(Qt::ApplicationShortcut);
     addAction(actions_[kHelp]);
+    actions_[kAnalyze]->setText(tr("Analyze"));
+    actions_[kAnalyze]->setProperty(kOwnLabel, true);
+    actions_[kAnalyze]->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    addAction(actions_[kAnalyze]);
     connect(actions_[kSave], &QAction::triggered, this, &CMainFrame::OnSave);
     connect(actions_[kCheckSyntax], &QAction::triggered, this, [this] { CheckTemplate(true); });
+    connect(actions_[kAnalyze], &QAction::triggered, this, &CMainFrame::OnAnalyze);
     connect(actions_[kGenerate], &QAction::triggered, this, &CMainFrame::OnGenerate);
     connect(actions_[kStop], &QAction::triggered, this, &CMainFrame::OnStop);
     connect(actions_[kDeleteIdentical], &QAction::triggered, this, &CMainFrame::OnDeleteIdentical);
@@ -209,8 +233,10 @@ QToolBar* CMainFrame::CreateToolBar(const QString& title, int textsId, const std
         }
         QAction* action = actions_.at(id);
         // One action serves both bars; the label is set once, from the first bar.
-        if (action->text().isEmpty() && next < labels.size()) action->setText(labels[next]);
-        ++next;
+        if (!action->property(kOwnLabel).toBool()) {
+            if (action->text().isEmpty() && next < labels.size()) action->setText(labels[next]);
+            ++next;
+        }
         bar->addAction(action);
         if (QWidget* button = bar->widgetForAction(action)) button->installEventFilter(this);
     }
@@ -223,7 +249,8 @@ QAction* CMainFrame::CommandAction(int commandId) const {
 }
 
 bool CMainFrame::CanStartJob() const {
-    return !run_.IsRunning() && !run_.IsWorkerActive() && !sink_->HasPending() && !checkJob_.IsRunning();
+    return !run_.IsRunning() && !run_.IsWorkerActive() && !sink_->HasPending() && !checkJob_.IsRunning() &&
+           !analysisJob_.IsRunning();
 }
 
 void CMainFrame::UpdateCommands() {
@@ -231,8 +258,9 @@ void CMainFrame::UpdateCommands() {
     const bool running = run_.IsRunning();
     actions_[kSave]->setEnabled(!dataPage || dataPage_->Editor()->TextLength() > 0);
     actions_[kCheckSyntax]->setEnabled(true);
+    actions_[kAnalyze]->setEnabled(CanStartJob());
     actions_[kGenerate]->setEnabled(CanStartJob());
-    actions_[kStop]->setEnabled(running || checkJob_.IsRunning());
+    actions_[kStop]->setEnabled(running || checkJob_.IsRunning() || analysisJob_.IsRunning());
     actions_[kDeleteIdentical]->setEnabled(CanStartJob());
     actions_[kShuffle]->setEnabled(CanStartJob());
     actions_[kAbout]->setEnabled(true);
@@ -345,6 +373,57 @@ void CMainFrame::CheckTemplate(bool interactive) {
     UpdateCommands();
 }
 
+// The analysis runs on its worker with the status bar's progress bar, like a
+// generation; a template that fails the check is shown as Check Syntax shows it.
+void CMainFrame::OnAnalyze() {
+    if (!CanStartJob()) return;
+    pages_->setCurrentIndex(kDataPage);
+    CAnalysisRequest request;
+    {
+        CWaitCursor wait;
+        request.editorText = dataPage_->Editor()->Text();
+    }
+    request.shingleLength = deleting_.shingleLength;
+    request.allowedPercent = deleting_.allowedPercent;
+    analysisPanel_->ShowRunning();
+    if (!analysisDock_->isVisible()) {
+        analysisDock_->show();
+        resizeDocks({analysisDock_}, {std::max(analysisPanel_->minimumWidth(), width() / 3)}, Qt::Horizontal);
+    }
+    analysisDock_->raise();
+    dataPage_->Lint()->LintNow();
+    analysisJob_.Start(std::move(request), this, [this](CAnalysisOutcome outcome) { AnalysisDone(std::move(outcome)); });
+    progress_->setRange(0, CTemplateAnalysisJob::kProgressRange);
+    progress_->setValue(0);
+    progress_->show();
+    LayoutStatusBar();
+    UpdateCommands();
+}
+
+void CMainFrame::AnalysisDone(CAnalysisOutcome outcome) {
+    progress_->setValue(0);
+    progress_->hide();
+    UpdateCommands();
+    CColoredRichEditCtrl* editor = dataPage_->Editor();
+    if (!outcome.check.passed) {
+        const QString message = TranslateFormattedText(outcome.check.message);
+        analysisPanel_->ShowFailed(message);
+        editor->SelectRange(outcome.check.selectionStart, outcome.check.selectionEnd);
+        ShowMessageText(message, kMbIconExclamation);
+        editor->setFocus();
+        return;
+    }
+    if (outcome.loadErrorKind != 0 || !outcome.analysis.forecast.ok) {
+        const QString message = tr("The template passes the check but cannot be loaded.");
+        analysisPanel_->ShowFailed(message);
+        if (outcome.loadErrorKind == 0 ||
+            !ReportLoadError(outcome.analysis.editorText, outcome.loadErrorKind, outcome.loadErrorPosition))
+            ShowMessageText(message, kMbIconExclamation);
+        return;
+    }
+    analysisPanel_->ShowAnalysis(outcome.analysis);
+}
+
 // A large template is checked off the window thread (Stop ends the check);
 // generation starts once the check has passed.
 void CMainFrame::OnGenerate() {
@@ -388,6 +467,10 @@ void CMainFrame::GenerateChecked(TemplateCheckResult check, std::u16string edito
 
 void CMainFrame::OnStop() {
     checkJob_.Stop();
+    if (analysisJob_.IsRunning()) {
+        analysisJob_.Stop();
+        analysisPanel_->ShowStopped();
+    }
     run_.Stop();
     OnJobEnded();
     RefreshStatus();
@@ -525,23 +608,25 @@ void CMainFrame::OnRunFinished(const RunSummary& summary, bool detached) {
     if (summary.end == RunEnd::kDone || summary.end == RunEnd::kStopped) return;
     // A template that passed the check can still fail to load (the check sees
     // the text before macro substitution); say why instead of showing nothing.
-    if (summary.end == RunEnd::kLoadFailed && summary.loadErrorKind != 0 && ReportLoadError(summary)) return;
+    if (summary.end == RunEnd::kLoadFailed && summary.loadErrorKind != 0 &&
+        ReportLoadError(runEditorText_, summary.loadErrorKind, summary.loadErrorPosition))
+        return;
     ShowMessageText(TranslateFormattedText(summary.reason), kMbIconExclamation);
 }
 
 // The engine's position counts in the macro-expanded text: shown and selected
 // in the editor's terms instead, the macro named when its value holds the defect.
-bool CMainFrame::ReportLoadError(const RunSummary& summary) {
-    const LoadErrorSource source = FindLoadErrorSource(runEditorText_, int64_t{summary.loadErrorPosition} - 1);
+bool CMainFrame::ReportLoadError(const std::u16string& editorText, int32_t kind, int32_t position) {
+    const LoadErrorSource source = FindLoadErrorSource(editorText, int64_t{position} - 1);
     if (!source.found) return false;
     CColoredRichEditCtrl* editor = dataPage_->Editor();
-    const bool unchanged = editor->Text() == runEditorText_;
+    const bool unchanged = editor->Text() == editorText;
     QString message;
     if (source.macroName.empty()) {
-        message = TranslateFormattedText(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1));
+        message = TranslateFormattedText(SyntaxMessage(kind, source.editorPosition + 1));
         if (unchanged) editor->SelectRange(source.editorPosition, source.editorPosition + 1);
     } else {
-        message = tr("%1 in the value of %2.").arg(TranslateFormattedText(SyntaxMessage(summary.loadErrorKind, source.editorPosition + 1)),
+        message = tr("%1 in the value of %2.").arg(TranslateFormattedText(SyntaxMessage(kind, source.editorPosition + 1)),
                                                   FromU16(source.macroName));
         if (unchanged && source.definitionStart >= 0) editor->SelectRange(source.definitionStart, source.definitionEnd);
     }
@@ -575,6 +660,7 @@ void CMainFrame::ShutDown() {
     if (shutDown_) return;
     shutDown_ = true;
     checkJob_.Stop();
+    analysisJob_.Stop();
     StopWorker();
     sink_->Detach();  // from now on nothing reaches the window
     idleTimer_->stop();

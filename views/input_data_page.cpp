@@ -62,6 +62,7 @@ QString CTemplateFileLocation::FileToWrite() const {
 CInputDataPage::CInputDataPage(const MainSettings& stored, CTemplateFileLocation location, QWidget* parent)
     : QWidget(parent), location_(std::move(location)) {
     editor_ = new CColoredRichEditCtrl(this);
+    lint_ = new CLintUnderliner(editor_, this);
     options_ = new COptionsDialogP1(stored, this);
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();

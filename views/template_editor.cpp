@@ -478,6 +478,29 @@ void CColoredRichEditCtrl::SelectRange(int start, int end) {
     ensureCursorVisible();
 }
 
+std::vector<std::pair<int, int>> CColoredRichEditCtrl::DocumentRanges(const std::vector<EditorRange>& ranges) const {
+    // The piece breaks in editor positions: a position counts the breaks
+    // before it, and those at it too unless it ends a range.
+    std::vector<int> breaks;
+    if (mayHaveContinuations_) {
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+            if (IsContinuation(block)) breaks.push_back(block.position() - 1 - static_cast<int>(breaks.size()));
+        }
+    }
+    const int length = TextLength();
+    const auto toDocument = [&](int position, bool endOfRange) {
+        position = std::clamp(position, 0, length);
+        const auto counted = endOfRange ? std::lower_bound(breaks.begin(), breaks.end(), position)
+                                        : std::upper_bound(breaks.begin(), breaks.end(), position);
+        return position + static_cast<int>(counted - breaks.begin());
+    };
+    std::vector<std::pair<int, int>> out;
+    out.reserve(ranges.size());
+    for (const EditorRange& range : ranges)
+        out.emplace_back(toDocument(range.start, range.start > range.end), toDocument(range.end, range.end > range.start));
+    return out;
+}
+
 void CColoredRichEditCtrl::TypeCharacter(QChar c) {
     QTextCursor cursor = textCursor();
     cursor.insertText(QString(c));

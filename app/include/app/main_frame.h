@@ -1,7 +1,8 @@
 // The main window: a toolbar per page, the "Data" and "Results" pages, the
 // status bar with its four panes and the progress bar, the command table with
-// its enable rules, and the commands Check Syntax, Generate!, Stop, Save,
-// Delete Identical, Shuffle, About and Help. It owns the generation run, the
+// its enable rules, and the commands Check Syntax, Analyze (its panel docks
+// beside the pages), Generate!, Stop, Save, Delete Identical, Shuffle, About
+// and Help. It owns the generation run, the
 // option records and the settings store, and closes in order: the worker is
 // stopped and waited for, the results save is offered (a failed or cancelled
 // save keeps the window open), the template file and the settings are written.
@@ -15,6 +16,7 @@
 #pragma once
 
 #include "app/qt_run_sink.h"
+#include "app/template_analysis_job.h"
 #include "app/template_check_job.h"
 #include "run/generation_run.h"
 #include "app/settings_store.h"
@@ -30,9 +32,11 @@
 #include <memory>
 #include <optional>
 
+class CAnalysisPanel;
 class CHelpWindow;
 class COutputDataPage;
 class QAction;
+class QDockWidget;
 class QLabel;
 class QProgressBar;
 class QTabWidget;
@@ -63,6 +67,7 @@ public:
         kShuffle = 32794,
         kAbout = 57664,
         kHelp = 32798,
+        kAnalyze = 32799,
     };
     enum Page { kDataPage = 0, kResultsPage = 1 };
 
@@ -79,6 +84,9 @@ public:
     QTabWidget* Pages() const { return pages_; }
     QLabel* StatusPane(int index) const { return panes_[index]; }
     QProgressBar* Progress() const { return progress_; }
+    CAnalysisPanel* AnalysisPanel() const { return analysisPanel_; }
+    QDockWidget* AnalysisDock() const { return analysisDock_; }
+    const CTemplateAnalysisJob& AnalysisJob() const { return analysisJob_; }
 
     AutoCorrectionOptions& Correction() { return correction_; }
     DeletingOptions& Deleting() { return deleting_; }
@@ -87,11 +95,12 @@ public:
 
     void UpdateCommands();    // evaluate every enable rule now
     void RefreshStatus();     // the four panes from the run's values
-    bool CanStartJob() const; // no worker, and nothing of the last one still on its way to the list
+    bool CanStartJob() const; // no worker or analysis, and nothing of the last run still on its way to the list
 
     // The commands.
     void OnSave();
     void CheckTemplate(bool interactive);
+    void OnAnalyze();
     void OnGenerate();
     void OnStop();
     void OnDeleteIdentical();
@@ -120,7 +129,9 @@ private:
     void LayoutStatusBar();
     int NeededPaneWidth(int pane) const;
     void OnPositionChanged(int position);
-    bool ReportLoadError(const RunSummary& summary);  // false when it cannot be traced to the editor
+    // False when the defect cannot be traced to the editor.
+    bool ReportLoadError(const std::u16string& editorText, int32_t kind, int32_t position);
+    void AnalysisDone(CAnalysisOutcome outcome);
     void StopWorker();  // stops a running job and waits; the window stays usable
     void ShutDown();
     void WriteSettings();
@@ -140,6 +151,7 @@ private:
     GenerationOptions generation_;
     CGenerationRun run_;
     CTemplateCheckJob checkJob_;
+    CTemplateAnalysisJob analysisJob_;
     QToolBar* dataBar_ = nullptr;
     QToolBar* resultsBar_ = nullptr;
     QTabWidget* pages_ = nullptr;
@@ -147,6 +159,8 @@ private:
     COutputDataPage* resultsPage_ = nullptr;
     QLabel* panes_[4] = {};
     QProgressBar* progress_ = nullptr;
+    CAnalysisPanel* analysisPanel_ = nullptr;
+    QDockWidget* analysisDock_ = nullptr;
     CQtRunSink* sink_ = nullptr;
     QTimer* idleTimer_ = nullptr;
     std::map<int, QAction*> actions_;

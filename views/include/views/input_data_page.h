@@ -1,6 +1,7 @@
-// The "Data" page: the template editor with the options panel beneath it, and
-// the template text file: "DefaultText.txt" loaded when the page is made and
-// written back at exit, and the Save command's file.
+// The "Data" page: the template editor (with its lint underlines) and the
+// options panel beneath it, and the template text file: "DefaultText.txt"
+// loaded when the page is made and written back at exit, and the Save
+// command's file.
 //
 //   CInputDataPage page(stored, CTemplateFileLocation::ForProgram());   // stored: MainSettings
 //   page.LoadDefaultText();      // once, at start
@@ -18,6 +19,7 @@
 // Thread safety: user interface thread only.
 #pragma once
 
+#include "views/lint_underlines.h"
 #include "views/options_panel.h"
 #include "views/template_editor.h"
 
@@ -44,6 +46,7 @@ public:
     CInputDataPage(const MainSettings& stored, CTemplateFileLocation location, QWidget* parent = nullptr);
 
     CColoredRichEditCtrl* Editor() const { return editor_; }
+    CLintUnderliner* Lint() const { return lint_; }
     COptionsDialogP1* Options() const { return options_; }
     const CTemplateFileLocation& Location() const { return location_; }
 
@@ -63,6 +66,7 @@ private:
     bool WriteDefaultText(const QString& target, const std::u16string& text);
 
     CColoredRichEditCtrl* editor_;
+    CLintUnderliner* lint_;
     COptionsDialogP1* options_;
     CTemplateFileLocation location_;
     QString loadedFile_;

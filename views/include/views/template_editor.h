@@ -38,9 +38,17 @@
 #include <QTextLayout>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 class QMenu;
 class QTimer;
+
+// A stretch of the text in editor positions (a line break counts one).
+struct EditorRange {
+    int start = 0;
+    int end = 0;
+};
 
 // Colours of the template language's elements.
 struct TemplateColors {
@@ -147,6 +155,9 @@ public:
     int FromDocument(int position) const;
     void SetText(std::u16string_view text);
     void SelectRange(int start, int end);
+    // The document positions (start, end) that SelectRange would select for
+    // each range, found in one pass over the blocks however many there are.
+    std::vector<std::pair<int, int>> DocumentRanges(const std::vector<EditorRange>& ranges) const;
 
     // To type a character: as if the user had typed it over the selection.
     void TypeCharacter(QChar c);
