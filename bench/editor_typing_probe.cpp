@@ -1,6 +1,8 @@
 // Cost of typing into a large template: starts the real window (offscreen)
 // with a template of about one megabyte in its template file, written either
-// as one long paragraph or as many short lines, and reports
+// as one long paragraph or as many short lines (with "findings", a group of
+// one alternative every few pieces gives the lint thousands of findings to
+// underline), and reports
 //   - the time from start until the window serves its event loop, and until
 //     it stays responsive (no 5 ms timer tick later than 50 ms from then on),
 //   - the processor time of each typed key (press, release, the events it
@@ -8,7 +10,7 @@
 //     and Backspace in the middle of the text,
 //   - the process's peak resident memory.
 //
-//   QT_QPA_PLATFORM=offscreen phrasemill-editor-probe paragraph|lines [kilobytes]
+//   QT_QPA_PLATFORM=offscreen phrasemill-editor-probe paragraph|lines [kilobytes] [findings]
 #include "app/main_frame.h"
 #include "chrome/message_box.h"
 #include "latency_probe.h"
@@ -38,7 +40,7 @@ double CpuMs() {
 
 // A macro definition line, then groups, separators and macro uses, either in
 // one paragraph or broken into lines of about 80 characters.
-QByteArray LargeTemplate(bool oneParagraph, int kilobytes) {
+QByteArray LargeTemplate(bool oneParagraph, int kilobytes, bool findings) {
     static const char* const kPieces[] = {
         "{alpha|bravo|charlie} ", "%name% ", "[one|two|three<, >] ", "plain words here ", "#set not a keyword ",
         "{x|{y|z}} ", "delta echo ",
@@ -47,7 +49,7 @@ QByteArray LargeTemplate(bool oneParagraph, int kilobytes) {
     const int wanted = kilobytes * 1024;
     int lineLength = 0;
     for (std::size_t i = 0; text.size() < wanted; ++i) {
-        const char* piece = kPieces[i % std::size(kPieces)];
+        const char* piece = findings && i % std::size(kPieces) == 3 ? "{lonely} " : kPieces[i % std::size(kPieces)];
         text += piece;
         lineLength += static_cast<int>(std::strlen(piece));
         if (!oneParagraph && lineLength >= 80) {
@@ -75,12 +77,13 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const bool oneParagraph = argc < 2 || std::strcmp(argv[1], "lines") != 0;
     const int kilobytes = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 65536) : 1024;
+    const bool findings = argc > 3 && std::strcmp(argv[3], "findings") == 0;
 
     QTemporaryDir folder;
     {
         QFile file(folder.filePath("DefaultText.txt"));
         if (!file.open(QIODevice::WriteOnly)) return 2;
-        file.write(LargeTemplate(oneParagraph, kilobytes));
+        file.write(LargeTemplate(oneParagraph, kilobytes, findings));
     }
     FrameConfig config;
     config.settingsFile = folder.filePath("settings.ini");
@@ -164,6 +167,7 @@ int main(int argc, char* argv[]) {
     std::printf("event loop served at   %.0f ms (processor %.0f ms)\n", firstServedMs, cpuAtFirstServed - cpuAtStart);
     std::printf("responsive from        %.0f ms (processor until 10 s: %.0f ms)\n",
                 std::max(lastLateMs, firstServedMs), startCpuMs);
+    std::printf("underlines drawn       %lld\n", static_cast<long long>(editor->extraSelections().size()));
     std::printf("keys typed             %zu\n", costs.size());
     std::printf("processor per key p50  %.2f ms\n", costs[costs.size() / 2]);
     std::printf("processor per key max  %.2f ms (%s)\n", worst, worstKey);
