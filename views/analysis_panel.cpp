@@ -168,7 +168,8 @@ void CAnalysisPanel::ShowAnalysis(const CTemplateAnalysis& analysis) {
     std::size_t index = 0;
     for (const CGroupVariety& g : f.groups)
         addRow(variety_, index++, tr("+%1 points").arg(OneDecimal(std::max(0.0, g.meanRise))));
-    for (const CFixedStretch& s : f.fixedStretches) addRow(stretches_, index++, s.words == 1 ? tr("1 word") : tr("%n words", nullptr, s.words));
+    for (const CFixedStretch& s : f.fixedStretches)
+        addRow(stretches_, index++, s.words == 1 ? tr("1 word") : tr("%n words", nullptr, s.words));
     shown_ = true;
     outdated_->setVisible(!current);
 }
