@@ -1,4 +1,5 @@
 #include "text/text_encoding.h"
+#include "utf8_encoders.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,21 @@ std::string ReferenceUtf8(std::u16string_view text) {
             out.push_back('?');
             continue;
         }
-        AppendUtf8(cp, out);
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
     }
     return out;
 }
@@ -47,6 +62,71 @@ std::u16string RandomText(std::mt19937& rng) {
         }
     }
     return text;
+}
+
+// Every encoder the processor can run, by name, for the failure messages.
+std::vector<std::pair<EUtf8Encoder, const char*>> RunnableEncoders() {
+    std::vector<std::pair<EUtf8Encoder, const char*>> encoders;
+    for (const auto& [encoder, name] : {std::pair{EUtf8Encoder::kWords, "words"}, std::pair{EUtf8Encoder::kSse2, "sse2"},
+                                        std::pair{EUtf8Encoder::kCompressing, "compressing"}}) {
+        if (Utf8EncoderRuns(encoder)) encoders.emplace_back(encoder, name);
+    }
+    return encoders;
+}
+
+// Each encoder on its own, into exactly the room it is promised (a longer
+// block store than that shows up as a changed guard byte).
+std::string EncodeWith(EUtf8Encoder encoder, std::u16string_view text) {
+    constexpr char kGuard = '\x5A';
+    std::string buffer(MaxUtf8Bytes(text.size()) + 64, kGuard);
+    const std::size_t size = EncodeUtf8With(encoder, text, buffer.data());
+    for (std::size_t i = MaxUtf8Bytes(text.size()); i < buffer.size(); ++i) {
+        if (buffer[i] != kGuard) return "wrote past its room";
+    }
+    buffer.resize(size);
+    return buffer;
+}
+
+// The texts where the block encoders change step: ASCII runs of every length
+// across the 16- and 32-unit blocks, alone and in front of and behind each
+// kind of other character (so a pair or a lone surrogate lands on every
+// block border), runs of two- and three-byte characters, and mixtures.
+std::vector<std::u16string> BorderTexts() {
+    const std::vector<std::u16string> others = {
+        u"é", u"߿", u"ࠀ", u"€", u"￿", u"😀", u"􏿿",
+        u"Ø3D", u"Þ00", u"Þ00Ø3D", u""};
+    std::vector<std::u16string> texts;
+    for (std::size_t run = 0; run <= 80; ++run) {
+        std::u16string ascii;
+        for (std::size_t k = 0; k < run; ++k) ascii.push_back(static_cast<char16_t>(u'!' + k % 90));
+        texts.push_back(ascii);
+        texts.push_back(std::u16string(run, u'я'));
+        texts.push_back(std::u16string(run, u'€'));
+        std::u16string alternating;
+        for (std::size_t k = 0; k < run; ++k) alternating.push_back(k % 2 ? u'ж' : u'z');
+        texts.push_back(alternating);
+        for (const std::u16string& other : others) {
+            texts.push_back(ascii + other);
+            texts.push_back(other + ascii);
+            texts.push_back(ascii + other + ascii);
+            texts.push_back(std::u16string(run, u'я') + other + std::u16string(40, u'ы'));
+        }
+    }
+    return texts;
+}
+
+TEST(TextEncoding, EveryEncoderMatchesTheCharacterByCharacterConversion) {
+    const auto encoders = RunnableEncoders();
+    ASSERT_GE(encoders.size(), 1u);
+    std::mt19937 rng(13);
+    std::vector<std::u16string> texts = BorderTexts();
+    for (int i = 0; i < 5000; ++i) texts.push_back(RandomText(rng));
+    for (const std::u16string& text : texts) {
+        const std::string expected = ReferenceUtf8(text);
+        for (const auto& [encoder, name] : encoders) {
+            ASSERT_EQ(EncodeWith(encoder, text), expected) << name << ", " << text.size() << " units";
+        }
+    }
 }
 
 TEST(TextEncoding, EncodersMatchTheCharacterByCharacterConversion) {

@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <cstring>
 
-// PHRASEMILL_PORTABLE_ENCODER builds the word-at-a-time path of other
-// processors on x86 too, so that it can be tested there.
-#if defined(__SSE2__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
+#include "utf8_encoders.h"
+
+#if defined(__SSE2__)
+#define PHRASEMILL_SSE2_ENCODER 1
 #include <emmintrin.h>
 #endif
 // Processors with AVX-512 byte compression get an encoder that also writes
 // two-byte characters a block at a time; it is chosen when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
+#if defined(__x86_64__) && defined(__GNUC__)
 #define PHRASEMILL_COMPRESSING_ENCODER 1
 #include <immintrin.h>
 #endif
@@ -94,13 +95,13 @@ std::size_t PutUtf8(char32_t cp, char* out) {
 // Units per step of the ASCII copy; a shorter tail goes one unit at a time.
 constexpr std::size_t kAsciiBlock = 16;
 
-// Copies the leading ASCII units of in (n units) to out as bytes, a block of
-// kAsciiBlock units at a time; returns how many were copied. Stops at the
-// first unit that is not ASCII, or before a tail shorter than a block. Writes
+// The ASCII copiers: each copies the leading ASCII units of in (n units) to
+// out as bytes and returns how many it copied. It stops at the first unit that
+// is not ASCII, or before a tail shorter than kAsciiBlock units. It may write
 // up to kAsciiBlock bytes past the copied ones (out has room for 3 n bytes).
-std::size_t CopyAsciiRun(const char16_t* in, std::size_t n, char* out) {
+#if defined(PHRASEMILL_SSE2_ENCODER)
+std::size_t CopyAsciiRunSse2(const char16_t* in, std::size_t n, char* out) {
     std::size_t i = 0;
-#if defined(__SSE2__) && !defined(PHRASEMILL_PORTABLE_ENCODER)
     const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
     const __m128i zero = _mm_setzero_si128();
     for (; i + kAsciiBlock <= n; i += kAsciiBlock) {
@@ -112,9 +113,14 @@ std::size_t CopyAsciiRun(const char16_t* in, std::size_t n, char* out) {
         const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiLow, asciiHigh)));
         if (ascii != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(ascii));
     }
-#else
+    return i;
+}
+#endif
+
+std::size_t CopyAsciiRunWords(const char16_t* in, std::size_t n, char* out) {
     static_assert(std::endian::native == std::endian::little, "the word packing assumes little-endian units");
     constexpr uint64_t kNonAscii = 0xFF80FF80FF80FF80ULL;
+    std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         uint64_t x;
         std::memcpy(&x, in + i, sizeof x);
@@ -126,10 +132,12 @@ std::size_t CopyAsciiRun(const char16_t* in, std::size_t n, char* out) {
         std::memcpy(out + i, &bytes, 4);
     }
     for (; i < n && n - i >= kAsciiBlock && in[i] < 0x80; ++i) out[i] = static_cast<char>(in[i]);
-#endif
     return i;
 }
 
+using AsciiCopier = std::size_t (*)(const char16_t*, std::size_t, char*);
+
+template <AsciiCopier CopyAsciiRun>
 std::size_t EncodeUnitByUnit(const char16_t* in, std::size_t n, char* out) {
     char* const start = out;
     std::size_t i = 0;
@@ -161,6 +169,12 @@ std::size_t EncodeUnitByUnit(const char16_t* in, std::size_t n, char* out) {
     return static_cast<std::size_t>(out - start);
 }
 
+#if defined(PHRASEMILL_SSE2_ENCODER)
+constexpr AsciiCopier kBestAsciiCopier = CopyAsciiRunSse2;
+#else
+constexpr AsciiCopier kBestAsciiCopier = CopyAsciiRunWords;
+#endif
+
 #if defined(PHRASEMILL_COMPRESSING_ENCODER)
 constexpr std::size_t kWideBlock = 32;
 
@@ -184,7 +198,7 @@ std::size_t EncodeCompressing(const char16_t* in, std::size_t n, char* out) {
         if (_mm512_cmpge_epu16_mask(v, twoByteLimit) != 0) {
             // Never split a surrogate pair between two calls.
             const std::size_t units = IsHighSurrogate(in[i + kWideBlock - 1]) ? kWideBlock - 1 : kWideBlock;
-            out += EncodeUnitByUnit(in + i, units, out);
+            out += EncodeUnitByUnit<kBestAsciiCopier>(in + i, units, out);
             i += units;
             continue;
         }
@@ -204,7 +218,7 @@ std::size_t EncodeCompressing(const char16_t* in, std::size_t n, char* out) {
         out += kWideBlock + static_cast<std::size_t>(std::popcount(wide));
         i += kWideBlock;
     }
-    out += EncodeUnitByUnit(in + i, n - i, out);
+    out += EncodeUnitByUnit<kBestAsciiCopier>(in + i, n - i, out);
     return static_cast<std::size_t>(out - start);
 }
 
@@ -228,7 +242,32 @@ std::size_t EncodeUtf8(std::u16string_view text, char* out) {
 #if defined(PHRASEMILL_COMPRESSING_ENCODER)
     if (kCompressing && text.size() >= kWideBlock) return EncodeCompressing(text.data(), text.size(), out);
 #endif
-    return EncodeUnitByUnit(text.data(), text.size(), out);
+    return EncodeUnitByUnit<kBestAsciiCopier>(text.data(), text.size(), out);
+}
+
+bool Utf8EncoderRuns(EUtf8Encoder encoder) {
+    switch (encoder) {
+        case EUtf8Encoder::kWords: return true;
+#if defined(PHRASEMILL_SSE2_ENCODER)
+        case EUtf8Encoder::kSse2: return true;
+#endif
+#if defined(PHRASEMILL_COMPRESSING_ENCODER)
+        case EUtf8Encoder::kCompressing: return kCompressing;
+#endif
+        default: return false;
+    }
+}
+
+std::size_t EncodeUtf8With(EUtf8Encoder encoder, std::u16string_view text, char* out) {
+    switch (encoder) {
+#if defined(PHRASEMILL_SSE2_ENCODER)
+        case EUtf8Encoder::kSse2: return EncodeUnitByUnit<CopyAsciiRunSse2>(text.data(), text.size(), out);
+#endif
+#if defined(PHRASEMILL_COMPRESSING_ENCODER)
+        case EUtf8Encoder::kCompressing: return EncodeCompressing(text.data(), text.size(), out);
+#endif
+        default: return EncodeUnitByUnit<CopyAsciiRunWords>(text.data(), text.size(), out);
+    }
 }
 
 void AppendNarrow(std::u16string_view text, std::string& out) {
