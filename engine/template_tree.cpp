@@ -105,7 +105,8 @@ public:
         hasTotals_ = p[1] < 0;
         ends_ = EndsOf(p);
         count_ = !hasCount_ ? n_ : p[2] < 0 ? LoadDouble(p + 3) : p[3];
-        arrangement_ = text[static_cast<size_t>(start_)] == u'[';
+        // GetCount reads only the count and passes no text.
+        arrangement_ = static_cast<size_t>(start_) < text.size() && text[static_cast<size_t>(start_)] == u'[';
         const int32_t* q = ends_ + n_;
         totals_ = q;
         if (hasTotals_) q += 2 * n_;
