@@ -159,11 +159,13 @@ struct FormatCase {
 };
 
 TEST(FormatText, FillsPlaceholdersInOrder) {
+    // An argument holds a view, so a string argument must outlive the cases.
+    const std::u16string length = u"30";
     const std::vector<FormatCase> cases = {
         {u"Position: %d", {12}, u"Position: 12"},
         {u"%ld strings has been processed. %ld strings has been deleted.", {int64_t{3}, std::size_t{1}},
          u"3 strings has been processed. 1 strings has been deleted."},
-        {u"Version #%s (length %s) ", {u"7", std::u16string(u"30")}, u"Version #7 (length 30) "},
+        {u"Version #%s (length %s) ", {u"7", length}, u"Version #7 (length 30) "},
         {u"like \"#set %%variable%% = value\" at %ld", {5}, u"like \"#set %variable% = value\" at 5"},
         {u"at %ld", {-1}, u"at -1"},
         {u"%ld|%ld|%d", {std::numeric_limits<int64_t>::min(), std::numeric_limits<uint64_t>::max(), 0},
