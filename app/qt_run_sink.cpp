@@ -24,8 +24,15 @@ void CQtRunSink::Push(std::function<void()> apply, bool isBatch) {
     pending_.emplace_back(std::move(apply), isBatch);
     if (!slicePosted_) {
         slicePosted_ = true;
-        QMetaObject::invokeMethod(this, &CQtRunSink::DrainSlice, Qt::QueuedConnection);
+        PostDrainSlice();
     }
+}
+
+// By name, so that the queued call is made and freed inside Qt alone: a slot
+// object built here would be freed on the other thread behind Qt's own
+// reference count, an ordering that the thread checker cannot see.
+void CQtRunSink::PostDrainSlice() {
+    QMetaObject::invokeMethod(this, "DrainSlice", Qt::QueuedConnection);
 }
 
 void CQtRunSink::Apply(std::pair<std::function<void()>, bool>& item) {
@@ -50,7 +57,7 @@ void CQtRunSink::DrainSlice() {
             }
             if (clock.elapsed() >= kSliceMilliseconds) {
                 // The rest waits behind whatever input and timers came meanwhile.
-                QMetaObject::invokeMethod(this, &CQtRunSink::DrainSlice, Qt::QueuedConnection);
+                PostDrainSlice();
                 return;
             }
             item = std::move(pending_.front());

@@ -72,7 +72,8 @@ public:
 
 private:
     void Push(std::function<void()> apply, bool isBatch);
-    void DrainSlice();
+    Q_INVOKABLE void DrainSlice();
+    void PostDrainSlice();  // DrainSlice, queued on the user interface thread
     void Apply(std::pair<std::function<void()>, bool>& item);  // outside the lock
     bool IsDetached() const;
 
