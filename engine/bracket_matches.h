@@ -11,9 +11,9 @@
 // Partners are the ones FindMatchingBracket finds with the widest bounds:
 // "{" and "}" are paired among braces only, "[" and "]" among square brackets
 // only, each shape ignoring the other. Narrower bounds are checked by callers.
-// Memory is about a quarter byte per character plus eight bytes per bracket:
+// Memory is about a quarter byte per character plus four bytes per bracket:
 // a bitmap marks the brackets, per-word counts give a bracket's rank, and the
-// partners are stored by rank.
+// partners are stored by rank. Pairing needs nothing more.
 // Thread safety: immutable after construction.
 #pragma once
 
@@ -37,16 +37,21 @@ public:
     CBracketMatches(std::u16string_view text, int first, int last, const std::atomic<bool>* stop = nullptr);
     int operator[](int position) const {
         const auto p = static_cast<size_t>(position);
-        const uint64_t word = bits_[p >> 6];
-        const uint64_t below = word & ((uint64_t{1} << (p & 63)) - 1);
-        if (((word >> (p & 63)) & 1) == 0) return -1;
-        return partner_[before_[p >> 6] + static_cast<uint32_t>(__builtin_popcountll(below))];
+        if (((bits_[p >> 6] >> (p & 63)) & 1) == 0) return -1;
+        return partner_[RankOf(position)];
     }
 
     // The most brackets open at once (of both shapes together) in the span.
     size_t MaxDepth() const { return maxDepth_; }
 
 private:
+    // The number of brackets before position.
+    uint32_t RankOf(int position) const {
+        const auto p = static_cast<size_t>(position);
+        const uint64_t below = bits_[p >> 6] & ((uint64_t{1} << (p & 63)) - 1);
+        return before_[p >> 6] + static_cast<uint32_t>(__builtin_popcountll(below));
+    }
+
     std::vector<uint64_t> bits_;     // bit p: text[p] is a paired-or-not bracket
     std::vector<uint32_t> before_;   // brackets in the words before word w
     std::vector<int32_t> partner_;   // by rank: the partner's position, or -1

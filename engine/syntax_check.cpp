@@ -137,40 +137,53 @@ CBracketMatches::CBracketMatches(std::u16string_view text, int first, int last, 
         before_[w] = count;
         count += static_cast<uint32_t>(__builtin_popcountll(bits_[w]));
     }
-    // An opening bracket's entry holds its own position until its partner
-    // comes; the ones left open get -1 at the end.
+    // The brackets still open wait on one list per shape, linked through
+    // their own entries: an open bracket's entry holds the position of the
+    // one opened before it, and takes its partner when that comes. The lists
+    // need no room of their own, however deep the nesting.
     partner_.resize(count);
-    std::vector<uint32_t> braces;  // ranks of unpaired opening brackets
-    std::vector<uint32_t> squares;
+    struct OpenList {
+        int32_t top = -1;  // position of the innermost open bracket, -1 for none
+        size_t size = 0;
+    };
+    OpenList braces;
+    OpenList squares;
     uint32_t rank = 0;
     for (int p = first; p <= last; ++p) {
         if ((p & kStopPollMask) == 0 && StopRequested(stop)) return;
         const char16_t c = text[static_cast<size_t>(p)];
-        std::vector<uint32_t>* stack = nullptr;
+        OpenList* list = nullptr;
         bool opening = false;
         switch (c) {
-            case u'{': stack = &braces; opening = true; break;
-            case u'[': stack = &squares; opening = true; break;
-            case u'}': stack = &braces; break;
-            case u']': stack = &squares; break;
+            case u'{': list = &braces; opening = true; break;
+            case u'[': list = &squares; opening = true; break;
+            case u'}': list = &braces; break;
+            case u']': list = &squares; break;
             default: continue;
         }
         if (opening) {
-            partner_[rank] = p;
-            stack->push_back(rank);
-            maxDepth_ = std::max(maxDepth_, braces.size() + squares.size());
-        } else if (stack->empty()) {
+            partner_[rank] = list->top;
+            list->top = p;
+            ++list->size;
+            maxDepth_ = std::max(maxDepth_, braces.size + squares.size);
+        } else if (list->top < 0) {
             partner_[rank] = -1;
         } else {
-            const uint32_t open = stack->back();
-            stack->pop_back();
-            partner_[rank] = partner_[open];
+            const uint32_t open = RankOf(list->top);
+            partner_[rank] = list->top;
+            list->top = partner_[open];
+            --list->size;
             partner_[open] = p;
         }
         ++rank;
     }
-    for (const uint32_t open : braces) partner_[open] = -1;
-    for (const uint32_t open : squares) partner_[open] = -1;
+    for (const OpenList& list : {braces, squares}) {
+        for (int32_t p = list.top; p >= 0;) {
+            const uint32_t open = RankOf(p);
+            p = partner_[open];
+            partner_[open] = -1;
+        }
+    }
 }
 
 int FindNextSeparatorIndexed(std::u16string_view text, const CBracketMatches& matches, int from, int limit) {
@@ -203,8 +216,8 @@ int FindNextSeparator(std::u16string_view text, int from, int limit) {
 }
 
 SyntaxResult CheckSyntax(std::u16string_view text, const std::atomic<bool>* stop) {
-    // The scan runs over W = "{" + text + "}" without building it: the frames
-    // work in text positions, where W's final "}" is position n, and a
+    // The scan runs over W = "{" + text + "}" without building it: the scan
+    // works in text positions, where W's final "}" is position n, and a
     // position p is reported as p + 1, the 1-based position in text.
     const int n = static_cast<int>(text.size());
     if (n == 0) return {};
@@ -213,55 +226,47 @@ SyntaxResult CheckSyntax(std::u16string_view text, const std::atomic<bool>* stop
     uint32_t steps = 0;
 
     // The depth-first group scan, with an explicit stack so that nesting depth
-    // is limited by memory, not by the call stack. A frame resumes at the
-    // partner of the group it opened, as the scan of the enclosing group does.
-    // braces and squares count the groups whose partner is the next stop of
-    // the scan: 0 or 1, and -1 for the extra bracket that ends the check.
-    struct Frame {
-        int close;
-        int p;
-        int8_t braces;
-        int8_t squares;
-        bool square;
-        bool wrapper;
-    };
-    std::vector<Frame> stack;
-    stack.reserve(matches.MaxDepth() + 1);
-    stack.push_back({n, 0, 0, 0, false, true});
-    while (!stack.empty()) {
+    // is limited by memory, not by the call stack. The stack holds the opening
+    // bracket of every group being scanned (-1 for the wrapper). A group's
+    // scan examines a nested group completely and then goes on after its
+    // partner, so a closing bracket met directly in a group has no opening
+    // bracket there and ends the check.
+    std::vector<int32_t> open;
+    open.reserve(matches.MaxDepth() + 1);
+    open.push_back(-1);
+    int close = n;
+    int p = 0;
+    for (;;) {
         if ((++steps & kStopPollMask) == 0 && StopRequested(stop)) return {};
-        Frame& f = stack.back();
-        if (f.p > f.close - 1) {
-            stack.pop_back();
+        if (p >= close) {
+            open.pop_back();
+            if (open.empty()) return {};
+            p = close + 1;
+            close = open.back() < 0 ? n : matches[open.back()];
             continue;
         }
-        const int p = f.p;
         const char16_t c = text[static_cast<size_t>(p)];
         if (c == u'[') {
-            ++f.squares;
             const int m = matches[p];
             if (m < 0) return {p + 1, kUnclosedSquare};
             const int offset = CheckSeparatorBrackets(text, matches, p, m);
             if (offset >= 0) return {p + 1 + offset, kSeparatorBracket};
-            f.p = m;
-            stack.push_back({m, p + 1, 0, 0, true, false});
-        } else if (c == u']') {
-            if (--f.squares < 0) return {p + 1, !f.square && !f.wrapper ? kExtraSquareInBrace : kExtraSquareAtTop};
-            ++f.p;
+            open.push_back(p);
+            close = m;
         } else if (c == u'{') {
             const int m = matches[p];
             if (m < 0) return {p + 1, kUnclosedBrace};
-            ++f.braces;
-            f.p = m;
-            stack.push_back({m, p + 1, 0, 0, false, false});
+            open.push_back(p);
+            close = m;
+        } else if (c == u']') {
+            const int g = open.back();
+            return {p + 1, g >= 0 && text[static_cast<size_t>(g)] == u'{' ? kExtraSquareInBrace : kExtraSquareAtTop};
         } else if (c == u'}') {
-            if (--f.braces < 0) return {p + 1, f.square ? kExtraBraceInSquare : kExtraBraceAtTop};
-            ++f.p;
-        } else {
-            ++f.p;
+            const int g = open.back();
+            return {p + 1, g >= 0 && text[static_cast<size_t>(g)] == u'[' ? kExtraBraceInSquare : kExtraBraceAtTop};
         }
+        ++p;
     }
-    return {};
 }
 
 std::u16string SyntaxMessage(int kind, int position) {

@@ -726,130 +726,129 @@ private:
 
 namespace {
 
-// The walk of DistributeSeparators over two kinds of frames: a range copied
-// with its square groups rewritten, and a square group written alternative by
-// alternative. The default separator is copied (and rewritten like any other
-// text) wherever it goes.
+// The walk of DistributeSeparators. The text is copied range by range: the
+// whole text, an alternative of a square group, or a group's default
+// separator, which is copied (and rewritten like any other text) wherever it
+// goes. Only the square groups being written take a frame; the range being
+// copied is held apart, and the range a finished group was found in resumes
+// right after the group's "]", its end following from the frame below.
 class CSeparatorDistributor {
 public:
     CSeparatorDistributor(std::u16string_view text, std::u16string& out, const std::atomic<bool>* stop)
         : text_(text), out_(out), stop_(stop), matches_(text, 0, static_cast<int>(text.size()) - 1, stop) {}
 
     SyntaxResult Run(size_t maxLength) {
-        stack_.push_back(Range(0, static_cast<int>(text_.size())));
-        for (uint32_t step = 1; !stack_.empty(); ++step) {
+        stack_.reserve(matches_.MaxDepth());
+        pos_ = 0;
+        hi_ = static_cast<int>(text_.size());
+        for (uint32_t step = 1; !(rangeDone_ && stack_.empty()); ++step) {
             if (out_.size() > maxLength) return TooLarge();
             if ((step & 0xFFFF) == 0 && stop_ && stop_->load(std::memory_order_relaxed)) return {};
-            Frame& f = stack_.back();
-            if (f.group) {
-                StepGroup(f);
+            if (rangeDone_) {
+                EndRange();
             } else {
-                StepRange(f);
+                StepRange();
             }
         }
         return {};
     }
 
 private:
-    // A group's steps: "[" and its default separator, then per alternative
-    // the copied text, the separator it gets, and the "|" after it.
-    enum Phase { kOpen, kAlternative, kSeparator, kBar };
-
+    // A square group being written: its "[", the ">" of its default separator
+    // (-1 without one), and the "|" that ends the alternative being copied
+    // (-1 for the last one). While the default separator is copied after an
+    // alternative, bar is that alternative's "|".
     struct Frame {
-        bool group;
-        int pos;     // range: next position to copy; group: start of the current alternative
-        int hi;      // range: end (exclusive); group: the "]"
-        int s;       // group: the "["
-        int dOpen;   // group: the default separator's "<" and ">", -1 without one
-        int dClose;
-        int from;    // group: where the search for the next "|" starts
-        int bar;     // group: the "|" that ends the current alternative, -1 for the last
-        Phase phase;
+        uint32_t open : 31;
+        uint32_t copyingSeparator : 1;
+        int32_t separatorClose;
+        int32_t bar;
     };
 
-    static Frame Range(int from, int to) { return {false, from, to, 0, -1, -1, 0, -1, kOpen}; }
-    static Frame Group(int open, int close) { return {true, open + 1, close, open, -1, -1, open, -1, kOpen}; }
+    int CloseOf(const Frame& f) const { return matches_[static_cast<int>(f.open)]; }
+
+    // Where the range of the innermost frame ends.
+    int RangeEnd() const {
+        if (stack_.empty()) return static_cast<int>(text_.size());
+        const Frame& f = stack_.back();
+        if (f.copyingSeparator) return f.separatorClose + 1;
+        return f.bar >= 0 ? f.bar : CloseOf(f);
+    }
 
     // Reported at the innermost group being written.
     SyntaxResult TooLarge() const {
-        for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
-            if (it->group) return {it->s, kPreparedTextTooLarge};
-        }
-        return {0, kPreparedTextTooLarge};
+        return {stack_.empty() ? 0 : static_cast<int>(stack_.back().open), kPreparedTextTooLarge};
     }
 
-    // Copies the range up to its next square group and enters that group; an
-    // unmatched "[" is copied as it stands. Pushing may move f: it is done last.
-    void StepRange(Frame& f) {
-        const size_t q = text_.substr(0, static_cast<size_t>(f.hi)).find(u'[', static_cast<size_t>(f.pos));
+    // Copies the range up to its next square group and opens that group; an
+    // unmatched "[" is copied as it stands.
+    void StepRange() {
+        const size_t q = text_.substr(0, static_cast<size_t>(hi_)).find(u'[', static_cast<size_t>(pos_));
         if (q == std::u16string_view::npos) {
-            out_.append(text_.substr(static_cast<size_t>(f.pos), static_cast<size_t>(f.hi - f.pos)));
-            stack_.pop_back();
+            out_.append(text_.substr(static_cast<size_t>(pos_), static_cast<size_t>(hi_ - pos_)));
+            rangeDone_ = true;
             return;
         }
         const int s = static_cast<int>(q);
-        out_.append(text_.substr(static_cast<size_t>(f.pos), static_cast<size_t>(s - f.pos)));
+        out_.append(text_.substr(static_cast<size_t>(pos_), static_cast<size_t>(s - pos_)));
         const int e = matches_[s];
-        if (e < 0 || e >= f.hi) {
+        if (e < 0 || e >= hi_) {
             out_.push_back(u'[');
-            f.pos = s + 1;
+            pos_ = s + 1;
             return;
         }
-        f.pos = e + 1;
-        stack_.push_back(Group(s, e));
+        OpenGroup(s, e);
     }
 
-    void StepGroup(Frame& f) {
-        switch (f.phase) {
-            case kOpen: OpenGroup(f); break;
-            case kAlternative: CopyAlternative(f); break;
-            case kSeparator: EndAlternative(f); break;
-            case kBar: WriteBar(f); break;
-        }
-    }
-
-    // Writes the "[" and cuts the default separator out of the first alternative.
-    void OpenGroup(Frame& f) {
+    // Writes the "[", cuts the default separator out of the first alternative
+    // and starts copying that alternative.
+    void OpenGroup(int s, int e) {
         out_.push_back(u'[');
-        if (text_[static_cast<size_t>(f.s) + 1] == u'<') {
-            const int m = FindSeparatorPartnerIndexed(text_, matches_, f.s + 1, f.hi, f.s + 1);
-            if (m >= 0) {
-                f.dOpen = f.s + 1;
-                f.dClose = m;
-                f.from = m;
-                f.pos = m + 1;
-            }
+        int separatorClose = -1;
+        if (text_[static_cast<size_t>(s) + 1] == u'<') {
+            separatorClose = FindSeparatorPartnerIndexed(text_, matches_, s + 1, e, s + 1);
         }
-        f.phase = kAlternative;
+        stack_.push_back({static_cast<uint32_t>(s), 0, separatorClose, -1});
+        StartAlternative(stack_.back(), separatorClose >= 0 ? separatorClose : s, e);
     }
 
-    void CopyAlternative(Frame& f) {
-        f.bar = FindNextSeparatorIndexed(text_, matches_, f.from, f.hi);
-        f.phase = kSeparator;
-        stack_.push_back(Range(f.pos, f.bar >= 0 ? f.bar : f.hi));
+    // The alternative after from (the "[", the default separator's ">" or a "|").
+    void StartAlternative(Frame& f, int from, int close) {
+        f.bar = FindNextSeparatorIndexed(text_, matches_, from, close);
+        f.copyingSeparator = 0;
+        pos_ = from + 1;
+        hi_ = f.bar >= 0 ? f.bar : close;
+        rangeDone_ = false;
     }
 
-    // After the last alternative the group closes; any other alternative that
-    // has no own separator gets a copy of the default one.
-    void EndAlternative(Frame& f) {
+    // After the last alternative the group closes and the range it was found
+    // in goes on; any other alternative that has no own separator gets a copy
+    // of the default one before its "|".
+    void EndRange() {
+        Frame& f = stack_.back();
+        const int close = CloseOf(f);
         if (f.bar < 0) {
             out_.push_back(u']');
             stack_.pop_back();
+            pos_ = close + 1;
+            hi_ = RangeEnd();
+            rangeDone_ = false;
             return;
         }
-        // With the default separator cut out, an alternative that starts the
-        // group is preceded by the "[" itself.
-        const bool ownSeparator =
-            f.bar - 1 != (f.dOpen >= 0 ? f.dClose : f.s) && text_[static_cast<size_t>(f.bar) - 1] == u'>';
-        f.phase = kBar;
-        if (!ownSeparator && f.dOpen >= 0) stack_.push_back(Range(f.dOpen, f.dClose + 1));
-    }
-
-    void WriteBar(Frame& f) {
+        if (!f.copyingSeparator && f.separatorClose >= 0) {
+            // With the default separator cut out, an alternative that starts
+            // the group is preceded by the "[" itself.
+            const bool ownSeparator = f.bar - 1 != f.separatorClose && text_[static_cast<size_t>(f.bar) - 1] == u'>';
+            if (!ownSeparator) {
+                f.copyingSeparator = 1;
+                pos_ = static_cast<int>(f.open) + 1;
+                hi_ = f.separatorClose + 1;
+                rangeDone_ = false;
+                return;
+            }
+        }
         out_.push_back(u'|');
-        f.pos = f.bar + 1;
-        f.from = f.bar;
-        f.phase = kAlternative;
+        StartAlternative(f, f.bar, close);
     }
 
     std::u16string_view text_;
@@ -857,6 +856,9 @@ private:
     const std::atomic<bool>* stop_;
     const CBracketMatches matches_;
     std::vector<Frame> stack_;
+    int pos_ = 0;            // the next position of the range being copied
+    int hi_ = 0;             // its end (exclusive)
+    bool rangeDone_ = false;  // the range is copied: the innermost group goes on
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 struct Case {
@@ -52,6 +54,58 @@ TEST(CheckSyntax, FirstErrorInDepthFirstOrder) {
     ExpectCheck({"abc {x} [y", 4, 9});
     // Each line break is one position in the text it sees.
     ExpectCheck({"ab\r\ncd}", 1, 7});
+}
+
+// The check written out as the language defines it: a recursive group scan
+// over W = "{" + text + "}" with the scanning bracket matcher.
+SyntaxResult LiteralCheckGroup(const std::u16string& w, int open, int close) {
+    const int last = static_cast<int>(w.size()) - 1;
+    int braces = 0;
+    int squares = 0;
+    for (int p = open + 1; p < close; ++p) {
+        const char16_t c = w[static_cast<size_t>(p)];
+        if (c == u'[') {
+            ++squares;
+            const int m = FindMatchingBracket(w, 0, last, p);
+            if (m < 0) return {p, kUnclosedSquare};
+            int b = FindNextSeparator(w, p, m);
+            if (w[static_cast<size_t>(p) + 1] == u'<' && FindMatchingBracket(w, 0, b >= 0 ? b : m, p + 1) < 0)
+                return {p + 1, kSeparatorBracket};
+            for (int d = p; b >= 0; d = b, b = FindNextSeparator(w, b, m)) {
+                if (w[static_cast<size_t>(b) - 1] == u'>' && FindMatchingBracket(w, d, m, b - 1) < 0)
+                    return {b - 1, kSeparatorBracket};
+            }
+            const SyntaxResult inner = LiteralCheckGroup(w, p, m);
+            if (!inner.Ok()) return inner;
+            p = m - 1;
+        } else if (c == u']') {
+            if (--squares < 0) return {p, w[static_cast<size_t>(open)] == u'{' && open > 0 ? 6 : 2};
+        } else if (c == u'{') {
+            const int m = FindMatchingBracket(w, 0, last, p);
+            if (m < 0) return {p, kUnclosedBrace};
+            ++braces;
+            const SyntaxResult inner = LiteralCheckGroup(w, p, m);
+            if (!inner.Ok()) return inner;
+            p = m - 1;
+        } else if (c == u'}') {
+            if (--braces < 0) return {p, w[static_cast<size_t>(open)] == u'[' ? 5 : 1};
+        }
+    }
+    return {};
+}
+
+TEST(CheckSyntax, AgreesWithTheRecursiveScanOnRandomTexts) {
+    std::mt19937 random(17);
+    constexpr std::u16string_view kAlphabet = u"{}[]<>|a";
+    for (int round = 0; round < 20000; ++round) {
+        std::u16string text;
+        const int length = static_cast<int>(random() % 18);
+        for (int i = 0; i < length; ++i) text.push_back(kAlphabet[random() % kAlphabet.size()]);
+        const SyntaxResult ours = CheckSyntax(text);
+        const SyntaxResult literal = LiteralCheckGroup(u"{" + text + u"}", 0, static_cast<int>(text.size()) + 1);
+        ASSERT_EQ(ours.kind, literal.kind) << ToNarrow(text);
+        ASSERT_EQ(ours.position, literal.position) << ToNarrow(text);
+    }
 }
 
 TEST(FindMatchingBracket, ShapesAndBounds) {
