@@ -72,12 +72,13 @@ void CQtRunSink::Drain() {
         std::pair<std::function<void()>, bool> item;
         {
             std::lock_guard lock(mutex_);
-            if (pending_.empty()) return;
+            if (pending_.empty()) break;
             item = std::move(pending_.front());
             pending_.pop_front();
         }
         Apply(item);
     }
+    model_.AnnouncePending();
 }
 
 bool CQtRunSink::HasPending() const {
@@ -111,7 +112,7 @@ void CQtRunSink::AppendBlock(const CVersionBlock& block) {
     if (block.Empty()) return;
     const char16_t* base = block.Text(0).data();
     const std::size_t units = block.Units();
-    std::shared_ptr<char16_t[]> texts(new char16_t[std::max<std::size_t>(units, 1)]);
+    std::shared_ptr<char16_t[]> texts = CRowStore::NewTextBuffer(units);
     std::memcpy(texts.get(), base, units * sizeof(char16_t));
     auto ends = std::make_shared<std::vector<std::size_t>>(block.Size());
     for (std::size_t i = 0; i < block.Size(); ++i) {
@@ -119,7 +120,7 @@ void CQtRunSink::AppendBlock(const CVersionBlock& block) {
         (*ends)[i] = static_cast<std::size_t>(text.data() - base) + text.size();
     }
     Push([this, texts = std::move(texts), ends, first = block.FirstOrdinal()] {
-        model_.AppendPacked(texts, *ends, first);
+        model_.AppendPacked(texts, *ends, first, CResultsModel::Announce::kBatched);
     }, true);
 }
 
@@ -146,7 +147,10 @@ void CQtRunSink::StatusRefresh() {
 }
 
 void CQtRunSink::RunFinished(const RunSummary& summary) {
-    Push([this, summary] { client_.OnRunFinished(summary, IsDetached()); }, false);
+    Push([this, summary] {
+        model_.AnnouncePending();
+        client_.OnRunFinished(summary, IsDetached());
+    }, false);
 }
 
 void CQtRunSink::DeleteRows(std::vector<std::size_t>&& ascendingRows) {

@@ -17,6 +17,17 @@ std::vector<KeptVersion> Batch(int64_t firstOrdinal, const std::vector<std::u16s
     return batch;
 }
 
+// Hands texts over as a run does: back to back in one buffer.
+void AppendPacked(CResultsModel& model, int64_t firstOrdinal, const std::vector<std::u16string>& texts,
+                  CResultsModel::Announce announce) {
+    std::u16string all;
+    std::vector<std::size_t> ends;
+    for (const auto& text : texts) ends.push_back((all += text).size());
+    std::shared_ptr<char16_t[]> buffer = CRowStore::NewTextBuffer(all.size());
+    std::copy(all.begin(), all.end(), buffer.get());
+    model.AppendPacked(std::move(buffer), ends, firstOrdinal, announce);
+}
+
 QString Cell(const CResultsModel& model, int row, int column) {
     return model.data(model.index(row, column)).toString();
 }
@@ -215,6 +226,57 @@ private slots:
         QVERIFY(!model.ApplyReorder(*prepared));
         QCOMPARE(model.RowCount(), std::size_t{1});
         QVERIFY(model.RowText(0) == u"dddd");
+    }
+
+    // Batched rows reach the views in order, each once, with rowCount() never
+    // ahead of what was announced; every other change announces them first.
+    void BatchedRowsReachTheViewsInOrder() {
+        CResultsModel model;
+        int announced = 0;
+        int outOfOrder = 0;
+        connect(&model, &QAbstractItemModel::rowsInserted, &model, [&](const QModelIndex&, int first, int last) {
+            if (first != announced || last < first || model.rowCount() != last + 1) ++outOfOrder;
+            announced = last + 1;
+        });
+        connect(&model, &QAbstractItemModel::modelReset, &model, [&] { announced = model.rowCount(); });
+        const auto texts = [](int first, int count) {
+            std::vector<std::u16string> batch;
+            for (int i = first; i < first + count; ++i) batch.push_back(u"row " + QString::number(i).toStdU16String());
+            return batch;
+        };
+        AppendPacked(model, 0, texts(0, 100), CResultsModel::Announce::kBatched);
+        QCOMPARE(model.rowCount(), 100);  // the first block after a quiet spell goes out at once
+        AppendPacked(model, 100, texts(100, 50), CResultsModel::Announce::kBatched);
+        AppendPacked(model, 150, texts(150, 50), CResultsModel::Announce::kBatched);
+        QCOMPARE(model.rowCount(), 100);
+        QCOMPARE(model.RowCount(), std::size_t{200});
+        QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 200, 5 * CResultsModel::kAnnounceMilliseconds);
+        for (int row : {0, 99, 100, 199}) QCOMPARE(Cell(model, row, 2), QStringLiteral("row %1").arg(row));
+
+        // Rows still waiting are announced before rows appended directly, and before a reorder.
+        AppendPacked(model, 200, texts(200, 10), CResultsModel::Announce::kBatched);
+        model.AppendVersions(Batch(210, texts(210, 5)));
+        QCOMPARE(model.rowCount(), 215);
+        QCOMPARE(Cell(model, 214, 0), QStringLiteral("215"));
+        AppendPacked(model, 215, texts(215, 5), CResultsModel::Announce::kBatched);
+        std::vector<uint32_t> order(220);
+        for (uint32_t i = 0; i < 220; ++i) order[i] = 219 - i;
+        QVERIFY(model.Reorder(order));
+        QCOMPARE(model.rowCount(), 220);
+        QCOMPARE(Cell(model, 0, 2), QStringLiteral("row 219"));
+        QCOMPARE(outOfOrder, 0);
+
+        // A clear drops what waits; nothing is announced for it afterwards.
+        AppendPacked(model, 220, texts(220, 30), CResultsModel::Announce::kBatched);
+        model.Clear();
+        QCOMPARE(model.rowCount(), 0);
+        AppendPacked(model, 0, texts(0, 3), CResultsModel::Announce::kNow);
+        QCOMPARE(model.rowCount(), 3);
+        QTest::qWait(2 * CResultsModel::kAnnounceMilliseconds);
+        QCOMPARE(model.rowCount(), 3);
+        model.AnnouncePending();
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(outOfOrder, 0);
     }
 
     void ReadsFromAnotherThreadWhileRowsArrive() {

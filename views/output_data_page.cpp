@@ -17,10 +17,62 @@
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QStyle>
 
 #include <algorithm>
+#include <climits>
 #include <utility>
+
+namespace {
+
+// Draws a text cell from the start of its text that can show in the cell: a
+// version of thousands of characters was shaped whole (to elide it, to
+// measure it, to draw it) for the hundred characters that fit, which made one
+// repaint of the list cost tens of milliseconds.
+class CTextCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int width = std::max(option->rect.width(), 1);
+        qsizetype units = width / NarrowestAdvance(option->fontMetrics, option->font) + 2;
+        if (option->text.size() <= units) return;
+        if (option->text.at(units - 1).isHighSurrogate()) ++units;
+        QString start = option->text.left(units);
+        // Other characters may be narrower (or have no width at all): then the
+        // start must be measured to be sure that it overflows the cell.
+        const bool plain = std::all_of(start.cbegin(), start.cend(), [](QChar c) { return IsPlain(c); });
+        if (plain || option->fontMetrics.horizontalAdvance(start) > width) option->text = std::move(start);
+    }
+
+private:
+    // Printable Latin-1 characters, whose advances NarrowestAdvance knows.
+    static bool IsPlain(QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= 0x20 && u < 0x7F) || (u >= 0xA0 && u <= 0xFF && u != 0xAD);
+    }
+
+    int NarrowestAdvance(const QFontMetrics& metrics, const QFont& font) const {
+        const QString key = font.key();
+        if (key != fontKey_) {
+            int narrowest = INT_MAX;
+            for (char16_t u = 0x20; u <= 0xFF; ++u) {
+                if (IsPlain(QChar(u))) narrowest = std::min(narrowest, metrics.horizontalAdvance(QChar(u)));
+            }
+            narrowest_ = std::max(narrowest, 1);
+            fontKey_ = key;
+        }
+        return narrowest_;
+    }
+
+    mutable QString fontKey_;
+    mutable int narrowest_ = 1;
+};
+
+}  // namespace
 
 CColoredListCtrl::CColoredListCtrl(COutputDataPage& page, QWidget* parent) : QTableView(parent), page_(page) {
     setObjectName(QStringLiteral("CColoredListCtrl"));
@@ -36,6 +88,7 @@ CColoredListCtrl::CColoredListCtrl(COutputDataPage& page, QWidget* parent) : QTa
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setFont(ResultsFont());
     setContextMenuPolicy(Qt::NoContextMenu);  // the page shows menu 317
+    setItemDelegateForColumn(CResultsModel::kTextColumn, new CTextCellDelegate(this));
 
     // A million rows: every row the same height, no per-row measuring.
     QHeaderView* rows = verticalHeader();

@@ -11,6 +11,8 @@ constexpr std::size_t kTipUnits = 600;
 constexpr int kTipLines = 12;
 constexpr char16_t kLineBreakMark = 0x21B5;  // DOWNWARDS ARROW WITH CORNER LEFTWARDS
 
+constexpr std::size_t kMaxViewRows = static_cast<std::size_t>(INT32_MAX);
+
 bool IsLineBreak(char16_t c) {
     return c == u'\r' || c == u'\n' || c == 0x2028 || c == 0x2029;
 }
@@ -50,13 +52,35 @@ QString TipText(std::u16string_view text) {
 
 }  // namespace
 
-CResultsModel::CResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
+CResultsModel::CResultsModel(QObject* parent) : QAbstractTableModel(parent) {
+    announceTimer_.setSingleShot(true);
+    announceTimer_.setInterval(kAnnounceMilliseconds);
+    connect(&announceTimer_, &QTimer::timeout, this, [this] {
+        // Rows that came meanwhile go out now, and the next ones wait a full interval again.
+        if (shownRows_ < AnnounceableRows()) {
+            AnnouncePending();
+            announceTimer_.start();
+        }
+    });
+}
 
 CResultsModel::~CResultsModel() = default;
 
 int CResultsModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid()) return 0;
-    return static_cast<int>(std::min<std::size_t>(RowCount(), static_cast<std::size_t>(INT32_MAX)));
+    return static_cast<int>(shownRows_);
+}
+
+std::size_t CResultsModel::AnnounceableRows() const {
+    return std::min(RowCount(), kMaxViewRows);
+}
+
+void CResultsModel::AnnouncePending() {
+    const std::size_t rows = AnnounceableRows();
+    if (rows <= shownRows_) return;
+    beginInsertRows({}, static_cast<int>(shownRows_), static_cast<int>(rows - 1));
+    shownRows_ = rows;
+    endInsertRows();
 }
 
 int CResultsModel::columnCount(const QModelIndex& parent) const {
@@ -109,32 +133,35 @@ QVariant CResultsModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 void CResultsModel::Clear() {
+    announceTimer_.stop();
     beginResetModel();
     rows_.Clear();
+    shownRows_ = 0;
     endResetModel();
 }
 
 void CResultsModel::AppendVersions(std::vector<KeptVersion>&& batch) {
-    if (batch.empty()) return;
+    AnnouncePending();
     const std::size_t first = RowCount();
-    if (first >= static_cast<std::size_t>(INT32_MAX)) return;
-    const std::size_t count = std::min(batch.size(), static_cast<std::size_t>(INT32_MAX) - first);
+    if (batch.empty() || first >= kMaxViewRows) return;
+    const std::size_t count = std::min(batch.size(), kMaxViewRows - first);
     std::vector<CStoredRow> rows(count);
     for (std::size_t i = 0; i < count; ++i) rows[i] = {batch[i].ordinal + 1, batch[i].text};
     beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count - 1));
     rows_.Append(rows);
+    shownRows_ = first + count;
     endInsertRows();
 }
 
 void CResultsModel::AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends,
-                                 int64_t firstOrdinal) {
-    if (ends.empty()) return;
+                                 int64_t firstOrdinal, Announce announce) {
     const std::size_t first = RowCount();
-    if (first >= static_cast<std::size_t>(INT32_MAX)) return;
-    const std::size_t count = std::min(ends.size(), static_cast<std::size_t>(INT32_MAX) - first);
-    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count - 1));
+    if (ends.empty() || first >= kMaxViewRows) return;
+    const std::size_t count = std::min(ends.size(), kMaxViewRows - first);
     rows_.AppendPacked(std::move(texts), ends.first(count), firstOrdinal + 1);
-    endInsertRows();
+    // The first rows after a quiet spell go out at once, later ones with the timer.
+    if (announce == Announce::kNow || !announceTimer_.isActive()) AnnouncePending();
+    if (announce == Announce::kBatched && !announceTimer_.isActive()) announceTimer_.start();
 }
 
 void CResultsModel::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
@@ -143,6 +170,7 @@ void CResultsModel::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     // independent of how many rows go.
     beginResetModel();
     rows_.RemoveRows(ascendingRows);
+    shownRows_ = AnnounceableRows();
     endResetModel();
 }
 
@@ -155,6 +183,7 @@ std::shared_ptr<CPreparedReorder> CResultsModel::PrepareReorder(std::vector<uint
 }
 
 bool CResultsModel::ApplyReorder(CPreparedReorder& prepared) {
+    AnnouncePending();
     const std::size_t n = prepared.Size();
     if (!rows_.ApplyReorder(prepared)) return false;
     // Rows stay where they are (and so does the selection); only two cells of each change.

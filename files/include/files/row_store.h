@@ -16,6 +16,7 @@
 //   CRowStore rows;
 //   std::vector<CStoredRow> batch{{1, u"alpha"}, {2, u"beta"}, {4, u"gamma"}};
 //   rows.Append(batch);                      // numbers as given
+//   auto buffer = CRowStore::NewTextBuffer(units);   // filled by the caller
 //   rows.AppendPacked(buffer, ends, 5);      // texts kept in the caller's buffer
 //   rows.RemoveRows({1});                    // numbers keep their gaps
 //   rows.Reorder({1, 0});                    // texts move, numbers stay
@@ -100,6 +101,10 @@ public:
     // it is instead of copying: row i's text ends at ends[i] (ascending), the
     // numbers count up from firstNumber.
     void AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends, int64_t firstNumber);
+    // A buffer of at least one unit for AppendPacked, its pages already in
+    // place (huge pages where the system offers them): filling gigabytes of
+    // fresh memory a page fault at a time costs more than the copy. Any thread.
+    static std::shared_ptr<char16_t[]> NewTextBuffer(std::size_t units);
     // Indices out of range or repeated are ignored.
     void RemoveRows(const std::vector<std::size_t>& ascendingRows);
     // order[i] = old row whose text moves to row i; the numbers stay. Applies to

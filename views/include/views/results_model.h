@@ -12,12 +12,19 @@
 //   model.ApplyReorder(*prepared);                 // on the UI thread: a swap
 //   CRowSnapshot rows = model.Snapshot({{0, 2}, {5, 6}});   // rows 0, 1 and 5
 //
+// A run hands its blocks over with Announce::kBatched: the rows join the set
+// at once (RowCount, RowText and snapshots see them) but the views hear of
+// them at most every kAnnounceMilliseconds, in one insertion, so that the
+// list lays itself out and repaints a few times a second however many blocks
+// arrive; rowCount() counts the rows announced so far. AnnouncePending, and
+// every other change, announces whatever waits first.
+//
 // The text cell shows at most the first 4,096 code units of a version, in one
 // line: each line break is drawn as a mark (U+21B5); the tooltip holds the
 // start of the version with its real line breaks.
 //
-// Threading: every mutation (Clear, AppendVersions, AppendPacked, RemoveRows,
-// Reorder, ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
+// Threading: every mutation (Clear, AppendVersions, AppendPacked,
+// AnnouncePending, RemoveRows, Reorder, ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
 // PrepareReorder may be used from any thread at any time; a view from RowText
 // stays valid until the next Clear or RemoveRows (a result-set job reads its
 // rows before it hands back the ones to remove). A snapshot may be read on any
@@ -30,6 +37,7 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QTimer>
 
 #include <cstddef>
 #include <cstdint>
@@ -46,6 +54,8 @@ public:
     static inline const QColor kNumberBackground{212, 229, 237};
     static inline const QColor kEvenTextBackground{255, 255, 255};
     static inline const QColor kOddTextBackground{233, 242, 246};
+    static constexpr int kAnnounceMilliseconds = 200;
+    enum class Announce { kNow, kBatched };
 
     explicit CResultsModel(QObject* parent = nullptr);
     ~CResultsModel() override;
@@ -60,7 +70,9 @@ public:
     // Versions as a run hands them over, their texts back to back in one
     // buffer that the list keeps instead of copying: version i's text ends at
     // ends[i], its ordinal is firstOrdinal + i.
-    void AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends, int64_t firstOrdinal);
+    void AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends, int64_t firstOrdinal,
+                      Announce announce = Announce::kNow);
+    void AnnouncePending();  // the views hear of every row now
     // Indices out of range or repeated are ignored.
     void RemoveRows(const std::vector<std::size_t>& ascendingRows);
     // order[i] = old row whose length and text move to row i; the numbers stay.
@@ -85,5 +97,9 @@ public:
     CRowSnapshot SnapshotAll() const;
 
 private:
+    std::size_t AnnounceableRows() const;
+
     CRowStore rows_;
+    std::size_t shownRows_ = 0;  // rows the views know of
+    QTimer announceTimer_;       // runs while batched rows may still come
 };
