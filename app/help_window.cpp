@@ -1,5 +1,9 @@
 #include "app/help_window.h"
 
+#include "app/translations.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -103,8 +107,18 @@ CHelpWindow::CHelpWindow(const QUrl& document, QWidget* parent) : QDialog(parent
     UpdateHistoryButtons();
 }
 
+QString HelpDocumentIn(const QString& folder, const QString& language) {
+    const QDir dir(folder);
+    if (!language.isEmpty()) {
+        const QString translated = dir.filePath(QStringLiteral("phrasemill-help_%1.html").arg(language));
+        if (QFileInfo::exists(translated)) return translated;
+    }
+    return dir.filePath(QStringLiteral("phrasemill-help.html"));
+}
+
 QUrl CHelpWindow::BundledDocument() {
-    return QUrl(QStringLiteral("qrc:/help/phrasemill-help.html"));
+    InitHelpResources();
+    return QUrl(QStringLiteral("qrc") + HelpDocumentIn(QStringLiteral(":/help"), InterfaceLanguage()));
 }
 
 // Headings are the blocks the HTML marked h1 to h6; a heading's anchor is the

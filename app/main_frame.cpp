@@ -536,16 +536,44 @@ QString CMainFrame::HelpFolder() {
     return programFolder.path();
 }
 
-QString CMainFrame::HelpFileToOpen(const QString& folder, bool chmViewerAvailable) {
+QString CMainFrame::HelpFileToOpen(const QString& folder, bool chmViewerAvailable, const QString& language) {
+    const QString html = HelpDocumentIn(folder, language);
     const QString chm = QDir(folder).filePath(LoadStringById(kIdsHelpFile));
-    const QString html = QDir(folder).filePath(QStringLiteral("phrasemill-help.html"));
-    if (chmViewerAvailable && QFileInfo::exists(chm)) return chm;
+    if (chmViewerAvailable && QFileInfo::exists(chm) && html == HelpDocumentIn(folder, QString())) return chm;
     return html;
+}
+
+CMainFrame::HtmlHandler CMainFrame::FindHtmlHandler(int timeoutMs) {
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty()) return HtmlHandler::kNotAsked;
+    QProcess query;
+    query.setStandardInputFile(QProcess::nullDevice());
+    query.setStandardErrorFile(QProcess::nullDevice());
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+    if (!query.waitForStarted(timeoutMs)) return HtmlHandler::kNotAsked;
+    if (!query.waitForFinished(timeoutMs)) {
+        query.kill();
+        query.waitForFinished(timeoutMs);
+        return HtmlHandler::kNone;
+    }
+    if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) return HtmlHandler::kNone;
+    const QString entry = QString::fromLocal8Bit(query.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+    if (!entry.endsWith(QLatin1String(".desktop"))) return HtmlHandler::kNone;
+    // A desktop entry's id writes its subfolders with "-": kde4-browser.desktop
+    // may be kde4/browser.desktop.
+    QString path = entry;
+    for (qsizetype dash = 0;;) {
+        if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, path).isEmpty()) return HtmlHandler::kFound;
+        dash = entry.indexOf(u'-', dash);
+        if (dash < 0) return HtmlHandler::kNone;
+        path = entry;
+        path[dash++] = u'/';
+    }
 }
 
 // A compiled help file needs a viewer that the desktop may not have; the HTML
 // copy opens in any browser. False when neither was taken.
-bool CMainFrame::OpenHelpExternally() {
+bool CMainFrame::OpenHelpExternally(const QString& folder, const std::function<bool(const QUrl&)>& openUrl) {
 #ifdef Q_OS_WIN
     const bool chmViewer = true;
     QString viewer;
@@ -557,14 +585,18 @@ bool CMainFrame::OpenHelpExternally() {
     }
     const bool chmViewer = !viewer.isEmpty();
 #endif
-    const QString file = HelpFileToOpen(HelpFolder(), chmViewer);
+    const QString file = HelpFileToOpen(folder, chmViewer, InterfaceLanguage());
     if (file.endsWith(QLatin1String(".chm"))) {
-        if (!viewer.isEmpty() ? QProcess::startDetached(viewer, {file})
-                              : QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+        if (!viewer.isEmpty() ? QProcess::startDetached(viewer, {file}) : openUrl(QUrl::fromLocalFile(file)))
             return true;
     }
-    const QString html = HelpFileToOpen(HelpFolder(), false);
-    return QFileInfo::exists(html) && QDesktopServices::openUrl(QUrl::fromLocalFile(html));
+    const QString html = HelpFileToOpen(folder, false, InterfaceLanguage());
+    if (!QFileInfo::exists(html)) return false;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    constexpr int kHandlerQueryMs = 2000;
+    if (FindHtmlHandler(kHandlerQueryMs) == HtmlHandler::kNone) return false;
+#endif
+    return openUrl(QUrl::fromLocalFile(html));
 }
 
 CHelpWindow* CMainFrame::HelpWindow() const {
@@ -573,7 +605,8 @@ CHelpWindow* CMainFrame::HelpWindow() const {
 
 // Without a browser or a help viewer the document is read inside the program.
 void CMainFrame::OnHelp() {
-    const bool opened = config_.openHelpExternally ? config_.openHelpExternally() : OpenHelpExternally();
+    const bool opened = config_.openHelpExternally ? config_.openHelpExternally()
+                                                   : OpenHelpExternally(HelpFolder(), QDesktopServices::openUrl);
     if (opened) return;
     if (!helpWindow_) helpWindow_ = new CHelpWindow(CHelpWindow::BundledDocument(), this);
     helpWindow_->show();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -22,16 +23,28 @@ QLocale& Interface() {
     return locale;
 }
 
+QString& InterfaceLanguageCode() {
+    static QString language;
+    return language;
+}
+
+// "phrasemill_ru.qm" -> "ru"
+QString LanguageOfFile(const QString& fileName) {
+    return fileName.mid(int(sizeof("phrasemill_")) - 1).chopped(int(sizeof(".qm")) - 1);
+}
+
 }  // namespace
 
 bool InstallTranslations(const QLocale& locale) {
     for (const auto& translator : Installed()) QCoreApplication::removeTranslator(translator.get());
     Installed().clear();
     Interface() = QLocale(QLocale::English, QLocale::UnitedStates);
+    InterfaceLanguageCode().clear();
 
     auto program = std::make_unique<QTranslator>();
     if (!program->load(locale, QStringLiteral("phrasemill"), QStringLiteral("_"), kTranslationsFolder)) return false;
     QCoreApplication::installTranslator(program.get());
+    InterfaceLanguageCode() = LanguageOfFile(QFileInfo(program->filePath()).fileName());
     Installed().push_back(std::move(program));
     Interface() = locale;
 
@@ -48,10 +61,13 @@ QLocale InterfaceLocale() {
     return Interface();
 }
 
+QString InterfaceLanguage() {
+    return InterfaceLanguageCode();
+}
+
 QStringList ShippedTranslations() {
     QStringList languages;
     const QStringList files = QDir(kTranslationsFolder).entryList({QStringLiteral("phrasemill_*.qm")}, QDir::Files);
-    for (const QString& file : files)
-        languages.append(file.mid(int(sizeof("phrasemill_")) - 1).chopped(int(sizeof(".qm")) - 1));
+    for (const QString& file : files) languages.append(LanguageOfFile(file));
     return languages;
 }

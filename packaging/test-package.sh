@@ -31,7 +31,8 @@ if [ -e "$scratch/root/usr/bin/phrasemill" ]; then
              usr/share/metainfo/com.quillbrook.Phrasemill.metainfo.xml \
              usr/share/icons/hicolor/scalable/apps/com.quillbrook.Phrasemill.svg \
              usr/share/icons/hicolor/48x48/apps/com.quillbrook.Phrasemill.png \
-             usr/share/phrasemill/phrasemill-help.html; do
+             usr/share/phrasemill/phrasemill-help.html \
+             usr/share/phrasemill/phrasemill-help_ru.html; do
         [ -s "$scratch/root/$f" ] || { echo "$f missing from the package" >&2; exit 1; }
     done
 fi

@@ -664,12 +664,22 @@ void GuiFrameTest::helpFileChoice() {
     const QString folder = folder_->path();
     const QString html = QDir(folder).filePath("phrasemill-help.html");
     const QString chm = QDir(folder).filePath("phrasemill-help.chm");
-    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true), html);  // no .chm yet
-    QFile file(chm);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true), chm);
-    QCOMPARE(CMainFrame::HelpFileToOpen(folder, false), html);
+    const QString russian = QDir(folder).filePath("phrasemill-help_ru.html");
+    const auto create = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly);
+    };
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true, QString()), html);  // no .chm yet
+    QVERIFY(create(chm));
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true, QString()), chm);
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, false, QString()), html);
+    // A language without pages of its own reads the English ones; with them,
+    // its own, even where a viewer would show the (English) compiled help.
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true, "ru"), chm);
+    QVERIFY(create(russian));
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true, "ru"), russian);
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, false, "ru"), russian);
+    QCOMPARE(CMainFrame::HelpFileToOpen(folder, true, QString()), chm);
 }
 
 QTEST_MAIN(GuiFrameTest)

@@ -9,8 +9,9 @@
 //   help->Search(QStringLiteral("shingle"));   // as if typed and Enter pressed
 //   help->ShowMatch(0);                       // the first place selected
 //
-// The bundled document is compiled into the program, so the window works
-// whatever was installed beside it.
+// The bundled documents are compiled into the program, so the window works
+// whatever was installed beside it; it shows the one in the interface's
+// language.
 // Thread safety: user interface thread only.
 #pragma once
 
@@ -26,12 +27,17 @@ class QTextBrowser;
 class QToolButton;
 class QTreeWidget;
 
+// The help document in folder (on disk, or ":/help") for a translation's
+// language: phrasemill-help_LANG.html when the folder has it, the English
+// phrasemill-help.html otherwise (and for the empty language).
+QString HelpDocumentIn(const QString& folder, const QString& language);
+
 class CHelpWindow : public QDialog {
     Q_OBJECT
 public:
     explicit CHelpWindow(const QUrl& document, QWidget* parent = nullptr);
 
-    static QUrl BundledDocument();
+    static QUrl BundledDocument();  // in InterfaceLanguage()
 
     QTextBrowser* Browser() const { return browser_; }
     QTreeWidget* Contents() const { return contents_; }

@@ -42,6 +42,7 @@ class QProgressBar;
 class QTabWidget;
 class QTimer;
 class QToolBar;
+class QUrl;
 
 // The application's names (organization, application, desktop entry); once,
 // before the window is made.
@@ -110,10 +111,20 @@ public:
     void EditCorrectionOptions();
     void EditDeletingOptions();
 
-    // The help documents next to the program; which one Help opens.
+    // The help documents next to the program; which one Help opens: the
+    // document of the interface's language, the compiled (English) help when
+    // a viewer for it is available and the language is English.
     static QString HelpFolder();
-    static QString HelpFileToOpen(const QString& folder, bool chmViewerAvailable);
-    static bool OpenHelpExternally();
+    static QString HelpFileToOpen(const QString& folder, bool chmViewerAvailable, const QString& language);
+    // Hands the help in folder to a CHM viewer or to openUrl (the desktop's
+    // handler); false when nothing took it.
+    static bool OpenHelpExternally(const QString& folder, const std::function<bool(const QUrl&)>& openUrl);
+    // Whether the desktop names a program for HTML documents: xdg-mime's
+    // answer, checked against the installed desktop entries. Qt reports a
+    // document as opened once xdg-open has started, even when xdg-open finds
+    // nothing to open it with. kNotAsked: no xdg-mime to ask.
+    enum class HtmlHandler { kFound, kNone, kNotAsked };
+    static HtmlHandler FindHtmlHandler(int timeoutMs);
     CHelpWindow* HelpWindow() const;  // null until Help found no viewer, and once it is closed
 
 protected:

@@ -23,6 +23,10 @@ bool InstallTranslations(const QLocale& locale);
 // is installed. Dates and numbers written into translated texts follow it.
 QLocale InterfaceLocale();
 
+// The language of the installed translation as its file names it ("ru");
+// empty for English. Documents shipped per language follow it.
+QString InterfaceLanguage();
+
 // The languages the program ships a translation for ("ru", ...), from the
 // embedded resources.
 QStringList ShippedTranslations();
