@@ -31,8 +31,10 @@
 #include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -387,8 +389,30 @@ void CMainFrame::OnAnalyze() {
     request.allowedPercent = deleting_.allowedPercent;
     analysisPanel_->ShowRunning();
     if (!analysisDock_->isVisible()) {
+        // As wide as the panel's titles (a third of the window at least), as
+        // far as the screen leaves room beside the pages; the window grows
+        // when the pages would have to shrink below their minimum.
+        const int pagesMinimum = minimumSizeHint().width() +
+                                 style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent, nullptr, this);
+        int dockWidth = std::max(analysisPanel_->sizeHint().width(), width() / 3);
+        int windowWidth = std::max(width(), pagesMinimum + dockWidth);
+        if (const QScreen* shownOn = screen()) {
+            const int room = shownOn->availableGeometry().width() - (frameGeometry().width() - width());
+            windowWidth = std::min(windowWidth, std::max(width(), room));
+            dockWidth = std::min(dockWidth, windowWidth - pagesMinimum);
+            // On a screen too narrow for the pages and the panel at its
+            // usual minimum, the panel narrows rather than reach past the edge.
+            constexpr int kNarrowestPanel = 160;
+            if (dockWidth < analysisPanel_->minimumWidth())
+                analysisPanel_->setMinimumWidth(std::max(kNarrowestPanel, dockWidth));
+        }
+        dockWidth = std::max(dockWidth, analysisPanel_->minimumWidth());
         analysisDock_->show();
-        resizeDocks({analysisDock_}, {std::max(analysisPanel_->minimumWidth(), width() / 3)}, Qt::Horizontal);
+        if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) && windowWidth > width())
+            resize(windowWidth, height());
+        resizeDocks({analysisDock_}, {dockWidth}, Qt::Horizontal);
+        // Once the window manager has applied the new width.
+        QTimer::singleShot(0, this, [this, dockWidth] { resizeDocks({analysisDock_}, {dockWidth}, Qt::Horizontal); });
     }
     analysisDock_->raise();
     dataPage_->Lint()->LintNow();

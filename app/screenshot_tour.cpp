@@ -22,15 +22,18 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
@@ -174,10 +177,40 @@ int main(int argc, char* argv[]) {
         help.show();
         CTour::Settle(1000);
         tour.Shoot(QStringLiteral("help-window"), {&help});
-        help.Search(QStringLiteral("shingle"));
+        // A word of the page in the interface's language, typed on the search page.
+        help.Pages()->setCurrentIndex(1);
+        help.SearchField()->setText(InterfaceLanguage() == QLatin1String("ru") ? QStringLiteral("шингл")
+                                                                             : QStringLiteral("shingle"));
+        if (help.Search(help.SearchField()->text()) > 0) help.ShowMatch(0);
         CTour::Settle();
         tour.Shoot(QStringLiteral("help-search"), {&help});
     }
+
+    // The analysis panel docked beside the pages: first for the template as
+    // it is, then for one with findings of every kind, edited after the
+    // analysis so that the panel says its numbers are out of date.
+    const auto analyze = [&] {
+        frame.CommandAction(CMainFrame::kAnalyze)->trigger();
+        QElapsedTimer analysing;
+        analysing.start();
+        while (frame.AnalysisJob().IsRunning() && analysing.elapsed() < 30000) CTour::Settle(100);
+        CTour::Settle();
+    };
+    analyze();
+    tour.Shoot(QStringLiteral("analysis-panel"), {&frame});
+    editor->SetText(u"#set %city% = {Paris|Rome}\r\n#set %unused% = {north|south}\r\n"
+                    u"{Welcome|Welcome|Hello} to %city%{!} {} Our guides show you %sights% "
+                    u"[only the old town] and [<, >the river|the markets|the hills]. "
+                    u"{Book|Reserve} {a tour|a walk} {today|this week}.");
+    analyze();
+    editor->moveCursor(QTextCursor::End);
+    editor->insertPlainText(QStringLiteral(" "));
+    CTour::Settle(1500);
+    tour.Shoot(QStringLiteral("analysis-findings"), {&frame});
+    editor->SetText(text);
+    frame.AnalysisDock()->hide();
+    frame.resize(900, 640);
+    CTour::Settle();
 
     options->SkipSimilarBox()->setChecked(false);
     options->VersionsCountBox()->setCurrentIndex(options->VersionsCountBox()->findText(QStringLiteral("1000")));

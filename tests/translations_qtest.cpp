@@ -10,6 +10,8 @@
 #include "app/translations.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
+#include "views/analysis_panel.h"
+#include "views/input_data_page.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"
 #include "views/saving.h"
@@ -20,7 +22,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +38,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QXmlStreamReader>
 
 #include <memory>
@@ -393,6 +398,20 @@ private slots:
             CXPThemeMessageBox box(LoadStringById(id), id == kIdsSaveBeforeExit ? kMbYesNoQuestion : kMbIconExclamation,
                                    frame.get());
             faults.append(DialogFaults(box, QStringLiteral("message box %1").arg(id)));
+        }
+        // The analysis panel at the width it asks for: the section titles
+        // whole, and no column pushed out of sight.
+        CAnalysisPanel panel(frame->DataPage()->Editor(), frame->DataPage()->Lint());
+        panel.resize(panel.sizeHint());
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QTreeWidget* rows = panel.Rows();
+        if (rows->header()->length() > rows->viewport()->width())
+            faults.append(QStringLiteral("analysis panel: the columns reach past its edge"));
+        for (QTreeWidgetItem* section : {panel.VarietySection(), panel.StretchesSection(), panel.FindingsSection()}) {
+            const int wanted = QFontMetrics(section->font(0)).horizontalAdvance(section->text(0));
+            if (rows->viewport()->width() - rows->indentation() < wanted)
+                faults.append(QStringLiteral("analysis panel: \"%1\" is cut").arg(section->text(0)));
         }
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
     }

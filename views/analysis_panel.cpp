@@ -4,8 +4,11 @@
 #include "views/lint_underlines.h"
 #include "views/template_editor.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QTextBlock>
@@ -50,7 +53,9 @@ CAnalysisPanel::CAnalysisPanel(CColoredRichEditCtrl* editor, CLintUnderliner* li
     rows_->setRootIsDecorated(true);
     rows_->setUniformRowHeights(true);
     rows_->setAllColumnsShowFocus(true);
-    rows_->setColumnWidth(0, 150);
+    // The columns share the panel's width: a row longer than its column ends
+    // in "...", and nothing is pushed out of sight to the right.
+    rows_->header()->setSectionResizeMode(QHeaderView::Stretch);
     const auto section = [this](const QString& title) {
         auto* item = new QTreeWidgetItem(rows_, {title});
         item->setFirstColumnSpanned(true);
@@ -86,6 +91,20 @@ CAnalysisPanel::CAnalysisPanel(CColoredRichEditCtrl* editor, CLintUnderliner* li
         if (shown_ && !outdated_->isVisible()) recheck_->start();
     });
     ShowFindings();
+}
+
+// Wide enough for the section titles, which span both columns.
+QSize CAnalysisPanel::sizeHint() const {
+    QSize size = QWidget::sizeHint();
+    int title = 0;
+    for (const QTreeWidgetItem* section : {variety_, stretches_, findings_})
+        title = std::max(title, QFontMetrics(section->font(0)).horizontalAdvance(section->text(0)));
+    const QMargins margins = layout()->contentsMargins();
+    const int itemMargins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, rows_) + 1);
+    const int rows = title + itemMargins + rows_->indentation() + 2 * rows_->frameWidth() +
+                     rows_->verticalScrollBar()->sizeHint().width();
+    size.setWidth(std::max(size.width(), rows + margins.left() + margins.right()));
+    return size;
 }
 
 QString CAnalysisPanel::GroupedDigits(std::string_view digits) {

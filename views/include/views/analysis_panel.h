@@ -52,6 +52,8 @@ public:
     void ShowFailed(const QString& message);
     void ShowAnalysis(const CTemplateAnalysis& analysis);
 
+    QSize sizeHint() const override;
+
     QLabel* Summary() const { return summary_; }
     QLabel* OutdatedNote() const { return outdated_; }
     QTreeWidget* Rows() const { return rows_; }
