@@ -361,7 +361,7 @@ void CMainFrame::OnSave() {
 
 void CMainFrame::CheckTemplate(bool interactive) {
     CWaitCursor wait;
-    checkJob_.Start(dataPage_->Editor()->Text(), this, [this, interactive](TemplateCheckResult check) {
+    checkJob_.Start(dataPage_->Editor()->Text(), [this, interactive](TemplateCheckResult check) {
         CColoredRichEditCtrl* editor = dataPage_->Editor();
         if (!check.passed) {
             editor->SelectRange(check.selectionStart, check.selectionEnd);
@@ -416,7 +416,7 @@ void CMainFrame::OnAnalyze() {
     }
     analysisDock_->raise();
     dataPage_->Lint()->LintNow();
-    analysisJob_.Start(std::move(request), this, [this](CAnalysisOutcome outcome) { AnalysisDone(std::move(outcome)); });
+    analysisJob_.Start(std::move(request), [this](CAnalysisOutcome outcome) { AnalysisDone(std::move(outcome)); });
     progress_->setRange(0, CTemplateAnalysisJob::kProgressRange);
     progress_->setValue(0);
     progress_->show();
@@ -456,7 +456,7 @@ void CMainFrame::OnGenerate() {
         CWaitCursor wait;
         editorText = dataPage_->Editor()->Text();
     }
-    checkJob_.Start(editorText, this, [this, editorText](TemplateCheckResult check) mutable {
+    checkJob_.Start(editorText, [this, editorText](TemplateCheckResult check) mutable {
         GenerateChecked(std::move(check), std::move(editorText));
     });
     UpdateCommands();

@@ -3,12 +3,9 @@
 #include "engine/string_generator.h"
 #include "text/messages.h"
 
-#include <QMetaObject>
-
 #include <new>
+#include <optional>
 #include <utility>
-
-CTemplateAnalysisJob::~CTemplateAnalysisJob() { Stop(); }
 
 CAnalysisOutcome CTemplateAnalysisJob::Analyze(const CAnalysisRequest& request, const std::atomic<bool>& stop,
                                                const std::function<void(double)>& progress) {
@@ -50,39 +47,16 @@ CAnalysisOutcome CTemplateAnalysisJob::Analyze(const CAnalysisRequest& request, 
     return outcome;
 }
 
-void CTemplateAnalysisJob::Start(CAnalysisRequest request, QObject* receiver, Done done) {
-    Stop();
-    stop_.store(false);
+void CTemplateAnalysisJob::Start(CAnalysisRequest request, Done done) {
+    job_.Stop();
     progress_.store(0);
-    running_.store(true);
-    const uint64_t ticket = ticket_;
-    // The receiver owns the job, so it outlives the thread, which the
-    // receiver's destruction stops and joins.
-    worker_.Start([this, request = std::move(request), receiver, ticket, done = std::move(done)](std::stop_token) {
-        CAnalysisOutcome outcome = Analyze(request, stop_, [this](double share) {
-            progress_.store(static_cast<int>(share * kProgressRange), std::memory_order_relaxed);
-        });
-        if (outcome.check.stopped || stop_.load()) {
-            running_.store(false);
-            return;
-        }
-        // Delivered on the receiver's thread, unless the job was stopped or
-        // restarted meanwhile (Qt drops it when the receiver is gone).
-        QMetaObject::invokeMethod(
-            receiver,
-            [this, ticket, outcome = std::move(outcome), done]() mutable {
-                if (ticket != ticket_) return;
-                running_.store(false);
-                done(std::move(outcome));
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void CTemplateAnalysisJob::Stop() {
-    ++ticket_;
-    stop_.store(true);
-    worker_.RequestStop();
-    worker_.Join();
-    running_.store(false);
+    job_.Start(
+        [this, request = std::move(request)](const std::atomic<bool>& stop) -> std::optional<CAnalysisOutcome> {
+            CAnalysisOutcome outcome = Analyze(request, stop, [this](double share) {
+                progress_.store(static_cast<int>(share * kProgressRange), std::memory_order_relaxed);
+            });
+            if (outcome.check.stopped) return std::nullopt;
+            return outcome;
+        },
+        std::move(done));
 }

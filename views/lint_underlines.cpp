@@ -94,15 +94,12 @@ void CLintUnderliner::LintNow() {
         } catch (const std::bad_alloc&) {
             findings.reset();
         }
-        // Dropped by Qt when the underliner is gone.
-        QMetaObject::invokeMethod(
-            this,
-            [this, revision, findings = std::move(findings)]() mutable {
-                busy_ = false;
-                if (findings && revision == revision_) Deliver(std::move(*findings));
-                if (again_) LintNow();
-            },
-            Qt::QueuedConnection);
+        // Dropped when the underliner is gone.
+        handBack_.Post([this, revision, findings = std::move(findings)]() mutable {
+            busy_ = false;
+            if (findings && revision == revision_) Deliver(std::move(*findings));
+            if (again_) LintNow();
+        });
     });
 }
 

@@ -3,6 +3,7 @@
 #include "background/background_work.h"
 #include "chrome/message_box.h"
 #include "chrome/string_table.h"
+#include "views/worker_job.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -90,6 +91,7 @@ SaveResult RunWithProgress(const QString& label, int64_t total, QWidget* parent,
 
     // Declared after the loop and the dialog that the work reaches, so that it
     // is stopped and joined before they go.
+    CHandBack handBack;
     CBackgroundWork worker;
     QObject::connect(&progress, &QProgressDialog::canceled, [&] {
         cancelled = true;
@@ -101,7 +103,7 @@ SaveResult RunWithProgress(const QString& label, int64_t total, QWidget* parent,
         control.cancelled = [&stop] { return stop.stop_requested(); };
         saved = save(control);
         finished.store(true);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        handBack.Post([&loop] { loop.quit(); });
     });
     poll.start();
     loop.exec();

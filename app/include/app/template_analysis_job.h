@@ -4,22 +4,20 @@
 // window ends it within milliseconds.
 //
 //   CTemplateAnalysisJob job;
-//   job.Start({editor->Text(), 7, 20}, this, [this](CAnalysisOutcome outcome) { Show(outcome); });
+//   job.Start({editor->Text(), 7, 20}, [this](CAnalysisOutcome outcome) { Show(outcome); });
 //   progressBar->setValue(job.Progress());   // 0 to kProgressRange
 //   job.Stop();   // the outcome of a stopped analysis is never delivered
 //
 // A template that fails the check delivers that check (as Check Syntax shows
 // it); running out of memory delivers a failed check with that message.
 // Thread safety: every member from the user interface thread, except
-// Progress; the outcome is delivered there too (never after the receiver is
-// gone), and the destructor stops the thread and waits for it.
+// Progress; the outcome is delivered there too (never after the job is gone),
+// and the destructor stops the thread and waits for it.
 #pragma once
 
-#include "background/background_work.h"
 #include "engine/template_check.h"
 #include "views/analysis_panel.h"
-
-#include <QObject>
+#include "views/worker_job.h"
 
 #include <atomic>
 #include <cstdint>
@@ -46,16 +44,11 @@ public:
     static constexpr int kProgressRange = 1000;
     using Done = std::function<void(CAnalysisOutcome)>;
 
-    CTemplateAnalysisJob() = default;
-    ~CTemplateAnalysisJob();
-    CTemplateAnalysisJob(const CTemplateAnalysisJob&) = delete;
-    CTemplateAnalysisJob& operator=(const CTemplateAnalysisJob&) = delete;
-
     // Stops an analysis still running, then starts this one; done runs on
-    // receiver's thread.
-    void Start(CAnalysisRequest request, QObject* receiver, Done done);
-    void Stop();
-    bool IsRunning() const { return running_.load(); }
+    // this thread.
+    void Start(CAnalysisRequest request, Done done);
+    void Stop() { job_.Stop(); }
+    bool IsRunning() const { return job_.IsRunning(); }
     int Progress() const { return progress_.load(std::memory_order_relaxed); }
 
     // The whole analysis, on the calling thread.
@@ -63,9 +56,6 @@ public:
                                     const std::function<void(double)>& progress);
 
 private:
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> running_{false};
     std::atomic<int> progress_{0};
-    uint64_t ticket_ = 0;  // the current analysis; a delivery of an older one is dropped
-    CBackgroundWork worker_;
+    CWorkerJob<CAnalysisOutcome> job_;  // after what its work uses
 };

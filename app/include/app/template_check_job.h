@@ -3,24 +3,21 @@
 // and Stop or closing the window ends it within a few milliseconds.
 //
 //   CTemplateCheckJob job;
-//   job.Start(editor->Text(), this, [this](TemplateCheckResult check) { ContinueWith(check); });
+//   job.Start(editor->Text(), [this](TemplateCheckResult check) { ContinueWith(check); });
 //   ...
 //   job.Stop();   // the result of a stopped check is never delivered
 //
 // A check that runs out of memory delivers a failed result with the
 // out-of-memory message; no exception leaves the thread.
 // Thread safety: every member from the user interface thread; the result is
-// delivered there too (never after the receiver is gone), and the destructor
-// stops the thread and waits for it.
+// delivered there too (never after the job is gone), and the destructor stops
+// the thread and waits for it.
 #pragma once
 
-#include "background/background_work.h"
 #include "engine/template_check.h"
-
-#include <QObject>
+#include "views/worker_job.h"
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -31,23 +28,15 @@ public:
 
     using Done = std::function<void(TemplateCheckResult)>;
 
-    CTemplateCheckJob() = default;
-    ~CTemplateCheckJob();
-    CTemplateCheckJob(const CTemplateCheckJob&) = delete;
-    CTemplateCheckJob& operator=(const CTemplateCheckJob&) = delete;
-
-    // Stops a check still running, then checks text; done runs on receiver's
+    // Stops a check still running, then checks text; done runs on this
     // thread, at once for a small text.
-    void Start(std::u16string text, QObject* receiver, Done done);
-    void Stop();
-    bool IsRunning() const { return running_.load(); }
+    void Start(std::u16string text, Done done);
+    void Stop() { job_.Stop(); }
+    bool IsRunning() const { return job_.IsRunning(); }
 
     // The check with the out-of-memory case turned into a failed result.
     static TemplateCheckResult Check(std::u16string_view text, const std::atomic<bool>* stop);
 
 private:
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> running_{false};
-    uint64_t ticket_ = 0;  // the current check; a delivery of an older one is dropped
-    CBackgroundWork worker_;
+    CWorkerJob<TemplateCheckResult> job_;
 };

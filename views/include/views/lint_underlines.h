@@ -21,6 +21,7 @@
 
 #include "background/background_work.h"
 #include "insight/lint.h"
+#include "views/worker_job.h"
 
 #include <QObject>
 #include <QTextCharFormat>
@@ -75,5 +76,6 @@ private:
     bool busy_ = false;
     bool again_ = false;     // the text changed while the worker was busy
     std::atomic<bool> stop_{false};
+    CHandBack handBack_;      // the worker's findings, to this thread
     CBackgroundWork worker_;  // last: stopped before the members it uses go
 };
