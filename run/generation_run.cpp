@@ -140,7 +140,8 @@ RunPlan PlanRun(const RunRequest& request, SyntaxStringGenerator::CStringGenerat
     }
     const int64_t wanted = std::max<int64_t>(request.versionsWanted.value_or(options.versionsCount), 0);
     plan.target = std::min(static_cast<double>(wanted), reachable);
-    plan.total = static_cast<int64_t>(plan.target);
+    // A run without an end wants 2^63 versions, one past what the total holds.
+    plan.total = plan.target < 0x1p63 ? static_cast<int64_t>(plan.target) : std::numeric_limits<int64_t>::max();
     plan.correction = options.autoCorrection ? request.correction : AutoCorrectionOptions::AllOff();
     plan.memoryBudget = request.memoryBudgetBytes ? request.memoryBudgetBytes : DefaultMemoryBudget();
     plan.batchSize = std::max<std::size_t>(request.batchSize, 1);

@@ -133,6 +133,19 @@ TEST(GenerationRunTest, LoopBoundsFollowTargetAndCount) {
         EXPECT_EQ(run.MaxPossibleValue(), u"10");
     }
     {
+        // "Max" on 2^64 versions: more than the job's total can hold, so it
+        // saturates and the progress takes the fixed range of a large job.
+        CGenerationRun endless;
+        CRecordingSink sink;
+        std::u16string text;
+        for (int g = 0; g < 64; ++g) text += u"{a|b}";
+        ASSERT_TRUE(endless.StartGeneration(Request(text, INT64_MAX, false), sink));
+        while (endless.KeptCount() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        endless.Stop();
+        endless.Wait();
+        EXPECT_EQ(sink.ranges, std::vector<int64_t>{10000});
+    }
+    {
         // Nothing wanted: the list is cleared and the run ends empty.
         CRecordingSink sink;
         const RunSummary s = run.RunGeneration(Request(u"{a|b}", 0, false), sink);
