@@ -8,6 +8,7 @@
 #include "chrome/message_box.h"
 #include "views/output_data_page.h"
 #include "views/results_model.h"
+#include "time_bounds.h"
 #include "views/saving.h"
 
 #include <QAction>
@@ -349,7 +350,7 @@ void GuiFrameTest::closingDuringRun() {
         QElapsedTimer clock;
         clock.start();
         QVERIFY(frame->close());
-        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(clock.elapsed() < 5000 * kSanitizerSlowdown);
         QVERIFY(!frame->Run().IsRunning());
         // The run was stopped first, then the question came.
         QCOMPARE(shown_.size(), std::size_t{1});
@@ -421,7 +422,7 @@ void GuiFrameTest::largeTemplateCheckedOffTheWindowThread() {
     QElapsedTimer clock;
     clock.start();
     frame.reset();
-    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(clock.elapsed() < 2000 * kSanitizerSlowdown);
     QVERIFY(shown_.empty());
 }
 

@@ -6,6 +6,7 @@
 #include "app/main_frame.h"
 #include "chrome/message_box.h"
 #include "insight/lint.h"
+#include "time_bounds.h"
 #include "views/analysis_panel.h"
 
 #include <QAction>
@@ -25,6 +26,8 @@
 #include <memory>
 
 namespace {
+
+constexpr int kAnalysisMs = 30000 * kSanitizerSlowdown;  // a whole analysis
 
 struct Shown {
     QString text;
@@ -109,7 +112,7 @@ void TemplateAnalysisTest::panelShowsCountForecastAndSelectsText() {
     QVERIFY(frame->AnalysisDock()->isVisible());
     QVERIFY(frame->Progress()->isVisible());
     QVERIFY(frame->CommandAction(CMainFrame::kStop)->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!frame->AnalysisJob().IsRunning(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->AnalysisJob().IsRunning(), kAnalysisMs);
     QVERIFY(shown_.empty());
     QVERIFY(!frame->Progress()->isVisible());
     CAnalysisPanel* panel = frame->AnalysisPanel();
@@ -166,7 +169,7 @@ void TemplateAnalysisTest::findingsSelectTextPastPiecesAndSetLines() {
     }
 
     frame->CommandAction(CMainFrame::kAnalyze)->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!frame->AnalysisJob().IsRunning() && !lint->IsLinting(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->AnalysisJob().IsRunning() && !lint->IsLinting(), kAnalysisMs);
     CAnalysisPanel* panel = frame->AnalysisPanel();
     QCOMPARE(panel->FindingsSection()->childCount(), static_cast<int>(lint->Findings().size()));
     const QString flat = Flat(text);
@@ -217,7 +220,7 @@ void TemplateAnalysisTest::stopClosingAndDefects() {
     QElapsedTimer clock;
     clock.start();
     stop->trigger();
-    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(clock.elapsed() < 1000 * kSanitizerSlowdown);
     QVERIFY(!frame->AnalysisJob().IsRunning());
     QVERIFY(frame->AnalysisPanel()->Summary()->text().contains("stopped"));
     QTest::qWait(100);
@@ -234,7 +237,7 @@ void TemplateAnalysisTest::stopClosingAndDefects() {
     clock.restart();
     frame->close();
     frame.reset();
-    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(clock.elapsed() < 2000 * kSanitizerSlowdown);
     QVERIFY(shown_.empty());
 }
 
