@@ -2,6 +2,7 @@
 
 #include "engine/syntax_check.h"
 #include "exact_counts.h"
+#include "free_choice_walk.h"
 #include "random15.h"
 #include "template_tree.h"
 
@@ -18,6 +19,10 @@ constexpr double kTwoTo30 = 1073741824.0;
 constexpr double kDistinctLimit = 1e10;
 // Version numbers below this are exact doubles, so the double walk reads them.
 constexpr int64_t kExactDoubles = int64_t{1} << 53;
+// Prepared texts up to this many code units get the free-choice walk, whose
+// steps and text pool take about as much again as the tree; longer ones
+// generate from the tree alone.
+constexpr size_t kFreeChoiceWalkLimit = size_t{1} << 23;
 
 }  // namespace
 
@@ -139,7 +144,9 @@ private:
 };
 
 CVersionWorkspace::CVersionWorkspace()
-    : scratch_(std::make_unique<CGenerationScratch>()), random_(std::make_unique<CRandom15>()) {}
+    : scratch_(std::make_unique<CGenerationScratch>()),
+      freeChoiceScratch_(std::make_unique<CFreeChoiceScratch>()),
+      random_(std::make_unique<CRandom15>()) {}
 
 CVersionWorkspace::~CVersionWorkspace() = default;
 
@@ -163,6 +170,7 @@ LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owne
     usedNumbers_.reset();
     templateText_.clear();
     exact_.reset();
+    freeChoice_.reset();
     root_.reset();
     const auto stopped = [&] {
         templateText_.clear();
@@ -203,6 +211,9 @@ LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owne
         usedNumbers_ = std::make_unique<CDrawnNumbers>(
             versionCount_ <= kTwoTo30 ? static_cast<uint64_t>(versionCount_) : static_cast<uint64_t>(kTwoTo30));
     }
+    if (versionCount_ > kDistinctLimit && templateText_.size() <= kFreeChoiceWalkLimit) {
+        freeChoice_ = CFreeChoiceWalk::Build(templateText_);
+    }
     return {-1, 0, versionCount_};
 }
 
@@ -234,10 +245,21 @@ void CStringGenerator::BuildVersion(const VersionTicket& ticket, const AutoCorre
                                     CVersionWorkspace& workspace, std::u16string& out) const {
     out.clear();
     if (!root_) return;
-    if (ticket.freeChoice) workspace.random_->SeedStream(seed_, ticket.stream);
-    root_->Generate(ticket.freeChoice ? -1.0 : ticket.number, out, templateText_, ticket.freeChoice,
-                    *workspace.random_, workspace.scratch_.get());
+    Walk(ticket, workspace, out);
     if (options.AnyOn()) AutoCorrect(out, options);
+}
+
+void CStringGenerator::Walk(const VersionTicket& ticket, CVersionWorkspace& workspace, std::u16string& out) const {
+    if (!ticket.freeChoice) {
+        root_->Generate(ticket.number, out, templateText_, false, *workspace.random_, workspace.scratch_.get());
+        return;
+    }
+    workspace.random_->SeedStream(seed_, ticket.stream);
+    if (freeChoice_) {
+        freeChoice_->Generate(out, *workspace.random_, *workspace.freeChoiceScratch_);
+    } else {
+        root_->Generate(-1.0, out, templateText_, true, *workspace.random_, workspace.scratch_.get());
+    }
 }
 
 void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
@@ -248,9 +270,7 @@ void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorr
         out.append(workspace.corrected_);
         return;
     }
-    if (ticket.freeChoice) workspace.random_->SeedStream(seed_, ticket.stream);
-    root_->Generate(ticket.freeChoice ? -1.0 : ticket.number, out, templateText_, ticket.freeChoice,
-                    *workspace.random_, workspace.scratch_.get());
+    Walk(ticket, workspace, out);
 }
 
 mpz_class CStringGenerator::GetExactVersionCount() {

@@ -1,5 +1,6 @@
 #include "engine/string_generator.h"
 #include "engine/template_check.h"
+#include "free_choice_walk.h"
 #include "template_tree.h"
 #include "text/text_encoding.h"
 #include "reference_generator.h"
@@ -324,17 +325,54 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
             ASSERT_EQ(version, expected) << templ << " #" << i;
         }
 
-        // Free choice draws in the same order as the reference.
+        // Free choice draws in the same order as the reference, in the tree
+        // and in the compiled walk.
         const auto root = SyntaxStringGenerator::BuildTemplateTree(0, prepared, static_cast<int>(prepared.size()) - 1);
-        CRandom15 a(static_cast<uint32_t>(round)), b(static_cast<uint32_t>(round));
+        const auto walk = SyntaxStringGenerator::CFreeChoiceWalk::Build(prepared);
+        ASSERT_NE(walk, nullptr) << templ;
+        SyntaxStringGenerator::CFreeChoiceScratch scratch;
+        CRandom15 a(static_cast<uint32_t>(round)), b(static_cast<uint32_t>(round)), c(static_cast<uint32_t>(round));
         for (int s = 0; s < 20; ++s) {
-            std::u16string expected, actual;
+            std::u16string expected, actual, compiled = u"kept";
             reference::Generate(*refRoot, -1, expected, prepared, true, a);
             root->Generate(-1, actual, prepared, true, b);
             ASSERT_EQ(actual, expected) << templ;
+            walk->Generate(compiled, c, scratch);
+            ASSERT_EQ(compiled, u"kept" + expected) << templ;
         }
     }
     EXPECT_GT(templatesWithArrangements, 150);
+}
+
+// Shapes the property templates leave out: empty alternatives and pieces,
+// groups back to back, lone separator brackets, a last alternative's "<x>",
+// groups at the very start and end, and pieces longer than one copy block.
+TEST(GenerationProperties, FreeChoiceWalkMatchesTheTreeOnEdgeShapes) {
+    const char* templates[] = {
+        "{a|}",          "{|}{|}",        "[a||b]",       "{}",         "[]",
+        "[a|b|c<x>]",    "[<, >a|b|c]",   "[a<;>|b<,>|]", "x{a|b}{c|d}y",
+        "{[a|b]|{c|{d|e}}}", "[<{1|2}>x|{y|z}<{3|4}>|w]", "a < b > c | d",
+        "{aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa|b}ccccccccccccccccccccccccccccccccccc{d|eeeeeeeeeeeeeeeee}",
+    };
+    for (const char* templ : templates) {
+        const std::u16string text = U16(templ);
+        ASSERT_TRUE(CheckSyntax(text).Ok()) << templ;
+        std::u16string prepared = u"{";
+        ASSERT_TRUE(SyntaxStringGenerator::DistributeSeparators(text, prepared, 1 << 20).Ok());
+        prepared += u"}";
+        const auto root = SyntaxStringGenerator::BuildTemplateTree(0, prepared, static_cast<int>(prepared.size()) - 1);
+        const auto walk = SyntaxStringGenerator::CFreeChoiceWalk::Build(prepared);
+        ASSERT_NE(root, nullptr) << templ;
+        ASSERT_NE(walk, nullptr) << templ;
+        SyntaxStringGenerator::CFreeChoiceScratch scratch;
+        CRandom15 a(5), b(5);
+        std::u16string expected, actual;
+        for (int s = 0; s < 200; ++s) {
+            root->Generate(-1, expected, prepared, true, a);
+            walk->Generate(actual, b, scratch);
+        }
+        EXPECT_EQ(actual, expected) << templ;
+    }
 }
 
 // Around 170 alternatives n! leaves the double range: the count is capped, so

@@ -39,6 +39,8 @@ class CTemplateTree;
 class CDrawnNumbers;
 class CExactCounts;
 class CGenerationScratch;
+class CFreeChoiceWalk;
+struct CFreeChoiceScratch;
 
 // The longest template text LoadTemplate takes, in code units: its prepared
 // text may grow to 16 times the template plus 16 Mi code units, and every
@@ -64,6 +66,7 @@ public:
 private:
     friend class CStringGenerator;
     std::unique_ptr<CGenerationScratch> scratch_;
+    std::unique_ptr<CFreeChoiceScratch> freeChoiceScratch_;
     std::unique_ptr<CRandom15> random_;
     std::u16string corrected_;  // a version being corrected before it is appended
 };
@@ -156,11 +159,14 @@ public:
 
 private:
     LoadResult Load(std::u16string_view text, std::u16string* owner, const std::atomic<bool>* stop);
+    // Appends the version of a ticket, uncorrected.
+    void Walk(const VersionTicket& ticket, CVersionWorkspace& workspace, std::u16string& out) const;
 
     std::unique_ptr<CDrawnNumbers> usedNumbers_;
     double versionCount_ = 0;
     std::u16string templateText_;
     std::unique_ptr<CTemplateTree> root_;
+    std::unique_ptr<CFreeChoiceWalk> freeChoice_;  // for templates above 10^10 versions of moderate size
     std::unique_ptr<CExactCounts> exact_;
     std::unique_ptr<CVersionWorkspace> workspace_;
     std::unique_ptr<CRandom15> random_;
