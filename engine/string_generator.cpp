@@ -265,12 +265,9 @@ void CStringGenerator::Walk(const VersionTicket& ticket, CVersionWorkspace& work
 void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                                      CVersionWorkspace& workspace, std::u16string& out) const {
     if (!root_) return;
-    if (options.AnyOn()) {
-        BuildVersion(ticket, options, workspace, workspace.corrected_);
-        out.append(workspace.corrected_);
-        return;
-    }
+    const std::size_t begin = out.size();
     Walk(ticket, workspace, out);
+    if (options.AnyOn()) AutoCorrectTail(out, begin, options);
 }
 
 mpz_class CStringGenerator::GetExactVersionCount() {

@@ -301,15 +301,16 @@ private:
 // beyond the stretch (past the transparent tags that close it). Only the
 // sentence ends the editor recorded (ascending) are visited; every other
 // position would only be stepped over.
-void CapitalizeSentences(std::u16string& text, const std::vector<TagSpan>& tags,
+// Tags and sentence ends count from begin, where the corrected text starts.
+void CapitalizeSentences(std::u16string& text, std::size_t begin, const std::vector<TagSpan>& tags,
                          const std::vector<uint32_t>& sentenceEnds) {
     std::size_t next = 0;
-    std::size_t s = 0;
+    std::size_t s = begin;
     for (std::size_t k = 0; k <= tags.size(); ++k) {
-        const std::size_t e = k < tags.size() ? tags[k].start : text.size();
+        const std::size_t e = k < tags.size() ? begin + tags[k].start : text.size();
         std::size_t p = s;
-        for (; next < sentenceEnds.size() && sentenceEnds[next] < e; ++next) {
-            const std::size_t at = sentenceEnds[next];
+        for (; next < sentenceEnds.size() && begin + sentenceEnds[next] < e; ++next) {
+            const std::size_t at = begin + sentenceEnds[next];
             if (at < p) continue;
             if (at + 1 < e) {
                 std::size_t q = at;
@@ -320,7 +321,7 @@ void CapitalizeSentences(std::u16string& text, const std::vector<TagSpan>& tags,
                 p = at + 1;
             }
         }
-        if (k < tags.size()) s = tags[k].close;
+        if (k < tags.size()) s = begin + tags[k].close;
     }
 }
 
@@ -484,11 +485,10 @@ struct Scratch {
 
 thread_local Scratch scratch;
 
-// The first position of unit in text, or its size.
-std::size_t FirstUnit(const std::u16string& text, char16_t unit) {
+// The first position of unit in text at or after i, or its size.
+std::size_t FirstUnit(const std::u16string& text, std::size_t i, char16_t unit) {
     const char16_t* t = text.data();
     const std::size_t n = text.size();
-    std::size_t i = 0;
 #if defined(__SSE2__)
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
     for (; i + 8 <= n; i += 8) {
@@ -502,32 +502,32 @@ std::size_t FirstUnit(const std::u16string& text, char16_t unit) {
     return n;
 }
 
-void FindTags(const std::u16string& text, Scratch& s) {
+void FindTags(const std::u16string& text, std::size_t begin, Scratch& s) {
     s.tags.clear();
-    const std::size_t firstAngle = FirstUnit(text, u'<');
+    const std::size_t firstAngle = FirstUnit(text, begin, u'<');
     if (firstAngle == text.size()) return;
     s.finder.Start(text, firstAngle);
-    std::size_t start = 0, close = 0, search = 0;
+    std::size_t start = 0, close = 0, search = begin;
     while (s.finder.Next(search, start, close)) {
         s.tags.push_back({start, close});
         search = close + 1;
     }
 }
 
-void CorrectStretches(std::u16string& text, const AutoCorrectionOptions& o) {
+void CorrectStretches(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& o) {
     Scratch& s = scratch;
     if (o.skipHtmlTags)
-        FindTags(text, s);
+        FindTags(text, begin, s);
     else
         s.tags.clear();
     s.sentenceEnds.clear();
     s.movedTags.clear();
     // Only the space rule adds characters, at most one per character.
-    char16_t* const base = s.Buffer(text.size() * 2 + 1);
+    char16_t* const base = s.Buffer((text.size() - begin) * 2 + 1);
     char16_t* w = base;
     const char16_t* src = text.data();
     CStretchEditor editor(o, s.sentenceEnds);
-    std::size_t pos = 0;
+    std::size_t pos = begin;
     for (const TagSpan& tag : s.tags) {
         editor.Stretch(src + pos, tag.start - pos, src, text.size(), base, w);
         const std::size_t start = static_cast<std::size_t>(w - base);
@@ -538,26 +538,27 @@ void CorrectStretches(std::u16string& text, const AutoCorrectionOptions& o) {
         pos = tag.close;
     }
     editor.Stretch(src + pos, text.size() - pos, src, text.size(), base, w);
-    text.assign(base, static_cast<std::size_t>(w - base));
-    if (o.capitalizeSentences) CapitalizeSentences(text, s.movedTags, s.sentenceEnds);
+    text.resize(begin);
+    text.append(base, static_cast<std::size_t>(w - base));
+    if (o.capitalizeSentences) CapitalizeSentences(text, begin, s.movedTags, s.sentenceEnds);
     s.Trim();
 }
 
-void CapitalizeLine(std::u16string& text) {
-    std::size_t k = 0;
+void CapitalizeLine(std::u16string& text, std::size_t begin) {
+    std::size_t k = begin;
     while (k < text.size() && IsBlank(text[k])) ++k;
     if (k < text.size()) UpperCaseAt(text, k);
 }
 
-void TrimSpaces(std::u16string& text) {
+void TrimSpaces(std::u16string& text, std::size_t begin) {
     const std::size_t last = text.find_last_not_of(u' ');
-    if (last == std::u16string::npos) {
-        text.clear();
+    if (last == std::u16string::npos || last < begin) {
+        text.resize(begin);
         return;
     }
     text.resize(last + 1);
-    const std::size_t first = text.find_first_not_of(u' ');
-    if (first > 0) text.erase(0, first);
+    const std::size_t first = text.find_first_not_of(u' ', begin);
+    if (first > begin) text.erase(begin, first - begin);
 }
 
 }  // namespace
@@ -574,11 +575,14 @@ void UpperCaseAt(std::u16string& text, std::size_t k) {
     if (k < n) UpperCaseCharacter(text, k);
 }
 
-void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& o) {
+void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& o) { AutoCorrectTail(text, 0, o); }
+
+void AutoCorrectTail(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& o) {
     const bool stretchRules = o.addSpacesAfterPunctuation || o.removeExtraSpaces || o.removeSpacesBeforePunctuation ||
                               o.removeExtraPunctuation || o.capitalizeSentences;
     if (!stretchRules && !o.capitalizeLine && !o.trimLine) return;
-    if (stretchRules && !text.empty()) CorrectStretches(text, o);
-    if (o.capitalizeLine) CapitalizeLine(text);
-    if (o.trimLine) TrimSpaces(text);
+    if (begin >= text.size()) return;
+    if (stretchRules) CorrectStretches(text, begin, o);
+    if (o.capitalizeLine) CapitalizeLine(text, begin);
+    if (o.trimLine) TrimSpaces(text, begin);
 }

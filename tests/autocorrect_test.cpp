@@ -277,6 +277,14 @@ TEST(AutoCorrect, MatchesTheRulesAsWritten) {
         ASSERT_EQ(actual, expected) << "text: " << ToNarrow(text) << " rules: " << int(bytes[0]) << int(bytes[1])
                                     << int(bytes[2]) << int(bytes[3]) << int(bytes[4]) << int(bytes[5])
                                     << int(bytes[6]) << int(bytes[7]);
+
+        // The same text after earlier ones (which may leave a tag or a
+        // sentence open) is corrected alone, the earlier ones left as they are.
+        std::u16string before;
+        for (int i = static_cast<int>(rng() % 6); i > 0; --i) before += pieces[rng() % pieces.size()];
+        std::u16string appended = before + text;
+        AutoCorrectTail(appended, before.size(), options);
+        ASSERT_EQ(appended, before + expected) << "before: " << ToNarrow(before) << " text: " << ToNarrow(text);
     }
 }
 

@@ -68,7 +68,6 @@ private:
     std::unique_ptr<CGenerationScratch> scratch_;
     std::unique_ptr<CFreeChoiceScratch> freeChoiceScratch_;
     std::unique_ptr<CRandom15> random_;
-    std::u16string corrected_;  // a version being corrected before it is appended
 };
 
 // A template that fails CheckSyntax gets that check's kind and position. A
@@ -136,8 +135,8 @@ public:
     // without a tree). A number at or above the count gives version 0 again.
     void BuildVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options, CVersionWorkspace& workspace,
                       std::u16string& out) const;
-    // The same version appended to out, whose text so far stays as it is.
-    // Without correction it is written straight into out.
+    // The same version appended to out, whose text so far stays as it is;
+    // it is written and corrected where it lies.
     void AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                        CVersionWorkspace& workspace, std::u16string& out) const;
 

@@ -38,3 +38,7 @@ struct AutoCorrectionOptions {
 };
 
 void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& options);
+// Corrects text[begin, size) as AutoCorrect corrects a text of its own, and
+// leaves text[0, begin) as it is: a version appended to a block of versions is
+// corrected where it lies.
+void AutoCorrectTail(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& options);
