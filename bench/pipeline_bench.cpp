@@ -116,6 +116,10 @@ public:
         if (toFile_) return file_.Write(text);
         return block_.Append(text, [this](std::string_view bytes) { return Store(bytes); });
     }
+    bool WriteUtf8(std::string_view text) {
+        if (toFile_) return file_.WriteUtf8(text);
+        return block_.AppendBytes(text, [this](std::string_view bytes) { return Store(bytes); });
+    }
     // Keeps the file from filling the disk; called with the timer paused.
     void Rotate() {
         if (toFile_ && ++rounds_ % 16 == 0) Reopen();
@@ -148,8 +152,15 @@ private:
 class CWritingSink final : public CRunSink {
 public:
     explicit CWritingSink(CBlockTarget* target) : target_(target) {}
+    bool TakesUtf8() const override { return true; }
     void AppendBlock(const CVersionBlock& block) override {
-        for (std::size_t i = 0; i < block.Size(); ++i) Pass(block.Text(i));
+        for (std::size_t i = 0; i < block.Size(); ++i) {
+            if (block.IsUtf8()) {
+                PassUtf8(block.Bytes(i));
+            } else {
+                Pass(block.Text(i));
+            }
+        }
     }
     void AppendVersions(std::vector<KeptVersion>&& batch) override {
         for (const KeptVersion& version : batch) Pass(version.text);
@@ -162,6 +173,14 @@ private:
         if (!target_) {
             utf8Bytes += static_cast<int64_t>(ToNarrow(text).size() + 4);
         } else if (!target_->Write(text) || !target_->Write(u"\r\n\r\n")) {
+            failed = true;
+        }
+    }
+
+    void PassUtf8(std::string_view bytes) {
+        if (!target_) {
+            utf8Bytes += static_cast<int64_t>(bytes.size() + 4);
+        } else if (!target_->WriteUtf8(bytes) || !target_->WriteUtf8("\r\n\r\n")) {
             failed = true;
         }
     }

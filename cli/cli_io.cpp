@@ -141,6 +141,19 @@ bool COutput::Write(std::u16string_view text) {
     return stdoutBlock_.Append(text, [this](std::string_view bytes) { return WriteStdout(bytes); });
 }
 
+bool COutput::WriteUtf8(std::string_view bytes) {
+    if (failed_) return false;
+    written_ = true;
+    if (toFile_) {
+        if (!file_.WriteUtf8(bytes)) {
+            failed_ = true;
+            error_ = FileError(path_, file_.ErrorNumber());
+        }
+        return !failed_;
+    }
+    return stdoutBlock_.AppendBytes(bytes, [this](std::string_view full) { return WriteStdout(full); });
+}
+
 bool COutput::Commit() {
     if (failed_) {
         Discard();

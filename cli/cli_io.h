@@ -44,6 +44,7 @@ class COutput {
 public:
     bool Open(const std::string& path);
     bool Write(std::u16string_view text);
+    bool WriteUtf8(std::string_view bytes);  // bytes already in UTF-8
     bool Commit();
     void Discard();
     bool Failed() const { return failed_; }

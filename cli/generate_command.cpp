@@ -123,7 +123,19 @@ public:
     std::u16string separator;
     std::filesystem::path splitDir;  // one file per version when set
 
+    // Plain text into one output: the versions come as UTF-8 and are
+    // written as they are, each followed by the separator's UTF-8.
+    bool TakesUtf8() const override { return !jsonl && splitDir.empty(); }
+
     void AppendBlock(const CVersionBlock& block) override {
+        if (block.IsUtf8()) {
+            const std::string separatorUtf8 = ToNarrow(separator);
+            for (std::size_t i = 0; i < block.Size(); ++i) {
+                if (!PassUtf8(block.Bytes(i), separatorUtf8)) return;
+            }
+            CheckInterrupt();
+            return;
+        }
         for (std::size_t i = 0; i < block.Size(); ++i) {
             if (!Pass(block.Ordinal(i), block.Text(i))) return;
         }
@@ -155,6 +167,14 @@ private:
     // Writes one version; after a failure nothing more, and the run stops.
     bool Pass(int64_t ordinal, std::u16string_view text) {
         if (!failed_ && Write(ordinal, text)) return true;
+        failed_ = true;
+        run_.Stop();
+        return false;
+    }
+
+    bool PassUtf8(std::string_view bytes, std::string_view separatorUtf8) {
+        if (!failed_ && output_.WriteUtf8(bytes) && output_.WriteUtf8(separatorUtf8)) return true;
+        if (!failed_) error_ = output_.Error();
         failed_ = true;
         run_.Stop();
         return false;

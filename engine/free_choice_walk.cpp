@@ -1,5 +1,7 @@
 #include "free_choice_walk.h"
 
+#include "text/text_encoding.h"
+
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -28,10 +30,12 @@ public:
                                   CFreeChoiceWalk::kNone);
         }
         for (size_t id = 0; id < groups_.size(); ++id) WriteSteps(id);
-        walk_->pool_.resize(walk_->pool_.size() + CFreeChoiceWalk::kBlock, u'\0');
         walk_->rootStep_ = walk_->firsts_[walk_->groups_[0].first];
+        walk_->EncodePieces();
+        walk_->pool_.resize(walk_->pool_.size() + CFreeChoiceWalk::kBlockBytes / sizeof(char16_t), u'\0');
         walk_->pool_.shrink_to_fit();
-        walk_->steps_.shrink_to_fit();
+        walk_->pieces_.shrink_to_fit();
+        walk_->groupAfter_.shrink_to_fit();
         return walk;
     }
 
@@ -136,15 +140,16 @@ private:
     // The steps of text [lo, hi) with the given children written in it;
     // returns the first step's index.
     uint32_t WriteSequence(int lo, int hi, const uint32_t* children, size_t count) {
-        const auto first = static_cast<uint32_t>(walk_->steps_.size());
+        const auto first = static_cast<uint32_t>(walk_->pieces_.size());
         int pos = lo;
         for (size_t c = 0; c < count; ++c) {
             const Group& child = groups_[children[c]];
-            walk_->steps_.push_back({PoolPiece(pos, child.start), static_cast<uint32_t>(child.start - pos),
-                                     static_cast<int32_t>(children[c])});
+            walk_->pieces_.push_back({PoolPiece(pos, child.start), static_cast<uint32_t>(child.start - pos)});
+            walk_->groupAfter_.push_back(static_cast<int32_t>(children[c]));
             pos = child.end + 1;
         }
-        walk_->steps_.push_back({PoolPiece(pos, hi), static_cast<uint32_t>(std::max(0, hi - pos)), CFreeChoiceWalk::kEnd});
+        walk_->pieces_.push_back({PoolPiece(pos, hi), static_cast<uint32_t>(std::max(0, hi - pos))});
+        walk_->groupAfter_.push_back(CFreeChoiceWalk::kEnd);
         return first;
     }
 
@@ -164,49 +169,83 @@ std::unique_ptr<CFreeChoiceWalk> CFreeChoiceWalk::Build(std::u16string_view prep
 }
 
 size_t CFreeChoiceWalk::MemoryBytes() const {
-    return pool_.capacity() * sizeof(char16_t) + steps_.capacity() * sizeof(Step) +
-           groups_.capacity() * sizeof(Group) + firsts_.capacity() * sizeof(uint32_t);
+    return pool_.capacity() * sizeof(char16_t) + (pieces_.capacity() + pieces8_.capacity()) * sizeof(Piece) +
+           groupAfter_.capacity() * sizeof(int32_t) + pool8_.capacity() + groups_.capacity() * sizeof(Group) +
+           firsts_.capacity() * sizeof(uint32_t);
+}
+
+// The UTF-8 pool holds the pieces in step order, as the UTF-16 pool does.
+void CFreeChoiceWalk::EncodePieces() {
+    const auto isSurrogate = [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; };
+    std::string pool;
+    pool.reserve(pool_.size() * 3 / 2 + kBlockBytes);
+    std::vector<Piece> pieces;
+    pieces.reserve(pieces_.size());
+    for (const Piece& piece : pieces_) {
+        const char16_t* units = pool_.data() + piece.from;
+        if (piece.length > 0 && (isSurrogate(units[0]) || isSurrogate(units[piece.length - 1]))) return;
+        const auto at = pool.size();
+        pool.resize(at + MaxUtf8Bytes(piece.length));
+        const size_t bytes = EncodeUtf8(std::u16string_view(units, piece.length), pool.data() + at);
+        pool.resize(at + bytes);
+        if (pool.size() > UINT32_MAX - kBlockBytes) return;
+        pieces.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(bytes)});
+    }
+    pool.resize(pool.size() + kBlockBytes, '\0');
+    pool.shrink_to_fit();
+    pool8_ = std::move(pool);
+    pieces8_ = std::move(pieces);
 }
 
 void CFreeChoiceWalk::Generate(std::u16string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const {
+    Run(out, pool_.data(), pieces_.data(), rng, scratch);
+}
+
+void CFreeChoiceWalk::GenerateUtf8(std::string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const {
+    Run(out, pool8_.data(), pieces8_.data(), rng, scratch);
+}
+
+template <typename Char>
+void CFreeChoiceWalk::Run(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, CRandom15& rng,
+                          CFreeChoiceScratch& scratch) const {
+    constexpr size_t kBlock = kBlockBytes / sizeof(Char);
     std::vector<uint32_t>& stack = scratch.stack;
     stack.clear();
     const size_t begin = out.size();
     // The text is written through a pointer into room made beforehand, as
     // much as the last version took; the room doubles when it runs out.
-    out.resize(begin + std::min(scratch.lastLength, size_t{1} << 16) + 256);
-    char16_t* w = out.data() + begin;
-    char16_t* end = out.data() + out.size();
-    const Step* steps = steps_.data();
-    const char16_t* pool = pool_.data();
+    out.resize(begin + std::min(scratch.lastLength, size_t{1} << 17) + 256);
+    Char* w = out.data() + begin;
+    Char* end = out.data() + out.size();
+    const int32_t* groupAfter = groupAfter_.data();
     // Whole blocks: a piece is mostly a word or two, so one fixed-size copy,
     // whose tail the next piece overwrites.
-    const auto write = [&](const Step& step) {
-        if (static_cast<size_t>(end - w) < step.length + kBlock) [[unlikely]] {
+    const auto write = [&](const Piece& piece) {
+        if (static_cast<size_t>(end - w) < piece.length + kBlock) [[unlikely]] {
             const auto used = static_cast<size_t>(w - out.data());
-            out.resize(used + step.length + kBlock + (used - begin) + 256);
+            out.resize(used + piece.length + kBlock + (used - begin) + 256);
             w = out.data() + used;
             end = out.data() + out.size();
         }
-        const char16_t* from = pool + step.from;
+        const Char* from = pool + piece.from;
         size_t k = 0;
         do {
-            std::memcpy(w + k, from + k, kBlock * sizeof(char16_t));
+            std::memcpy(w + k, from + k, kBlockBytes);
             k += kBlock;
-        } while (k < step.length);
-        w += step.length;
+        } while (k < piece.length);
+        w += piece.length;
     };
     uint32_t at = rootStep_;
     for (;;) {
-        const Step step = steps[at++];
-        write(step);
-        if (step.group < 0) {
+        write(pieces[at]);
+        const int32_t after = groupAfter[at++];
+        if (after < 0) {
             if (stack.empty()) break;
             at = stack.back();
             stack.pop_back();
             continue;
         }
-        const Group group = groups_[static_cast<size_t>(step.group)];
+        const Group group = groups_[static_cast<size_t>(after)];
         if (group.n > 1) {
             stack.push_back(at);
             at = firsts_[group.first + static_cast<uint32_t>(RandomIndex(rng.Next(), group.n))];

@@ -6,6 +6,8 @@
 #include "random15.h"
 #include "template_tree.h"
 
+#include "text/text_encoding.h"
+
 #include <bit>
 #include <cmath>
 #include <ctime>
@@ -268,6 +270,22 @@ void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorr
     const std::size_t begin = out.size();
     Walk(ticket, workspace, out);
     if (options.AnyOn()) AutoCorrectTail(out, begin, options);
+}
+
+void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
+                                         CVersionWorkspace& workspace, std::string& out) const {
+    if (!root_) return;
+    if (ticket.freeChoice && freeChoice_ && freeChoice_->HasUtf8() && !options.AnyOn()) {
+        workspace.random_->SeedStream(seed_, ticket.stream);
+        freeChoice_->GenerateUtf8(out, *workspace.random_, *workspace.freeChoiceScratch_);
+        return;
+    }
+    std::u16string& text = workspace.text_;
+    text.clear();
+    AppendVersion(ticket, options, workspace, text);
+    const std::size_t at = out.size();
+    out.resize(at + MaxUtf8Bytes(text.size()));
+    out.resize(at + EncodeUtf8(text, out.data() + at));
 }
 
 mpz_class CStringGenerator::GetExactVersionCount() {

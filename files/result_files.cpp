@@ -245,6 +245,11 @@ bool CTextFileWriter::Write(std::u16string_view text) {
     return block_.Append(text, [this](std::string_view bytes) { return WriteBlock(bytes); });
 }
 
+bool CTextFileWriter::WriteUtf8(std::string_view bytes) {
+    if (!open_ || failed_) return false;
+    return block_.AppendBytes(bytes, [this](std::string_view full) { return WriteBlock(full); });
+}
+
 bool CTextFileWriter::WriteBlock(std::string_view bytes) {
     if (!WriteAll(file_, bytes.data(), bytes.size())) Fail(errno);
     return !failed_;

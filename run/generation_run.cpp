@@ -4,6 +4,7 @@
 
 #include "engine/syntax_check.h"
 #include "text/messages.h"
+#include "text/text_encoding.h"
 
 #include <unistd.h>
 
@@ -205,14 +206,17 @@ int64_t ProgressPosition(int64_t attempts, int64_t kept, int64_t total, double m
 // when kBatchInterval has passed since the last hand-over.
 class CKeptBatch {
 public:
-    CKeptBatch(CRunSink& sink, std::size_t batchSize)
+    CKeptBatch(CRunSink& sink, std::size_t batchSize, bool utf8)
         : sink_(sink),
           batchSize_(batchSize),
-          unitLimit_(sink.RetainsVersions() ? std::numeric_limits<std::size_t>::max() : kStreamBlockUnits) {}
+          unitLimit_(sink.RetainsVersions() ? std::numeric_limits<std::size_t>::max() : kStreamBlockUnits) {
+        block_.SetUtf8(utf8);
+    }
 
-    void Add(int64_t ordinal, std::u16string_view text) {
+    // Version j of versions.
+    void Add(int64_t ordinal, const CVersionBlock& versions, std::size_t j) {
         if (block_.Empty()) block_.Clear(ordinal);
-        block_.Add(text);
+        block_.AddFrom(versions, j);
         if (block_.Size() >= batchSize_ || block_.Units() >= unitLimit_) Flush();
     }
 
@@ -227,7 +231,7 @@ public:
             lastFlush_ = Clock::now();
             return;
         }
-        for (const std::size_t j : kept) Add(ordinal++, versions.Text(j));
+        for (const std::size_t j : kept) Add(ordinal++, versions, j);
     }
 
     void FlushIfDue() {
@@ -279,7 +283,11 @@ public:
                     // the engine does on this thread only: such versions come
                     // built.
                     engine_.GenerateExactVersionInto(plan_.exactFirstIndex + next_, plan_.correction, exactText_);
-                    chunk->versions.Add(exactText_);
+                    if (chunk->versions.IsUtf8()) {
+                        chunk->versions.AddUtf8(ToNarrow(exactText_));
+                    } else {
+                        chunk->versions.Add(exactText_);
+                    }
                 } else if (plan_.series) {
                     ticket = SyntaxStringGenerator::CStringGenerator::SeriesTicket(next_);
                 } else if (!engine_.DrawRandomTicket(ticket)) {
@@ -332,7 +340,9 @@ void RefreshStatusIfDue(CRunSink& sink) {
 void CRunSink::AppendBlock(const CVersionBlock& block) {
     std::vector<KeptVersion> versions;
     versions.reserve(block.Size());
-    for (std::size_t i = 0; i < block.Size(); ++i) versions.push_back({block.Ordinal(i), std::u16string(block.Text(i))});
+    for (std::size_t i = 0; i < block.Size(); ++i) {
+        versions.push_back({block.Ordinal(i), block.IsUtf8() ? FromNarrowLossy(block.Bytes(i)) : std::u16string(block.Text(i))});
+    }
     AppendVersions(std::move(versions));
 }
 
@@ -501,10 +511,14 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     keptCount_.store(0);
     engine_.SeedRandom(summary.seed);
 
-    CKeptBatch batch(sink, plan.batchSize);
+    // Without a similarity test and a length range the run asks a version
+    // only whether it is empty, which its UTF-8 bytes tell as well.
+    const bool utf8 = sink.TakesUtf8() && !options.skipSimilar && !options.lengthLimit && !sink.RetainsVersions();
+    CKeptBatch batch(sink, plan.batchSize, utf8);
     bool stoppedByRun = false;
     {
-        CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting}, plan.threads);
+        CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting, utf8},
+                                  plan.threads);
         CTicketDrawer drawer(engine_, plan, pipeline);
         int64_t attempts = 0;
         int64_t kept = 0;
@@ -528,12 +542,12 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
                     break;
                 }
                 attemptCount_.store(++attempts);
-                const std::u16string_view version = chunk->versions.Text(j);
-                if (CanKeep(options, version.size()) &&
+                const std::size_t length = chunk->versions.Length(j);
+                if (CanKeep(options, length) &&
                     (!options.skipSimilar || IsNewFingerprint(similarity_, chunk->prints[j], request.deleting))) {
                     keptInChunk.push_back(j);
                     keptCount_.store(++kept);
-                    if (memory.AddKept(version.size(), kept, similarity_)) {
+                    if (memory.AddKept(length, kept, similarity_)) {
                         summary.end = RunEnd::kMemoryBudget;
                         summary.reason = memory.StopReason();
                         stoppedByRun = ended = true;

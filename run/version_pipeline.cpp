@@ -29,7 +29,7 @@ std::unique_ptr<CVersionChunk> CVersionPipeline::Take() {
     }
     chunk->tickets.clear();
     chunk->exhausted = false;
-    chunk->versions.Clear();
+    chunk->versions.SetUtf8(setup_.utf8);
     chunk->built = false;
     return chunk;
 }
@@ -80,6 +80,14 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
     if (fingerprints && chunk.prints.size() < count) chunk.prints.resize(count);
     for (std::size_t j = 0; j < count; ++j) {
         if (stop.stop_requested()) return;
+        if (setup_.utf8) {
+            if (j >= chunk.versions.Size()) {
+                chunk.versions.AddWrittenUtf8([&](std::string& bytes) {
+                    engine_.AppendVersionUtf8(chunk.tickets[j], setup_.correction, builder.workspace, bytes);
+                });
+            }
+            continue;
+        }
         if (j >= chunk.versions.Size()) {
             chunk.versions.AddWritten([&](std::u16string& texts) {
                 engine_.AppendVersion(chunk.tickets[j], setup_.correction, builder.workspace, texts);

@@ -46,6 +46,7 @@ struct VersionSetup {
     AutoCorrectionOptions correction;
     GenerationOptions options;  // the length range and whether similar versions are skipped
     DeletingOptions deleting;
+    bool utf8 = false;  // the versions are built as UTF-8 (neither similar versions skipped nor a length range)
 };
 
 // Whether a version of this length can be kept at all: inside the length

@@ -231,6 +231,31 @@ TEST(RandomOrder, AboveTenToTheTenEveryGroupChoosesFreely) {
     }
 }
 
+// The UTF-8 form of every kind of version: free choice written directly or
+// through the text (corrected, or a piece with half a pair at its edge),
+// numbered versions, all appended after what the output already holds.
+TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
+    std::string wide = "{ёж|\xF0\x9F\x98\x80 x|café}";
+    for (int i = 0; i < 17; ++i) wide += "{a. b|größe|c,d|  e}";
+    for (const std::string& templ : {wide, std::string("{\xF0\x9F\x98\x80|y}") + wide, std::string("{a|é} [x|y]")}) {
+        CStringGenerator engine;
+        ASSERT_TRUE(engine.LoadTemplate(U16(templ)).Ok()) << templ;
+        engine.SeedRandom(3);
+        SyntaxStringGenerator::CVersionWorkspace workspace;
+        for (const AutoCorrectionOptions& options : {kOff, AutoCorrectionOptions{}}) {
+            for (int i = 0; i < 50; ++i) {
+                SyntaxStringGenerator::VersionTicket ticket = CStringGenerator::SeriesTicket(i);
+                if (i % 2 == 0) ASSERT_TRUE(engine.DrawRandomTicket(ticket));
+                std::u16string text = u"ä";
+                engine.AppendVersion(ticket, options, workspace, text);
+                std::string bytes = "ä";
+                engine.AppendVersionUtf8(ticket, options, workspace, bytes);
+                ASSERT_EQ(bytes, ToNarrow(text)) << templ << " #" << i;
+            }
+        }
+    }
+}
+
 // ---- Property tests over randomly built templates ----
 
 // Builds templates whose every alternative and separator is a distinct text,
@@ -353,6 +378,7 @@ TEST(GenerationProperties, FreeChoiceWalkMatchesTheTreeOnEdgeShapes) {
         "[a|b|c<x>]",    "[<, >a|b|c]",   "[a<;>|b<,>|]", "x{a|b}{c|d}y",
         "{[a|b]|{c|{d|e}}}", "[<{1|2}>x|{y|z}<{3|4}>|w]", "a < b > c | d",
         "{aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa|b}ccccccccccccccccccccccccccccccccccc{d|eeeeeeeeeeeeeeeee}",
+        "{ёж|café}größe{\xE2\x82\xAC|x}", "{\xF0\x9F\x98\x80|a}", "xy\xF0\x9F\x98\x80x{a|b}",
     };
     for (const char* templ : templates) {
         const std::u16string text = U16(templ);
@@ -365,13 +391,20 @@ TEST(GenerationProperties, FreeChoiceWalkMatchesTheTreeOnEdgeShapes) {
         ASSERT_NE(root, nullptr) << templ;
         ASSERT_NE(walk, nullptr) << templ;
         SyntaxStringGenerator::CFreeChoiceScratch scratch;
-        CRandom15 a(5), b(5);
+        CRandom15 a(5), b(5), c(5);
         std::u16string expected, actual;
+        std::string bytes, expectedBytes;
         for (int s = 0; s < 200; ++s) {
+            const std::size_t begin = expected.size();
             root->Generate(-1, expected, prepared, true, a);
             walk->Generate(actual, b, scratch);
+            expectedBytes += ToNarrow(std::u16string_view(expected).substr(begin));
+            if (walk->HasUtf8()) walk->GenerateUtf8(bytes, c, scratch);
         }
         EXPECT_EQ(actual, expected) << templ;
+        // Only a piece that begins or ends with half a pair has no UTF-8 form.
+        EXPECT_EQ(walk->HasUtf8(), std::string_view(templ).find("\xF0") != 1) << templ;
+        if (walk->HasUtf8()) EXPECT_EQ(bytes, expectedBytes) << templ;
     }
 }
 

@@ -68,6 +68,7 @@ private:
     std::unique_ptr<CGenerationScratch> scratch_;
     std::unique_ptr<CFreeChoiceScratch> freeChoiceScratch_;
     std::unique_ptr<CRandom15> random_;
+    std::u16string text_;  // a version on its way to UTF-8
 };
 
 // A template that fails CheckSyntax gets that check's kind and position. A
@@ -139,6 +140,11 @@ public:
     // it is written and corrected where it lies.
     void AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                        CVersionWorkspace& workspace, std::u16string& out) const;
+    // The same version as UTF-8 appended to out: the bytes EncodeUtf8 gives
+    // for its text. A version that every group chooses freely and that is not
+    // corrected is written as UTF-8 directly.
+    void AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
+                           CVersionWorkspace& workspace, std::string& out) const;
 
     // A version number not drawn since the last load: 0 first, then
     // floor(count * r / 2^30) for a 30-bit r made of two 15-bit draws,

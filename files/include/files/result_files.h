@@ -60,6 +60,7 @@ public:
     // discarded append cuts a regular file back to its old length.
     bool Open(const std::filesystem::path& path, bool truncate);
     bool Write(std::u16string_view text);
+    bool WriteUtf8(std::string_view bytes);  // bytes already in UTF-8
     bool Commit();  // flush, sync, put into place; false on any failure
     void Discard();
     // The system's error number of the first failure since Open (EISDIR for a

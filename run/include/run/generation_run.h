@@ -62,10 +62,13 @@ struct KeptVersion {
 
 // Kept versions handed over together: their texts back to back in one buffer,
 // their ordinals consecutive from FirstOrdinal(). The run reuses the block's
-// memory once the sink call returns, so a sink copies what it keeps.
+// memory once the sink call returns, so a sink copies what it keeps. The
+// blocks of a run whose sink takes UTF-8 hold each version's UTF-8 bytes
+// (Bytes) instead of its text (Text).
 class CVersionBlock {
 public:
     std::size_t Size() const { return ends_.size(); }
+    bool IsUtf8() const { return utf8_; }
     bool Empty() const { return ends_.empty(); }
     int64_t FirstOrdinal() const { return firstOrdinal_; }
     int64_t Ordinal(std::size_t i) const { return firstOrdinal_ + static_cast<int64_t>(i); }
@@ -73,16 +76,40 @@ public:
         const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
         return std::u16string_view(texts_).substr(begin, ends_[i] - begin);
     }
-    std::size_t Units() const { return texts_.size(); }  // code units of all texts
+    std::string_view Bytes(std::size_t i) const {
+        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        return std::string_view(bytes_).substr(begin, ends_[i] - begin);
+    }
+    // Code units of version i, or its bytes in a UTF-8 block.
+    std::size_t Length(std::size_t i) const { return ends_[i] - (i == 0 ? 0 : ends_[i - 1]); }
+    std::size_t Units() const { return ends_.empty() ? 0 : ends_.back(); }  // of all versions, or bytes
 
     void Clear(int64_t firstOrdinal = 0) {
         firstOrdinal_ = firstOrdinal;
         texts_.clear();
+        bytes_.clear();
         ends_.clear();
+    }
+    // Empties the block and sets what it holds from now on.
+    void SetUtf8(bool utf8) {
+        Clear(firstOrdinal_);
+        utf8_ = utf8;
     }
     void Add(std::u16string_view text) {
         texts_.append(text);
         ends_.push_back(texts_.size());
+    }
+    void AddUtf8(std::string_view bytes) {
+        bytes_.append(bytes);
+        ends_.push_back(bytes_.size());
+    }
+    // Version i of a block that holds the same kind.
+    void AddFrom(const CVersionBlock& other, std::size_t i) {
+        if (utf8_) {
+            AddUtf8(other.Bytes(i));
+        } else {
+            Add(other.Text(i));
+        }
     }
     // Adds the text that write(std::u16string& texts) appends to texts.
     template <typename Write>
@@ -90,12 +117,20 @@ public:
         write(texts_);
         ends_.push_back(texts_.size());
     }
+    // Adds the bytes that write(std::string& bytes) appends to bytes.
+    template <typename Write>
+    void AddWrittenUtf8(Write&& write) {
+        write(bytes_);
+        ends_.push_back(bytes_.size());
+    }
     // Numbers the texts from firstOrdinal on, keeping them.
     void Renumber(int64_t firstOrdinal) { firstOrdinal_ = firstOrdinal; }
 
 private:
     int64_t firstOrdinal_ = 0;
+    bool utf8_ = false;
     std::u16string texts_;
+    std::string bytes_;
     std::vector<std::size_t> ends_;
 };
 
@@ -139,6 +174,10 @@ public:
     // True when the sink keeps the versions in memory (the window's list), so
     // they count against the run's memory budget.
     virtual bool RetainsVersions() const { return false; }
+    // True when the sink only writes the versions out as UTF-8: when nothing
+    // else needs their texts (no similarity test, no length range) its blocks
+    // hold UTF-8, built on the building threads.
+    virtual bool TakesUtf8() const { return false; }
     // Progress display: BeginJob, a position in 0 .. range, EndJob.
     virtual void JobStarted(int64_t range, JobKind kind) { (void)range; (void)kind; }
     virtual void JobProgress(int64_t position) { (void)position; }

@@ -16,7 +16,9 @@
 // belongs to one thread at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +46,9 @@ public:
     // failed write) stops Append and Flush, which then return false.
     template <typename Drain>
     bool Append(std::u16string_view text, Drain&& drain);
+    // Bytes already in UTF-8, taken as they are.
+    template <typename Drain>
+    bool AppendBytes(std::string_view bytes, Drain&& drain);
     template <typename Drain>
     bool Flush(Drain&& drain) {
         if (size_ == 0) return true;
@@ -64,6 +69,19 @@ private:
     std::size_t size_ = 0;
     std::size_t capacity_;
 };
+
+template <typename Drain>
+bool CUtf8Buffer::AppendBytes(std::string_view bytes, Drain&& drain) {
+    if (!data_) data_.reset(new char[capacity_]);
+    while (!bytes.empty()) {
+        if (size_ == capacity_ && !Flush(drain)) return false;
+        const std::size_t n = std::min(bytes.size(), capacity_ - size_);
+        std::memcpy(data_.get() + size_, bytes.data(), n);
+        size_ += n;
+        bytes.remove_prefix(n);
+    }
+    return true;
+}
 
 template <typename Drain>
 bool CUtf8Buffer::Append(std::u16string_view text, Drain&& drain) {
