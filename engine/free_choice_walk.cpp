@@ -168,12 +168,6 @@ std::unique_ptr<CFreeChoiceWalk> CFreeChoiceWalk::Build(std::u16string_view prep
     return CFreeChoiceCompiler(prepared).Compile();
 }
 
-size_t CFreeChoiceWalk::MemoryBytes() const {
-    return pool_.capacity() * sizeof(char16_t) + (pieces_.capacity() + pieces8_.capacity()) * sizeof(Piece) +
-           groupAfter_.capacity() * sizeof(int32_t) + pool8_.capacity() + groups_.capacity() * sizeof(Group) +
-           firsts_.capacity() * sizeof(uint32_t);
-}
-
 // The UTF-8 pool holds the pieces in step order, as the UTF-16 pool does.
 void CFreeChoiceWalk::EncodePieces() {
     const auto isSurrogate = [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; };

@@ -53,8 +53,6 @@ public:
     // Appends one version as UTF-8; needs HasUtf8().
     void GenerateUtf8(std::string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const;
 
-    size_t MemoryBytes() const;
-
 private:
     // Step i writes piece i of the pool, then the group after it (kEnd: the
     // alternative or separator ends here).
