@@ -22,7 +22,7 @@ struct CheckCommandOptions {
 int RunCheck(const CheckCommandOptions& options) {
     std::u16string raw;
     if (const int code = ReadInputText(options.input, raw)) return code;
-    const TemplateCheckResult check = CheckTemplateText(NormalizeLineBreaks(raw));
+    const TemplateCheckResult check = CheckTemplateText(NormalizeLineBreaks(std::move(raw)));
     if (const int code = PrintStdout(CheckReport(check, options.json))) return code;
     return check.passed ? kExitDone : kExitBadInput;
 }

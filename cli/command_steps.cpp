@@ -63,7 +63,7 @@ bool ParseRules(const std::optional<std::string>& rules, AutoCorrectionOptions& 
 int ReadCheckedTemplate(const std::string& input, TemplateCheckResult& check) {
     std::u16string raw;
     if (const int code = ReadInputText(input, raw)) return code;
-    check = CheckTemplateText(NormalizeLineBreaks(raw), &InterruptFlag());
+    check = CheckTemplateText(NormalizeLineBreaks(std::move(raw)), &InterruptFlag());
     if (check.stopped) return Fail(kExitInterrupted, "interrupted during the template check");
     if (!check.passed) return Fail(kExitBadInput, Narrow(TrimSpaces(check.message)));
     return kExitDone;

@@ -17,6 +17,13 @@ TemplateCheckResult Stopped() {
 }  // namespace
 
 TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std::atomic<bool>* stop) {
+    // A CR LF pair is plain text to the check, so checking the editor text
+    // itself finds the same defect; only its position is converted to the
+    // editor's count, where a line break is one character. The check runs
+    // first, while the editor text is the only copy of the template, and a
+    // macro defect still takes precedence over what it finds.
+    const SyntaxResult r = CheckSyntax(editorText, stop);
+    if (stop && stop->load()) return Stopped();
     TemplateCheckResult check;
     MacroTable table;
     MacroPass pass = ProcessMacros(editorText, table, stop);
@@ -50,11 +57,6 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std:
         }
         return check;
     }
-    // A CR LF pair is plain text to the check, so checking the editor text
-    // itself finds the same defect; only its position is converted to the
-    // editor's count, where a line break is one character.
-    const SyntaxResult r = CheckSyntax(editorText, stop);
-    if (stop && stop->load()) return Stopped();
     check.kind = r.kind;
     check.position = r.position;
     if (!r.Ok()) {

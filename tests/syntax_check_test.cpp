@@ -174,6 +174,10 @@ TEST(TextEncoding, RoundTripAndInvalidInput) {
     const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
     EXPECT_EQ(ToNarrow(lone), "a?b?");
     EXPECT_EQ(NormalizeLineBreaks(u"a\nb\rc\r\nd\n\re"), u"a\r\nb\r\nc\r\nd\r\n\r\ne");
+    // In place: the text is moved when it has no bare break, and filled from the back otherwise.
+    for (const char16_t* text : {u"a\nb\rc\r\nd\n\re", u"\r\r\n\n\r", u"\n", u"ab\r\ncd", u""}) {
+        EXPECT_EQ(NormalizeLineBreaks(std::u16string(text)), NormalizeLineBreaks(std::u16string_view(text)));
+    }
 }
 
 }  // namespace

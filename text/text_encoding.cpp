@@ -347,6 +347,33 @@ std::u16string FromNarrowLossy(std::string_view bytes) {
     return out;
 }
 
+std::u16string NormalizeLineBreaks(std::u16string&& text) {
+    size_t bare = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            ++i;
+        } else if (text[i] == u'\r' || text[i] == u'\n') {
+            ++bare;
+        }
+    }
+    if (bare == 0) return std::move(text);
+    // Filled from the back, where the writing never overtakes the reading.
+    size_t read = text.size();
+    size_t write = read + bare;
+    text.resize(write);
+    while (read > 0) {
+        const char16_t c = text[--read];
+        if (c == u'\n' || c == u'\r') {
+            if (c == u'\n' && read > 0 && text[read - 1] == u'\r') --read;
+            text[--write] = u'\n';
+            text[--write] = u'\r';
+        } else {
+            text[--write] = c;
+        }
+    }
+    return std::move(text);
+}
+
 std::u16string NormalizeLineBreaks(std::u16string_view text) {
     std::u16string out;
     out.reserve(text.size() + text.size() / 16);

@@ -111,6 +111,11 @@ std::u16string FromNarrowLossy(std::string_view bytes);
 
 // LF, CR and CR LF line breaks all become CR LF, as in the editor.
 std::u16string NormalizeLineBreaks(std::u16string_view text);
+// The same in the text's own buffer, which grows only by the bare CR and LF.
+std::u16string NormalizeLineBreaks(std::u16string&& text);
+inline std::u16string NormalizeLineBreaks(const char16_t* text) {
+    return NormalizeLineBreaks(std::u16string_view(text));
+}
 
 // Convenience for literals in tests and messages (ASCII/UTF-8 input).
 inline std::u16string U16(std::string_view utf8) { return FromNarrowLossy(utf8); }
