@@ -506,7 +506,11 @@ void CMainFrame::OnDeleteIdentical() {
     CDeletingOptionsDlg dialog(deleting_, CDeletingOptionsDlg::kDeleteMode, this);
     if (dialog.exec() != QDialog::Accepted) return;
     if (!CanStartJob()) return;
-    run_.StartDeleteIdentical(*resultsPage_->Model(), deleting_, *sink_);
+    // The job reads the rows' texts in place on the worker: texts packed after
+    // an earlier removal wait until it has handed its result back.
+    resultsPage_->Model()->HoldPacking();
+    packingHeld_ = run_.StartDeleteIdentical(*resultsPage_->Model(), deleting_, *sink_);
+    if (!packingHeld_) resultsPage_->Model()->ReleasePacking();
     UpdateCommands();
 }
 
@@ -698,7 +702,12 @@ void CMainFrame::OnJobMessage(const std::u16string& message, bool detached) {
     ShowMessageText(TranslateFormattedText(message), kMbIconInformation);
 }
 
-void CMainFrame::OnResultSetIdleChanged(bool) {
+void CMainFrame::OnResultSetIdleChanged(bool idle) {
+    // Idle again comes from the worker once the job no longer reads the rows.
+    if (idle && packingHeld_) {
+        packingHeld_ = false;
+        resultsPage_->Model()->ReleasePacking();
+    }
     UpdateCommands();
 }
 

@@ -1,6 +1,7 @@
 #include "files/row_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -87,14 +88,20 @@ CRowBlock& CRowStore::Block(std::size_t row) const {
 }
 
 void CRowStore::Clear() {
-    std::unique_lock lock(mutex_);
-    chunks_.clear();
-    currentChunk_ = 0;
-    blocks_.clear();
-    rowCount_ = 0;
-    heldUnits_ = 0;
-    liveUnits_ = 0;
-    ++layoutVersion_;
+    DropPacking();
+    Leftovers leftovers;
+    {
+        std::unique_lock lock(mutex_);
+        leftovers.chunks.swap(chunks_);
+        leftovers.blocks.swap(blocks_);
+        currentChunk_ = 0;
+        rowCount_ = 0;
+        heldUnits_ = 0;
+        liveUnits_ = 0;
+        ++layoutVersion_;
+    }
+    // A gigabyte of texts takes a while to free: the helper does it, when there is one.
+    if (packedNotifier_) Release(std::move(leftovers));
 }
 
 const char16_t* CRowStore::Store(std::u16string_view text) {
@@ -202,6 +209,8 @@ void CRowStore::MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow) {
 
 void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     if (ascendingRows.empty()) return;
+    // A packing under way read the rows as they are now: it would be of no use.
+    DropPacking();
     std::unique_lock lock(mutex_);
     const std::size_t count = rowCount_;
     std::size_t next = 0;  // position in ascendingRows
@@ -225,8 +234,7 @@ void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     blocks_.resize((write + kBlockRows - 1) >> kBlockShift);
     ++layoutVersion_;
     lock.unlock();
-    const std::size_t deadUnits = heldUnits_ - liveUnits_;
-    if (deadUnits >= kCompactMinDeadUnits && deadUnits > liveUnits_ / 2 && AnyChunkToPack()) Compact();
+    PackIfDue();
 }
 
 // A chunk that a snapshot holds is not packed: that would free nothing and only
@@ -237,71 +245,202 @@ bool CRowStore::AnyChunkToPack() const {
                        [](const Chunk& chunk) { return !chunk.ownText && chunk.data.use_count() == 1; });
 }
 
-// The live texts are copied into fresh chunks and fresh blocks point at them,
-// all without the lock: only the owner changes the store, and readers meanwhile
-// read the old chunks and blocks. The swap is what they wait for. The old
-// chunks and blocks live on for as long as a snapshot holds them; a chunk that
-// a snapshot holds now stays as it is (copying its texts would free nothing),
-// and so does a chunk that holds one long text.
-void CRowStore::Compact() {
+// The rows as they are when packing starts, and what the packing makes of
+// them. The input holds the old chunks and blocks, so that the owner may
+// clear or change the rows meanwhile (changed blocks are copies).
+struct CRowStore::Packing {
     struct OldChunk {
         const char16_t* begin;
-        std::size_t index;  // in chunks_
-        bool keep;
-        bool kept;
+        std::size_t index;  // in the store's chunks
+        bool keep;          // stays as it is: held by a snapshot, one long text, or still being filled
     };
-    std::vector<OldChunk> old;
-    old.reserve(chunks_.size());
-    for (std::size_t i = 0; i < chunks_.size(); ++i)
-        old.push_back({chunks_[i].data.get(), i, chunks_[i].ownText || chunks_[i].data.use_count() > 1, false});
-    std::sort(old.begin(), old.end(), [](const OldChunk& a, const OldChunk& b) { return a.begin < b.begin; });
+    std::vector<OldChunk> old;  // by begin
+    std::vector<std::shared_ptr<const char16_t[]>> oldData;
+    std::vector<std::shared_ptr<CRowBlock>> blocks;
+    std::size_t rows = 0;
+    std::size_t chunkCount = 0;
+    std::size_t fillingChunk = SIZE_MAX;  // the chunk that appends may go on filling meanwhile
+    uint64_t layoutVersion = 0;
 
-    std::vector<Chunk> chunks;
+    std::vector<Chunk> fresh;
+    std::vector<std::shared_ptr<CRowBlock>> packedBlocks;  // rows 0 .. rows
+    std::vector<bool> keptUsed;  // by old index: a kept chunk that live texts still use
+    std::atomic<bool> done{false};  // ran to the end; the helper returns right after
+};
+
+void CRowStore::SetPackedNotifier(std::function<void()> notify) {
+    packedNotifier_ = std::move(notify);
+}
+
+bool CRowStore::IsPacking() const {
+    return packing_ != nullptr;
+}
+
+bool CRowStore::IsReleasing() const {
+    std::lock_guard lock(leftoversMutex_);
+    return releasing_;
+}
+
+void CRowStore::HoldPacking() {
+    ++packingHolds_;
+}
+
+void CRowStore::ReleasePacking() {
+    if (packingHolds_ > 0 && --packingHolds_ == 0) AdoptPacked();
+}
+
+void CRowStore::PackIfDue() {
+    if (packing_) return;
+    const std::size_t deadUnits = heldUnits_ - liveUnits_;
+    if (deadUnits < kCompactMinDeadUnits || deadUnits <= liveUnits_ / 2 || !AnyChunkToPack()) return;
+    std::shared_ptr<Packing> packing = PrepareInput();
+    if (!packedNotifier_) {
+        Pack(*packing, {});
+        Swap(*packing);
+        return;
+    }
+    packing_ = packing;
+    packer_.Start([packing, notify = packedNotifier_](std::stop_token stop) {
+        Pack(*packing, stop);
+        if (packing->done.load(std::memory_order_relaxed)) notify();
+    });
+}
+
+std::shared_ptr<CRowStore::Packing> CRowStore::PrepareInput() const {
+    auto packing = std::make_shared<Packing>();
+    packing->rows = rowCount_;
+    packing->chunkCount = chunks_.size();
+    packing->layoutVersion = layoutVersion_;
+    packing->old.reserve(chunks_.size());
+    for (std::size_t i = 0; i < chunks_.size(); ++i) {
+        const Chunk& chunk = chunks_[i];
+        // The chunk that appends still fill stays too.
+        const bool filling = packedNotifier_ && i == currentChunk_ && chunk.used < chunk.capacity;
+        if (filling) packing->fillingChunk = i;
+        packing->old.push_back({chunk.data.get(), i, chunk.ownText || filling || chunk.data.use_count() > 1});
+    }
+    std::sort(packing->old.begin(), packing->old.end(),
+              [](const Packing::OldChunk& a, const Packing::OldChunk& b) { return a.begin < b.begin; });
+    packing->oldData.reserve(chunks_.size());
+    for (const Chunk& chunk : chunks_) packing->oldData.emplace_back(chunk.data);
+    packing->blocks = blocks_;
+    packing->keptUsed.assign(chunks_.size(), false);
+    return packing;
+}
+
+// The live texts are copied into fresh chunks and fresh blocks point at them;
+// readers and the owner meanwhile go on with the old ones. Kept chunks stay
+// where they are; a long text from a chunk of many gets a chunk of its own.
+void CRowStore::Pack(Packing& packing, const std::stop_token& stop) {
+    std::vector<Chunk>& fresh = packing.fresh;
     std::size_t current = 0;
-    std::size_t heldUnits = 0;
     const auto place = [&](const char16_t* text, uint32_t length) -> const char16_t* {
         if (length == 0) return text;
-        auto from = std::upper_bound(old.begin(), old.end(), text,
-                                     [](const char16_t* t, const OldChunk& chunk) { return t < chunk.begin; }) - 1;
+        const auto from = std::upper_bound(packing.old.begin(), packing.old.end(), text,
+                                           [](const char16_t* t, const Packing::OldChunk& chunk) {
+                                               return t < chunk.begin;
+                                           }) - 1;
         if (from->keep) {
-            if (!from->kept) {
-                from->kept = true;
-                const Chunk& chunk = chunks_[from->index];
-                // Full, so that no later text is written into it.
-                chunks.push_back(Chunk{chunk.data, chunk.capacity, chunk.capacity, chunk.ownText});
-                heldUnits += chunk.capacity;
-            }
+            packing.keptUsed[from->index] = true;
             return text;
         }
-        if (length > kChunkUnits / 4) {  // a long text from a chunk of many
+        if (length > kChunkUnits / 4) {
             std::shared_ptr<char16_t[]> copy(new char16_t[length]);
             std::memcpy(copy.get(), text, length * sizeof(char16_t));
-            chunks.push_back(Chunk{std::move(copy), length, length, true});
-            heldUnits += length;
-            return chunks.back().data.get();
+            fresh.push_back(Chunk{std::move(copy), length, length, true});
+            return fresh.back().data.get();
         }
-        if (chunks.empty() || chunks[current].capacity - chunks[current].used < length) {
-            chunks.push_back(Chunk{std::shared_ptr<char16_t[]>(new char16_t[kChunkUnits]), kChunkUnits, 0});
-            current = chunks.size() - 1;
-            heldUnits += kChunkUnits;
-            Prefault(chunks.back().data.get(), kChunkUnits);
+        if (fresh.empty() || fresh[current].capacity - fresh[current].used < length) {
+            fresh.push_back(Chunk{std::shared_ptr<char16_t[]>(new char16_t[kChunkUnits]), kChunkUnits, 0});
+            current = fresh.size() - 1;
+            Prefault(fresh.back().data.get(), kChunkUnits);
         }
-        Chunk& chunk = chunks[current];
+        Chunk& chunk = fresh[current];
         char16_t* target = chunk.data.get() + chunk.used;
         std::memcpy(target, text, length * sizeof(char16_t));
         chunk.used += length;
         return target;
     };
-    std::vector<std::shared_ptr<CRowBlock>> blocks(blocks_.size());
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
-        const CRowBlock& from = *blocks_[b];
+    constexpr std::size_t kRowsBetweenStopChecks = 1024;
+    packing.packedBlocks.resize((packing.rows + kBlockRows - 1) >> kBlockShift);
+    for (std::size_t b = 0; b < packing.packedBlocks.size(); ++b) {
+        const CRowBlock& from = *packing.blocks[b];
         auto block = std::shared_ptr<CRowBlock>(new CRowBlock);
-        const std::size_t count = std::min(kBlockRows, rowCount_ - (b << kBlockShift));
+        const std::size_t count = std::min(kBlockRows, packing.rows - (b << kBlockShift));
         std::copy_n(from.number, count, block->number);
         std::copy_n(from.length, count, block->length);
-        for (std::size_t i = 0; i < count; ++i) block->text[i] = place(from.text[i], from.length[i]);
-        blocks[b] = std::move(block);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i % kRowsBetweenStopChecks == 0 && stop.stop_requested()) return;
+            block->text[i] = place(from.text[i], from.length[i]);
+        }
+        packing.packedBlocks[b] = std::move(block);
     }
+    // Let go of the old texts now, so that swapping the packed ones in frees them.
+    packing.oldData.clear();
+    packing.blocks.clear();
+    packing.done.store(true, std::memory_order_release);
+}
+
+bool CRowStore::AdoptPacked() {
+    // The notifier runs before the helper returns: done says that only the return is left.
+    if (!packing_ || packingHolds_ > 0 || !packing_->done.load(std::memory_order_acquire)) return false;
+    packer_.Join();
+    const std::shared_ptr<Packing> packing = std::move(packing_);
+    if (packing->layoutVersion != layoutVersion_) {
+        Release({std::move(packing->fresh), std::move(packing->packedBlocks)});
+        PackIfDue();
+        return false;
+    }
+    Swap(*packing);
+    return true;
+}
+
+// The packed rows 0 .. packing.rows take the place of the old ones; chunks
+// and rows appended since stay as they are.
+void CRowStore::Swap(Packing& packing) {
+    std::vector<Chunk> chunks;
+    chunks.reserve(packing.fresh.size() + chunks_.size());
+    std::size_t current = SIZE_MAX;
+    std::size_t heldUnits = 0;
+    const auto add = [&](Chunk chunk, bool isCurrent) {
+        if (isCurrent) current = chunks.size();
+        heldUnits += chunk.capacity;
+        chunks.push_back(std::move(chunk));
+    };
+    std::vector<bool> keep(packing.chunkCount, false);
+    for (const Packing::OldChunk& old : packing.old) keep[old.index] = old.keep;
+    Leftovers leftovers;
+    for (std::size_t i = 0; i < packing.chunkCount; ++i) {
+        if (i == packing.fillingChunk) {
+            add(chunks_[i], i == currentChunk_);  // holds texts appended meanwhile
+        } else if (keep[i] && packing.keptUsed[i]) {
+            Chunk full = chunks_[i];
+            full.used = full.capacity;  // no later text is written into it
+            add(std::move(full), false);
+        } else {
+            leftovers.chunks.push_back(chunks_[i]);
+        }
+    }
+    for (Chunk& chunk : packing.fresh) add(std::move(chunk), false);
+    if (current == SIZE_MAX && !packing.fresh.empty()) current = chunks.size() - 1;
+    for (std::size_t i = packing.chunkCount; i < chunks_.size(); ++i) add(chunks_[i], i == currentChunk_);
+    if (current == SIZE_MAX) current = chunks.empty() ? 0 : chunks.size() - 1;
+
+    std::vector<std::shared_ptr<CRowBlock>> blocks = std::move(packing.packedBlocks);
+    if (!blocks.empty()) {
+        // Rows appended since that share the last packed block.
+        const std::size_t last = blocks.size() - 1;
+        const std::size_t end = std::min(rowCount_, (last + 1) << kBlockShift);
+        const CRowBlock& now = *blocks_[last];
+        CRowBlock& target = *blocks[last];
+        for (std::size_t row = packing.rows; row < end; ++row) {
+            target.text[row & kBlockMask] = now.text[row & kBlockMask];
+            target.length[row & kBlockMask] = now.length[row & kBlockMask];
+            target.number[row & kBlockMask] = now.number[row & kBlockMask];
+        }
+    }
+    blocks.reserve(blocks_.size());
+    for (std::size_t b = blocks.size(); b < blocks_.size(); ++b) blocks.push_back(blocks_[b]);
     {
         std::unique_lock lock(mutex_);
         std::swap(chunks_, chunks);
@@ -310,15 +449,60 @@ void CRowStore::Compact() {
         heldUnits_ = heldUnits;
         ++layoutVersion_;  // a reorder prepared before holds pointers into the old chunks
     }
-    // The old chunks go outside the lock; the allocator keeps freed pages
-    // unless asked to give them back.
-    chunks.clear();
-    blocks.clear();
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
+    leftovers.blocks = std::move(blocks);
+    Release(std::move(leftovers));
 }
 
+void CRowStore::DropPacking() {
+    if (!packing_) return;
+    packer_.RequestStop();
+    packer_.Join();
+    Release({std::move(packing_->fresh), std::move(packing_->packedBlocks)});
+    packing_.reset();
+}
+
+// Freeing a gigabyte and handing it back to the system takes longer than the
+// owner may wait, so the helper does it; without a notifier the owner does.
+void CRowStore::Release(Leftovers leftovers) {
+    if (!packedNotifier_) {
+        leftovers = {};
+#if defined(__GLIBC__)
+        malloc_trim(0);
+#endif
+        return;
+    }
+    {
+        std::lock_guard lock(leftoversMutex_);
+        leftovers_.push_back(std::move(leftovers));
+        if (releasing_) return;
+        releasing_ = true;
+    }
+    // Only a helper that has left its loop is joined here, which takes no time.
+    releaser_.Start([this](std::stop_token) {
+        bool trimmed = false;
+        for (;;) {
+            std::vector<Leftovers> batch;
+            {
+                std::lock_guard lock(leftoversMutex_);
+                if (leftovers_.empty() && trimmed) {
+                    releasing_ = false;
+                    return;
+                }
+                batch.swap(leftovers_);
+            }
+            if (batch.empty()) {
+                // The allocator keeps freed pages unless asked to give them back.
+#if defined(__GLIBC__)
+                malloc_trim(0);
+#endif
+                trimmed = true;
+                continue;
+            }
+            batch.clear();
+            trimmed = false;
+        }
+    });
+}
 bool CRowStore::Reorder(const std::vector<uint32_t>& order) {
     return ApplyReorder(*PrepareReorder(order));
 }
@@ -384,6 +568,11 @@ bool CRowStore::ApplyReorder(CPreparedReorder& prepared) {
     std::move(prepared.blocks_.begin(), prepared.blocks_.end(), blocks_.begin());
     prepared.blocks_.clear();
     ++layoutVersion_;
+    lock.unlock();
+    if (packing_) {  // it read the rows in their old order
+        DropPacking();
+        PackIfDue();
+    }
     return true;
 }
 

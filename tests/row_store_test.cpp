@@ -1,8 +1,9 @@
 // The row store against a plain vector of rows: appends (also of rows packed
 // in one buffer), removals, reorders
 // (also prepared on another thread with changes in between), the packing of
-// the texts after a large removal, snapshots that outlive every change, and
-// snapshots taken by readers while the owner changes the rows.
+// the texts after a large removal (also on a helper while rows arrive),
+// snapshots that outlive every change, and snapshots taken by readers while
+// the owner changes the rows.
 #include "files/row_store.h"
 
 #include <gtest/gtest.h>
@@ -260,6 +261,94 @@ TEST(RowStore, LargeRemovalGivesTheDeadTextBack) {
     Remove(ref, gone);
     ExpectSame(store, ref);
     EXPECT_LT(store.ApproximateBytes() * 5, heldFull);
+}
+
+// Waits (without a time limit of its own) until the helper says it is done.
+void AwaitPacked(const std::atomic<int>& ready, int count) {
+    while (ready.load() < count) std::this_thread::yield();
+}
+
+TEST(RowStore, PackingOnAHelperKeepsRowsThatArriveAndViewsThatAreHeld) {
+    CRowStore store;
+    std::atomic<int> ready{0};
+    store.SetPackedNotifier([&] { ready.fetch_add(1); });
+    Reference ref;
+    uint32_t nextId = 0;
+    Append(store, ref, 250000, nextId);
+    Append(store, ref, 60000, nextId, true);
+    // Rows up to the first one in a fresh chunk (the store grows by a whole
+    // chunk), then more: the chunk being filled holds those rows alone.
+    for (std::size_t held = store.ApproximateBytes();;) {
+        Append(store, ref, 1, nextId);
+        if (store.ApproximateBytes() - held >= (std::size_t{2} << 20)) break;
+        held = store.ApproximateBytes();
+    }
+    const std::size_t firstInChunk = ref.size() - 1;
+    Append(store, ref, 1000, nextId);
+    const std::size_t heldFull = store.ApproximateBytes();
+
+    // While the helper packs, rows arrive of both kinds (into the chunk that
+    // was being filled, whose own rows all go) and a view is held.
+    std::vector<std::size_t> gone = MostRows(ref);
+    for (std::size_t i = firstInChunk; i < ref.size(); ++i) gone.push_back(i);
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ASSERT_TRUE(store.IsPacking());
+    store.HoldPacking();
+    const std::u16string_view held = store.RowText(5);
+    Append(store, ref, 30000, nextId);
+    Append(store, ref, 30000, nextId, true);
+    ExpectSame(store, ref);
+    AwaitPacked(ready, 1);
+    EXPECT_FALSE(store.AdoptPacked());  // held
+    EXPECT_TRUE(held == Text(ref[5].textId));
+    store.ReleasePacking();
+    EXPECT_FALSE(store.IsPacking());
+    ExpectSame(store, ref);
+    EXPECT_LT(store.ApproximateBytes() * 3, heldFull);
+
+    // A snapshot taken while packing reads the same after the swap.
+    Append(store, ref, 200000, nextId, true);
+    gone = MostRows(ref);
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ASSERT_TRUE(store.IsPacking());
+    const CRowSnapshot during = store.SnapshotAll();
+    const Reference duringRef = ref;
+    while (!store.AdoptPacked()) std::this_thread::yield();
+    ExpectSame(store, ref);
+    EXPECT_TRUE(SnapshotMatches(during, duringRef));
+
+    // A reorder while packing voids the copy, and packing starts again.
+    Append(store, ref, 200000, nextId, true);
+    gone = MostRows(ref);
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ASSERT_TRUE(store.IsPacking());
+    std::mt19937 random(9);
+    const std::vector<uint32_t> order = SomeOrder(ref.size(), random);
+    ASSERT_TRUE(store.Reorder(order));
+    Reorder(ref, order);
+    ASSERT_TRUE(store.IsPacking());
+    while (!store.AdoptPacked()) std::this_thread::yield();
+    ExpectSame(store, ref);
+
+    // A clear while packing drops it; what a snapshot holds stays readable.
+    Append(store, ref, 200000, nextId);
+    gone = MostRows(ref);
+    store.RemoveRows(gone);
+    Remove(ref, gone);
+    ASSERT_TRUE(store.IsPacking());
+    const CRowSnapshot beforeClear = store.SnapshotAll();
+    const Reference beforeClearRef = ref;
+    store.Clear();
+    ref.clear();
+    EXPECT_FALSE(store.IsPacking());
+    EXPECT_FALSE(store.AdoptPacked());
+    ExpectSame(store, ref);
+    EXPECT_TRUE(SnapshotMatches(beforeClear, beforeClearRef));
 }
 
 TEST(RowStore, ReadersSeeWholeStatesWhileTheOwnerChangesRows) {

@@ -53,6 +53,8 @@ QString TipText(std::u16string_view text) {
 }  // namespace
 
 CResultsModel::CResultsModel(QObject* parent) : QAbstractTableModel(parent) {
+    // By name, so that the queued call is made and freed inside Qt alone.
+    rows_.SetPackedNotifier([this] { QMetaObject::invokeMethod(this, "AdoptPackedTexts", Qt::QueuedConnection); });
     announceTimer_.setSingleShot(true);
     announceTimer_.setInterval(kAnnounceMilliseconds);
     connect(&announceTimer_, &QTimer::timeout, this, [this] {
@@ -65,6 +67,11 @@ CResultsModel::CResultsModel(QObject* parent) : QAbstractTableModel(parent) {
 }
 
 CResultsModel::~CResultsModel() = default;
+
+// The rows stay what they were, only their texts moved: the views need not hear of it.
+void CResultsModel::AdoptPackedTexts() {
+    rows_.AdoptPacked();
+}
 
 int CResultsModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid()) return 0;

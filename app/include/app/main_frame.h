@@ -181,4 +181,5 @@ private:
     QPointer<CHelpWindow> helpWindow_;
     bool shutDown_ = false;
     bool settingsWritten_ = false;
+    bool packingHeld_ = false;  // while Delete Identical reads the rows
 };

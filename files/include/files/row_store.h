@@ -13,6 +13,15 @@
 // go; snapshots keep whatever they read. Chunks that a snapshot holds at that
 // moment, which it would keep alive anyway, stay as they are.
 //
+// Packing copies everything that stays, which for a million rows takes most of
+// a second. With a notifier set, RemoveRows leaves the copy to a helper thread
+// and returns; the helper calls the notifier when the packed texts are ready,
+// and the owner swaps them in with AdoptPacked, which takes a moment. Rows may
+// be appended meanwhile; a removal, reorder or clear in between voids the
+// copy and packing starts again if it is still due. Without a notifier the
+// store packs inside RemoveRows. Memory let go by a swap, a packing or a clear
+// is handed back to the system on the helper thread.
+//
 //   CRowStore rows;
 //   std::vector<CStoredRow> batch{{1, u"alpha"}, {2, u"beta"}, {4, u"gamma"}};
 //   rows.Append(batch);                      // numbers as given
@@ -23,20 +32,26 @@
 //   auto prepared = rows.PrepareReorder(order);   // on a worker: the slow part
 //   rows.ApplyReorder(*prepared);                 // on the owner: a swap
 //   CRowSnapshot some = rows.Snapshot({{0, 2}, {5, 6}});   // rows 0, 1 and 5
+//   rows.SetPackedNotifier([&] { PostToOwner([&] { rows.AdoptPacked(); }); });
 //
 // Threading: every change (Clear, Append, AppendPacked, RemoveRows, Reorder,
-// ApplyReorder) comes from one owner thread. RowCount, RowText, Row,
-// RowNumber, snapshots and PrepareReorder may be used from any thread at any
-// time; a view from RowText or Row stays valid until the next Clear or
-// RemoveRows (a view that must outlive those comes from a snapshot). A snapshot may be read on any
-// thread for as long as it lives.
+// ApplyReorder, AdoptPacked, HoldPacking, ReleasePacking) comes from one owner
+// thread. RowCount, RowText, Row, RowNumber, snapshots and PrepareReorder may
+// be used from any thread at any time; a view from RowText or Row stays valid
+// until the next Clear, RemoveRows or AdoptPacked that swaps texts in (a view
+// that must outlive those comes from a snapshot; one that is read on another
+// thread while the owner goes on may be protected with HoldPacking). A
+// snapshot may be read on any thread for as long as it lives. The notifier is
+// called on the helper thread.
 #pragma once
 
 #include "background/background_work.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <span>
@@ -124,6 +139,21 @@ public:
     std::optional<CStoredRow> Row(std::size_t row) const;  // number and text read together
     std::size_t ApproximateBytes() const;  // chunks and blocks held, snapshots' leftovers aside
 
+    // Packing on the helper thread from now on; notify is called there when
+    // packed texts are ready for AdoptPacked.
+    void SetPackedNotifier(std::function<void()> notify);
+    // Swaps in the texts packed on the helper when they are ready, still fit
+    // the rows and no hold is on; true when it did.
+    bool AdoptPacked();
+    bool IsPacking() const;    // a packing runs or waits to be adopted (owner)
+    bool IsReleasing() const;  // memory let go is still being handed back (any thread)
+    // While held (holds count), packed texts wait: views from RowText taken
+    // meanwhile stay valid until the last ReleasePacking, which adopts what is
+    // ready. For readers that do not take a snapshot, such as a job on another
+    // thread that reads every row.
+    void HoldPacking();
+    void ReleasePacking();
+
     // Rows in ascending, non-overlapping [first, last) spans (rows past the end
     // are dropped), or all rows.
     CRowSnapshot Snapshot(const std::vector<std::pair<std::size_t, std::size_t>>& spans) const;
@@ -136,13 +166,24 @@ private:
         std::size_t used = 0;
         bool ownText = false;  // holds one long text, which packing keeps where it is
     };
+    struct Packing;
+    struct Leftovers {  // what a change let go, freed on the helper
+        std::vector<Chunk> chunks;
+        std::vector<std::shared_ptr<CRowBlock>> blocks;
+    };
     const char16_t* Store(std::u16string_view text);
     std::shared_ptr<char16_t[]> NewChunk();
     CRowBlock& Block(std::size_t row) const;
     void MakeBlocksWritable(std::size_t firstRow, std::size_t lastRow);
     void AddShared(CRowSnapshot& snapshot) const;
-    void Compact();  // owner only
-    bool AnyChunkToPack() const;  // owner only
+    // Owner only, all of them.
+    void PackIfDue();
+    std::shared_ptr<Packing> PrepareInput() const;
+    static void Pack(Packing& packing, const std::stop_token& stop);
+    void Swap(Packing& packing);
+    void DropPacking();
+    void Release(Leftovers leftovers);
+    bool AnyChunkToPack() const;
 
     mutable std::shared_mutex mutex_;  // guards what follows against readers on other threads
     std::vector<Chunk> chunks_;
@@ -156,5 +197,18 @@ private:
     // the store does not pay the page faults on the owner's thread. Owner only;
     // the helper writes nextChunk_ and is joined before it is read.
     std::shared_ptr<char16_t[]> nextChunk_;
+    // Packing: the notifier, the packing under way or waiting (owner only; the
+    // helper writes its output and is joined before it is read) and holds.
+    std::function<void()> packedNotifier_;
+    std::shared_ptr<Packing> packing_;
+    int packingHolds_ = 0;
+    // Leftovers waiting for the releasing helper, which frees them one after
+    // another and then hands the pages back to the system.
+    mutable std::mutex leftoversMutex_;
+    std::vector<Leftovers> leftovers_;
+    bool releasing_ = false;
+    // Destroyed first: the helpers stop before the state that they use goes.
+    CBackgroundWork releaser_;
+    CBackgroundWork packer_;
     CBackgroundWork chunkAhead_;
 };

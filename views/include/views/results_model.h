@@ -23,11 +23,18 @@
 // line: each line break is drawn as a mark (U+21B5); the tooltip holds the
 // start of the version with its real line breaks.
 //
+// After a large removal the row store packs the remaining texts on a helper
+// thread; the model swaps the packed texts in on the UI thread when they are
+// ready, unless a hold is on (HoldPacking, for a job that reads RowText on its
+// worker meanwhile).
+//
 // Threading: every mutation (Clear, AppendVersions, AppendPacked,
-// AnnouncePending, RemoveRows, Reorder, ApplyReorder) runs on the UI thread. RowCount, RowText, snapshots and
+// AnnouncePending, RemoveRows, Reorder, ApplyReorder, HoldPacking,
+// ReleasePacking) runs on the UI thread. RowCount, RowText, snapshots and
 // PrepareReorder may be used from any thread at any time; a view from RowText
-// stays valid until the next Clear or RemoveRows (a result-set job reads its
-// rows before it hands back the ones to remove). A snapshot may be read on any
+// stays valid until the next Clear or RemoveRows, or until packed texts are
+// swapped in (a result-set job reads its rows before it hands back the ones to
+// remove, and holds the packing while it reads). A snapshot may be read on any
 // thread for as long as it lives.
 #pragma once
 
@@ -96,7 +103,14 @@ public:
     CRowSnapshot Snapshot(const std::vector<std::pair<std::size_t, std::size_t>>& spans) const;
     CRowSnapshot SnapshotAll() const;
 
+    // While held, packed texts are not swapped in, so views from RowText stay valid.
+    void HoldPacking() { rows_.HoldPacking(); }
+    void ReleasePacking() { rows_.ReleasePacking(); }
+    // Packed texts on their way in, or memory let go on its way back to the system.
+    bool IsTidying() const { return rows_.IsPacking() || rows_.IsReleasing(); }
+
 private:
+    Q_INVOKABLE void AdoptPackedTexts();  // queued from the packing helper
     std::size_t AnnounceableRows() const;
 
     CRowStore rows_;
