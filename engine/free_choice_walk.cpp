@@ -178,6 +178,12 @@ void CFreeChoiceWalk::EncodePieces() {
     for (const Piece& piece : pieces_) {
         const char16_t* units = pool_.data() + piece.from;
         if (piece.length > 0 && (isSurrogate(units[0]) || isSurrogate(units[piece.length - 1]))) return;
+        // A lone surrogate would be written as "?", which correction takes for a mark.
+        for (uint32_t i = 0; i < piece.length; ++i) {
+            if (!isSurrogate(units[i])) continue;
+            if (units[i] >= 0xDC00 || i + 1 == piece.length || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return;
+            ++i;
+        }
         const auto at = pool.size();
         pool.resize(at + MaxUtf8Bytes(piece.length));
         const size_t bytes = EncodeUtf8(std::u16string_view(units, piece.length), pool.data() + at);

@@ -47,8 +47,9 @@ public:
 
     // Appends one version to out.
     void Generate(std::u16string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const;
-    // False when a piece begins or ends with a surrogate: encoded on its own
-    // it could differ from the same units encoded within the whole text.
+    // False when a piece begins or ends with a surrogate (encoded on its own
+    // it could differ from the same units encoded within the whole text) or
+    // holds a lone one (its "?" could not be auto-corrected as UTF-8).
     bool HasUtf8() const { return !pool8_.empty(); }
     // Appends one version as UTF-8; needs HasUtf8().
     void GenerateUtf8(std::string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const;

@@ -277,9 +277,11 @@ void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorr
 void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                                          CVersionWorkspace& workspace, std::string& out) const {
     if (!root_) return;
-    if (ticket.freeChoice && freeChoice_ && freeChoice_->HasUtf8() && !options.AnyOn()) {
+    if (ticket.freeChoice && freeChoice_ && freeChoice_->HasUtf8()) {
         workspace.random_->SeedStream(seed_, ticket.stream);
+        const std::size_t begin = out.size();
         freeChoice_->GenerateUtf8(out, *workspace.random_, *workspace.freeChoiceScratch_);
+        if (options.AnyOn()) AutoCorrectUtf8Tail(out, begin, options);
         return;
     }
     std::u16string& text = workspace.text_;

@@ -4,11 +4,13 @@
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -44,28 +46,34 @@ bool AutoCorrectionOptions::AnyOn() const {
 
 namespace {
 
-inline bool IsSentenceEnd(char16_t c) { return c == u'.' || c == u'!' || c == u'?'; }
-inline bool IsSentenceGap(char16_t c) {
-    return IsSentenceEnd(c) || c == u' ' || c == u'\r' || c == u'\n' || c == u'\t';
-}
-inline bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-inline bool IsTagGap(char16_t c) { return c == u' ' || c == u'>' || c == u'\t' || c == u'\r' || c == u'\n'; }
+// The same rules run on UTF-16 and on UTF-8 text. Every character a rule
+// reacts to is ASCII, and no unit of a longer character in either form is an
+// ASCII value, so both forms give the same result once encoded; only the
+// upper-case step reads whole characters. UTF-8 bytes are taken as unsigned.
+inline uint32_t Unit(char16_t c) { return c; }
+inline uint32_t Unit(char c) { return static_cast<unsigned char>(c); }
+
+inline bool IsSentenceEnd(uint32_t c) { return c == '.' || c == '!' || c == '?'; }
+inline bool IsSentenceGap(uint32_t c) { return IsSentenceEnd(c) || c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
+inline bool IsBlank(uint32_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline bool IsTagGap(uint32_t c) { return c == ' ' || c == '>' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Bit c set for the marks; all six are below 64.
 constexpr uint64_t kMarkBits = (uint64_t{1} << '.') | (uint64_t{1} << ',') | (uint64_t{1} << '!') |
                                (uint64_t{1} << '?') | (uint64_t{1} << ':') | (uint64_t{1} << ';');
-inline bool IsMark(char16_t c) { return (c < 64) & static_cast<bool>((kMarkBits >> (c & 63)) & 1); }
+inline bool IsMark(uint32_t c) { return (c < 64) & static_cast<bool>((kMarkBits >> (c & 63)) & 1); }
 
 // Length of the transparent tag ("<p>", "</p>", "<br>", "</br>") that begins
 // at k, or 0.
-std::size_t TransparentTagLength(const std::u16string& t, std::size_t k) {
+template <typename String>
+std::size_t TransparentTagLength(const String& t, std::size_t k) {
     const std::size_t n = t.size();
-    auto is = [&](std::size_t at, char16_t c) { return at < n && t[at] == c; };
-    if (!is(k, u'<')) return 0;
+    auto is = [&](std::size_t at, char c) { return at < n && Unit(t[at]) == static_cast<uint32_t>(c); };
+    if (!is(k, '<')) return 0;
     std::size_t i = k + 1;
-    if (is(i, u'/')) ++i;
-    if (is(i, u'p') && is(i + 1, u'>')) return i + 2 - k;
-    if (is(i, u'b') && is(i + 1, u'r') && is(i + 2, u'>')) return i + 3 - k;
+    if (is(i, '/')) ++i;
+    if (is(i, 'p') && is(i + 1, '>')) return i + 2 - k;
+    if (is(i, 'b') && is(i + 1, 'r') && is(i + 2, '>')) return i + 3 - k;
     return 0;
 }
 
@@ -93,6 +101,90 @@ void UpperCaseCharacter(std::u16string& t, std::size_t k) {
     if (up <= 0xFFFF) t[k] = static_cast<char16_t>(up);
 }
 
+// An upper-case form in UTF-8 that takes more or fewer bytes than the
+// letter it replaces ("ı" two, "I" one). Such replacements wait until the
+// capitalisation pass is done and are then made in one pass, so that the
+// positions that pass works with stay valid and a text full of them costs no
+// more than one copy.
+struct Resize {
+    std::size_t at;
+    uint8_t oldLength;
+    uint8_t newLength;
+    char bytes[4];
+};
+
+thread_local std::vector<Resize> pendingResizes;
+
+// The same mapping on UTF-8. A malformed sequence stays as it is.
+void UpperCaseCharacter(std::string& t, std::size_t k) {
+    const uint32_t c = Unit(t[k]);
+    if (c < 0x80) {
+        if (c >= 'a' && c <= 'z') t[k] = static_cast<char>(c - ('a' - 'A'));
+        return;
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(t.data() + k);
+    const auto length = static_cast<int32_t>(std::min<std::size_t>(t.size() - k, 4));
+    int32_t end = 0;
+    UChar32 cp;
+    U8_NEXT(bytes, end, length, cp);
+    if (cp < 0) return;
+    const UChar32 up = u_toupper(cp);
+    // The UTF-16 form maps only within the same number of units.
+    if (up == cp || (cp > 0xFFFF) != (up > 0xFFFF)) return;
+    Resize r{k, static_cast<uint8_t>(end), 0, {}};
+    int32_t upperLength = 0;
+    U8_APPEND_UNSAFE(r.bytes, upperLength, up);
+    r.newLength = static_cast<uint8_t>(upperLength);
+    if (r.newLength == r.oldLength)
+        std::memcpy(t.data() + k, r.bytes, r.newLength);
+    else
+        pendingResizes.push_back(r);
+}
+
+void ApplyResizes(std::u16string&) {}
+
+void ApplyResizes(std::string& text) {
+    if (pendingResizes.empty()) return;
+    std::string resized;
+    std::size_t size = text.size();
+    for (const Resize& r : pendingResizes) size = size + r.newLength - r.oldLength;
+    resized.reserve(size);
+    std::size_t from = 0;
+    for (const Resize& r : pendingResizes) {
+        resized.append(text, from, r.at - from);
+        resized.append(r.bytes, r.newLength);
+        from = r.at + r.oldLength;
+    }
+    resized.append(text, from, std::string::npos);
+    text.swap(resized);
+    pendingResizes.clear();
+}
+
+// UpperCaseAt on either form (UTF-8 length changes wait for ApplyResizes);
+// sets k to the position of the character it treated.
+template <typename String>
+void UpperCaseReached(String& text, std::size_t& k) {
+    const std::size_t n = text.size();
+    while (k < n && Unit(text[k]) == '<') {
+        const std::size_t tag = TransparentTagLength(text, k);
+        if (tag == 0) break;
+        k += tag - 1;  // the tag's ">", itself part of the gap
+        while (k < n && IsTagGap(Unit(text[k]))) ++k;
+        if (k >= n) return;
+    }
+    if (k < n) UpperCaseCharacter(text, k);
+}
+
+#if defined(__SSE2__)
+// Sixteen units as sixteen bytes; a UTF-16 unit above 255 saturates to 0 or
+// 255, which the searches below never look for.
+inline __m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load16(const char16_t* p) {
+    const auto* at = reinterpret_cast<const __m128i*>(p);
+    return _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+}
+#endif
+
 // A tag in tag mode: "<" at start, its ">" at close. The characters from
 // start up to close are left alone; the ">" opens the next stretch.
 struct TagSpan {
@@ -115,6 +207,7 @@ struct TagSpan {
 // character that is neither a space nor a mark every stage is idle, and then
 // no rule changes anything up to the next mark or pair of spaces (or the
 // space before one): such runs, most of any prose, are copied whole.
+template <typename Char>
 class CStretchEditor {
 public:
     CStretchEditor(const AutoCorrectionOptions& o, std::vector<uint32_t>& sentenceEnds)
@@ -127,8 +220,7 @@ public:
 
     // Corrects in[0, n) into w, which advances; base is the output's start,
     // for the positions of the sentence ends.
-    void Stretch(const char16_t* in, std::size_t n, const char16_t* text, std::size_t textSize, char16_t* base,
-                 char16_t*& w) {
+    void Stretch(const Char* in, std::size_t n, const Char* text, std::size_t textSize, Char* base, Char*& w) {
         base_ = base;
         w_ = w;
         pendingMark_ = false;
@@ -140,62 +232,63 @@ public:
         while (i < n) {
             if (Idle()) {
                 std::size_t j = NextEditPosition(in, i, n, text + textSize);
-                if (j > i && in[j - 1] == u' ') --j;  // a lone space before a mark: R3 may drop it
+                if (j > i && Unit(in[j - 1]) == ' ') --j;  // a lone space before a mark: R3 may drop it
                 if (j > i) {
                     std::copy(in + i, in + j, w_);
                     w_ += j - i;
                     seen_ += j - i;
-                    previous_ = in[j - 1];
+                    previous_ = Unit(in[j - 1]);
                     i = j;
                     if (i == n) break;
                 }
                 // The commonest edit position, a mark followed by one space
                 // and a word, is one no rule changes: it goes out as it is.
-                if (i + 2 < n && in[i + 1] == u' ' && in[i + 2] != u' ' && IsMark(in[i]) && !IsMark(in[i + 2])) {
+                if (i + 2 < n && Unit(in[i + 1]) == ' ' && Unit(in[i + 2]) != ' ' && IsMark(Unit(in[i])) &&
+                    !IsMark(Unit(in[i + 2]))) {
                     Put(in[i]);
-                    w_[0] = u' ';
+                    w_[0] = ' ';
                     w_[1] = in[i + 2];
                     w_ += 2;
                     seen_ += 3;
-                    previous_ = in[i + 2];
+                    previous_ = Unit(in[i + 2]);
                     i += 3;
                     continue;
                 }
                 // A mark followed by a word gets the space between them when
                 // that rule is on, and nothing else changes.
-                if (i + 1 < n && in[i + 1] != u' ' && IsMark(in[i]) && !IsMark(in[i + 1])) {
+                if (i + 1 < n && Unit(in[i + 1]) != ' ' && IsMark(Unit(in[i])) && !IsMark(Unit(in[i + 1]))) {
                     Put(in[i]);
-                    if (addSpaces_) *w_++ = u' ';
+                    if (addSpaces_) *w_++ = ' ';
                     *w_++ = in[i + 1];
                     seen_ += addSpaces_ ? 3 : 2;
-                    previous_ = in[i + 1];
+                    previous_ = Unit(in[i + 1]);
                     i += 2;
                     continue;
                 }
             }
             AddSpaceStage(in[i++]);
         }
-        if (pendingMark_) SpaceStage(u' ');
-        for (; spaces_ > 0; --spaces_) StopStage(u' ');
+        if (pendingMark_) SpaceStage(' ');
+        for (; spaces_ > 0; --spaces_) StopStage(' ');
         FlushStops();
         w = w_;
     }
 
 private:
     bool Idle() const {
-        return !pendingMark_ && (!removeExtraSpaces_ || (seen_ >= 2 && previous_ != u' ')) && spaces_ == 0 &&
+        return !pendingMark_ && (!removeExtraSpaces_ || (seen_ >= 2 && previous_ != ' ')) && spaces_ == 0 &&
                stops_ == 0;
     }
 
     // The first position at or after i of a mark or of a space followed by a
     // space inside the stretch [.., n); n when there is none. end: the end of
     // the whole text, the limit of what may be read.
-    static std::size_t NextEditPosition(const char16_t* in, std::size_t i, std::size_t n, const char16_t* end) {
+    static std::size_t NextEditPosition(const Char* in, std::size_t i, std::size_t n, const Char* end) {
 #if defined(__SSE2__)
-        // Sixteen units at a time as bytes: a unit above 255 saturates to 0 or
-        // 255, neither a space nor a mark. The marks all lie in "!" .. "?", so
-        // a unit in that range is a candidate, checked one by one (digits and
-        // dashes are the few others in prose).
+        // Sixteen units at a time as bytes: a UTF-16 unit above 255 saturates
+        // to 0 or 255, neither a space nor a mark. The marks all lie in "!" ..
+        // "?", so a unit in that range is a candidate, checked one by one
+        // (digits and dashes are the few others in prose).
         const __m128i space = _mm_set1_epi8(' ');
         const __m128i first = _mm_set1_epi8('!');
         const __m128i span = _mm_set1_epi8('?' - '!');
@@ -203,33 +296,31 @@ private:
         // The pair test at the block's last unit reads one unit past it: past
         // the stretch that is a "<" (never a space), and never past the text.
         for (; i + 16 <= n && in + i + 17 <= end; i += 16) {
-            const auto* at = reinterpret_cast<const __m128i*>(in + i);
-            const auto* after = reinterpret_cast<const __m128i*>(in + i + 1);
-            const __m128i v = _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
-            const __m128i next = _mm_packus_epi16(_mm_loadu_si128(after), _mm_loadu_si128(after + 1));
+            const __m128i v = Load16(in + i);
+            const __m128i next = Load16(in + i + 1);
             const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(next, space));
             const __m128i candidate = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, first), span), zero);
             for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(pair, candidate))); bits != 0;
                  bits &= bits - 1) {
                 const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(bits));
-                if (in[p] == u' ' || IsMark(in[p])) return p;
+                if (Unit(in[p]) == ' ' || IsMark(Unit(in[p]))) return p;
             }
         }
 #else
         (void)end;
 #endif
         for (; i < n; ++i) {
-            const char16_t c = in[i];
-            if (IsMark(c) || (c == u' ' && i + 1 < n && in[i + 1] == u' ')) return i;
+            const uint32_t c = Unit(in[i]);
+            if (IsMark(c) || (c == ' ' && i + 1 < n && Unit(in[i + 1]) == ' ')) return i;
         }
         return n;
     }
 
     // A mark gets a space after it unless a space or another mark follows.
-    void AddSpaceStage(char16_t c) {
+    void AddSpaceStage(Char c) {
         if (addSpaces_) {
-            if (pendingMark_ && c != u' ' && !IsMark(c)) SpaceStage(u' ');
-            pendingMark_ = IsMark(c);
+            if (pendingMark_ && Unit(c) != ' ' && !IsMark(Unit(c))) SpaceStage(' ');
+            pendingMark_ = IsMark(Unit(c));
         }
         SpaceStage(c);
     }
@@ -238,10 +329,10 @@ private:
     // first position never starts a run: a run at the text's start keeps two
     // spaces. (A later stretch starts with a ">", so its second character is
     // never dropped either.)
-    void SpaceStage(char16_t c) {
+    void SpaceStage(Char c) {
         if (removeExtraSpaces_) {
-            const bool drop = seen_ >= 2 && c == u' ' && previous_ == u' ';
-            previous_ = c;
+            const bool drop = seen_ >= 2 && Unit(c) == ' ' && previous_ == ' ';
+            previous_ = Unit(c);
             ++seen_;
             if (drop) return;
         }
@@ -249,23 +340,23 @@ private:
     }
 
     // A whole run of spaces goes when a mark follows it inside the stretch.
-    void MarkStage(char16_t c) {
+    void MarkStage(Char c) {
         if (removeSpacesBefore_) {
-            if (c == u' ') {
+            if (Unit(c) == ' ') {
                 ++spaces_;
                 return;
             }
-            if (!IsMark(c))
-                for (; spaces_ > 0; --spaces_) StopStage(u' ');
+            if (!IsMark(Unit(c)))
+                for (; spaces_ > 0; --spaces_) StopStage(' ');
             spaces_ = 0;
         }
         StopStage(c);
     }
 
     // Exactly two full stops become one; longer runs stay.
-    void StopStage(char16_t c) {
+    void StopStage(Char c) {
         if (removeExtraStops_) {
-            if (c == u'.') {
+            if (Unit(c) == '.') {
                 ++stops_;
                 return;
             }
@@ -276,22 +367,22 @@ private:
 
     void FlushStops() {
         const std::size_t kept = stops_ == 2 ? 1 : stops_;
-        for (std::size_t k = 0; k < kept; ++k) Put(u'.');
+        for (std::size_t k = 0; k < kept; ++k) Put('.');
         stops_ = 0;
     }
 
-    void Put(char16_t c) {
-        if (recordEnds_ && IsSentenceEnd(c)) sentenceEnds_.push_back(static_cast<uint32_t>(w_ - base_));
+    void Put(Char c) {
+        if (recordEnds_ && IsSentenceEnd(Unit(c))) sentenceEnds_.push_back(static_cast<uint32_t>(w_ - base_));
         *w_++ = c;
     }
 
     const bool addSpaces_, removeExtraSpaces_, removeSpacesBefore_, removeExtraStops_, recordEnds_;
     std::vector<uint32_t>& sentenceEnds_;
-    char16_t* base_ = nullptr;
-    char16_t* w_ = nullptr;
+    Char* base_ = nullptr;
+    Char* w_ = nullptr;
     bool pendingMark_ = false;   // the last character was a mark, its space undecided
     std::size_t seen_ = 0;       // characters the space stage has taken in this stretch
-    char16_t previous_ = 0;      // the last of them
+    uint32_t previous_ = 0;      // the last of them
     std::size_t spaces_ = 0;     // spaces held back until the next character shows a mark or not
     std::size_t stops_ = 0;      // full stops held back until the run ends
 };
@@ -302,7 +393,8 @@ private:
 // sentence ends the editor recorded (ascending) are visited; every other
 // position would only be stepped over.
 // Tags and sentence ends count from begin, where the corrected text starts.
-void CapitalizeSentences(std::u16string& text, std::size_t begin, const std::vector<TagSpan>& tags,
+template <typename String>
+void CapitalizeSentences(String& text, std::size_t begin, const std::vector<TagSpan>& tags,
                          const std::vector<uint32_t>& sentenceEnds) {
     std::size_t next = 0;
     std::size_t s = begin;
@@ -314,8 +406,8 @@ void CapitalizeSentences(std::u16string& text, std::size_t begin, const std::vec
             if (at < p) continue;
             if (at + 1 < e) {
                 std::size_t q = at;
-                while (q < e && IsSentenceGap(text[q])) ++q;
-                UpperCaseAt(text, q);
+                while (q < e && IsSentenceGap(Unit(text[q]))) ++q;
+                UpperCaseReached(text, q);
                 p = q;
             } else {
                 p = at + 1;
@@ -336,29 +428,28 @@ void CapitalizeSentences(std::u16string& text, std::size_t begin, const std::vec
 // it goes on from the position after that group's end; anything else, "]"
 // included, passes. Only bracket positions matter, so the scan runs over the
 // list of them: the scan from just after list entry k continues at entry k+1.
+template <typename Char>
 class CTagFinder {
 public:
     // The brackets before from need no entries when no "<" lies before it:
     // a scan never goes backwards, and of the brackets it meets it needs the
     // partners of "{" and "[" only, which lie after them.
-    void Build(const std::u16string& text, std::size_t from) {
+    void Build(const Char* t, std::size_t n, std::size_t from) {
         positions_.clear();
         result_.clear();
         braces_.clear();
         squares_.clear();
-        const char16_t* t = text.data();
-        const std::size_t n = text.size();
         for (std::size_t i = NextBracket(t, from, n); i < n; i = NextBracket(t, i + 1, n)) {
-            const char16_t c = t[i];
+            const uint32_t c = Unit(t[i]);
             const int32_t k = static_cast<int32_t>(positions_.size());
             positions_.push_back(static_cast<uint32_t>(i));
             result_.push_back(-1);  // for "{" and "[": the list entry of the partner
-            if (c == u'{') braces_.push_back(k);
-            else if (c == u'[') squares_.push_back(k);
-            else if (c == u'}' && !braces_.empty()) {
+            if (c == '{') braces_.push_back(k);
+            else if (c == '[') squares_.push_back(k);
+            else if (c == '}' && !braces_.empty()) {
                 result_[braces_.back()] = k;
                 braces_.pop_back();
-            } else if (c == u']' && !squares_.empty()) {
+            } else if (c == ']' && !squares_.empty()) {
                 result_[squares_.back()] = k;
                 squares_.pop_back();
             }
@@ -366,16 +457,16 @@ public:
         const int32_t size = static_cast<int32_t>(positions_.size());
         auto after = [&](int32_t k) { return k + 1 < size ? result_[k + 1] : -1; };
         for (int32_t k = size - 1; k >= 0; --k) {
-            const char16_t c = t[positions_[k]];
+            const uint32_t c = Unit(t[positions_[k]]);
             int32_t r;
-            if (c == u'>') {
+            if (c == '>') {
                 r = k;
-            } else if (c == u'}') {
+            } else if (c == '}') {
                 r = -1;
-            } else if (c == u'{' || c == u'[') {
+            } else if (c == '{' || c == '[') {
                 const int32_t m = result_[k];
                 r = m < 0 ? -1 : after(m);
-            } else if (c == u'<') {
+            } else if (c == '<') {
                 const int32_t m = after(k);
                 r = m < 0 ? -1 : after(m);
             } else {  // "]"
@@ -390,7 +481,7 @@ public:
         const int32_t size = static_cast<int32_t>(positions_.size());
         while (cursor_ < size && positions_[cursor_] < from) ++cursor_;
         for (; cursor_ < size; ++cursor_) {
-            if (text_[positions_[cursor_]] != u'<') continue;
+            if (Unit(text_[positions_[cursor_]]) != '<') continue;
             const int32_t m = cursor_ + 1 < size ? result_[cursor_ + 1] : -1;
             if (m < 0) continue;
             start = positions_[cursor_];
@@ -401,10 +492,10 @@ public:
     }
 
     // from: the first "<" of the text, or any position before it.
-    void Start(const std::u16string& text, std::size_t from) {
-        text_ = text.data();
+    void Start(const Char* text, std::size_t n, std::size_t from) {
+        text_ = text;
         cursor_ = 0;
-        Build(text, from);
+        Build(text, n, from);
     }
 
     void Trim(std::size_t keep) {
@@ -414,26 +505,21 @@ public:
     }
 
 private:
-    static bool IsBracket(char16_t c) {
-        return c == u'<' || c == u'>' || c == u'{' || c == u'}' || c == u'[' || c == u']';
-    }
+    static bool IsBracket(uint32_t c) { return c == '<' || c == '>' || c == '{' || c == '}' || c == '[' || c == ']'; }
 
     // The first bracket at or after i, or n. Brackets are rare in prose, so
-    // the units are tested eight at a time.
-    static std::size_t NextBracket(const char16_t* t, std::size_t i, std::size_t n) {
+    // the units are tested sixteen at a time.
+    static std::size_t NextBracket(const Char* t, std::size_t i, std::size_t n) {
 #if defined(__SSE2__)
-        // Sixteen units at a time as bytes (a unit above 255 saturates to 0
-        // or 255, no bracket). "<" and ">" differ only in bit 1, "[" and "{"
-        // (and "]" and "}") only in bit 5: with that bit cleared each pair is
-        // one value.
+        // "<" and ">" differ only in bit 1, "[" and "{" (and "]" and "}")
+        // only in bit 5: with that bit cleared each pair is one value.
         const __m128i angleBit = _mm_set1_epi8(static_cast<char>(~2));
         const __m128i caseBit = _mm_set1_epi8(static_cast<char>(~0x20));
         const __m128i angle = _mm_set1_epi8('<');
         const __m128i opening = _mm_set1_epi8('[');
         const __m128i closing = _mm_set1_epi8(']');
         for (; i + 16 <= n; i += 16) {
-            const auto* at = reinterpret_cast<const __m128i*>(t + i);
-            const __m128i v = _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+            const __m128i v = Load16(t + i);
             const __m128i folded = _mm_and_si128(v, caseBit);
             const __m128i hit =
                 _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, angleBit), angle),
@@ -443,54 +529,75 @@ private:
         }
 #endif
         for (; i < n; ++i)
-            if (IsBracket(t[i])) return i;
+            if (IsBracket(Unit(t[i]))) return i;
         return n;
     }
 
     std::vector<uint32_t> positions_;
     std::vector<int32_t> result_;  // list entry of the ">" the scan from entry k finds, or -1
     std::vector<int32_t> braces_, squares_;
-    const char16_t* text_ = nullptr;
+    const Char* text_ = nullptr;
     int32_t cursor_ = 0;
 };
 
-struct Scratch {
-    std::unique_ptr<char16_t[]> buffer;
+// The stretch pass's output, reused from version to version.
+template <typename Char>
+struct CUnitBuffer {
+    std::unique_ptr<Char[]> units;
     std::size_t capacity = 0;
+
+    Char* Get(std::size_t count) {
+        if (capacity < count) {
+            capacity = std::max(count, capacity + capacity / 2);
+            units.reset(new Char[capacity]);
+        }
+        return units.get();
+    }
+    void Trim(std::size_t keep) {
+        if (capacity > keep) {
+            units.reset();
+            capacity = 0;
+        }
+    }
+};
+
+struct Scratch {
+    CUnitBuffer<char16_t> wide;
+    CUnitBuffer<char> utf8;
     std::vector<TagSpan> tags, movedTags;
     std::vector<uint32_t> sentenceEnds;
-    CTagFinder finder;
+    CTagFinder<char16_t> wideFinder;
+    CTagFinder<char> utf8Finder;
 
-    char16_t* Buffer(std::size_t units) {
-        if (capacity < units) {
-            capacity = std::max(units, capacity + capacity / 2);
-            buffer.reset(new char16_t[capacity]);
-        }
-        return buffer.get();
-    }
+    CUnitBuffer<char16_t>& Buffer(char16_t) { return wide; }
+    CUnitBuffer<char>& Buffer(char) { return utf8; }
+    CTagFinder<char16_t>& Finder(char16_t) { return wideFinder; }
+    CTagFinder<char>& Finder(char) { return utf8Finder; }
 
     // Keeps one huge text from pinning its memory for the thread's lifetime.
     void Trim() {
         constexpr std::size_t kKeep = 1 << 20;
-        if (capacity > 2 * kKeep) {
-            buffer.reset();
-            capacity = 0;
-        }
+        wide.Trim(2 * kKeep);
+        utf8.Trim(4 * kKeep);
         if (tags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(tags);
         if (movedTags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(movedTags);
         if (sentenceEnds.capacity() > kKeep / 4) std::vector<uint32_t>().swap(sentenceEnds);
-        finder.Trim(kKeep);
+        wideFinder.Trim(kKeep);
+        utf8Finder.Trim(kKeep);
     }
 };
 
 thread_local Scratch scratch;
 
-// The first position of unit in text at or after i, or its size.
-std::size_t FirstUnit(const std::u16string& text, std::size_t i, char16_t unit) {
-    const char16_t* t = text.data();
-    const std::size_t n = text.size();
+// The first position of "<" in t at or after i, or n.
+std::size_t FirstAngle(const char* t, std::size_t i, std::size_t n) {
+    const void* at = i < n ? std::memchr(t + i, '<', n - i) : nullptr;
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - t) : n;
+}
+
+std::size_t FirstAngle(const char16_t* t, std::size_t i, std::size_t n) {
 #if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(u'<'));
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
         const auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)));
@@ -498,35 +605,39 @@ std::size_t FirstUnit(const std::u16string& text, std::size_t i, char16_t unit) 
     }
 #endif
     for (; i < n; ++i)
-        if (t[i] == unit) return i;
+        if (t[i] == u'<') return i;
     return n;
 }
 
-void FindTags(const std::u16string& text, std::size_t begin, Scratch& s) {
+template <typename Char>
+void FindTags(const Char* t, std::size_t n, std::size_t begin, Scratch& s) {
     s.tags.clear();
-    const std::size_t firstAngle = FirstUnit(text, begin, u'<');
-    if (firstAngle == text.size()) return;
-    s.finder.Start(text, firstAngle);
+    const std::size_t firstAngle = FirstAngle(t, begin, n);
+    if (firstAngle == n) return;
+    CTagFinder<Char>& finder = s.Finder(Char{});
+    finder.Start(t, n, firstAngle);
     std::size_t start = 0, close = 0, search = begin;
-    while (s.finder.Next(search, start, close)) {
+    while (finder.Next(search, start, close)) {
         s.tags.push_back({start, close});
         search = close + 1;
     }
 }
 
-void CorrectStretches(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& o) {
+template <typename String>
+void CorrectStretches(String& text, std::size_t begin, const AutoCorrectionOptions& o) {
+    using Char = typename String::value_type;
     Scratch& s = scratch;
+    const Char* src = text.data();
     if (o.skipHtmlTags)
-        FindTags(text, begin, s);
+        FindTags(src, text.size(), begin, s);
     else
         s.tags.clear();
     s.sentenceEnds.clear();
     s.movedTags.clear();
     // Only the space rule adds characters, at most one per character.
-    char16_t* const base = s.Buffer((text.size() - begin) * 2 + 1);
-    char16_t* w = base;
-    const char16_t* src = text.data();
-    CStretchEditor editor(o, s.sentenceEnds);
+    Char* const base = s.Buffer(Char{}).Get((text.size() - begin) * 2 + 1);
+    Char* w = base;
+    CStretchEditor<Char> editor(o, s.sentenceEnds);
     std::size_t pos = begin;
     for (const TagSpan& tag : s.tags) {
         editor.Stretch(src + pos, tag.start - pos, src, text.size(), base, w);
@@ -540,44 +651,37 @@ void CorrectStretches(std::u16string& text, std::size_t begin, const AutoCorrect
     editor.Stretch(src + pos, text.size() - pos, src, text.size(), base, w);
     text.resize(begin);
     text.append(base, static_cast<std::size_t>(w - base));
-    if (o.capitalizeSentences) CapitalizeSentences(text, begin, s.movedTags, s.sentenceEnds);
+    if (o.capitalizeSentences) {
+        CapitalizeSentences(text, begin, s.movedTags, s.sentenceEnds);
+        ApplyResizes(text);
+    }
     s.Trim();
 }
 
-void CapitalizeLine(std::u16string& text, std::size_t begin) {
+template <typename String>
+void CapitalizeLine(String& text, std::size_t begin) {
     std::size_t k = begin;
-    while (k < text.size() && IsBlank(text[k])) ++k;
-    if (k < text.size()) UpperCaseAt(text, k);
+    while (k < text.size() && IsBlank(Unit(text[k]))) ++k;
+    if (k < text.size()) {
+        UpperCaseReached(text, k);
+        ApplyResizes(text);
+    }
 }
 
-void TrimSpaces(std::u16string& text, std::size_t begin) {
-    const std::size_t last = text.find_last_not_of(u' ');
-    if (last == std::u16string::npos || last < begin) {
+template <typename String>
+void TrimSpaces(String& text, std::size_t begin) {
+    const std::size_t last = text.find_last_not_of(' ');
+    if (last == String::npos || last < begin) {
         text.resize(begin);
         return;
     }
     text.resize(last + 1);
-    const std::size_t first = text.find_first_not_of(u' ', begin);
+    const std::size_t first = text.find_first_not_of(' ', begin);
     if (first > begin) text.erase(begin, first - begin);
 }
 
-}  // namespace
-
-void UpperCaseAt(std::u16string& text, std::size_t k) {
-    const std::size_t n = text.size();
-    while (k < n && text[k] == u'<') {
-        const std::size_t tag = TransparentTagLength(text, k);
-        if (tag == 0) break;
-        k += tag - 1;  // the tag's ">", itself part of the gap
-        while (k < n && IsTagGap(text[k])) ++k;
-        if (k >= n) return;
-    }
-    if (k < n) UpperCaseCharacter(text, k);
-}
-
-void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& o) { AutoCorrectTail(text, 0, o); }
-
-void AutoCorrectTail(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& o) {
+template <typename String>
+void CorrectTail(String& text, std::size_t begin, const AutoCorrectionOptions& o) {
     const bool stretchRules = o.addSpacesAfterPunctuation || o.removeExtraSpaces || o.removeSpacesBeforePunctuation ||
                               o.removeExtraPunctuation || o.capitalizeSentences;
     if (!stretchRules && !o.capitalizeLine && !o.trimLine) return;
@@ -585,4 +689,18 @@ void AutoCorrectTail(std::u16string& text, std::size_t begin, const AutoCorrecti
     if (stretchRules) CorrectStretches(text, begin, o);
     if (o.capitalizeLine) CapitalizeLine(text, begin);
     if (o.trimLine) TrimSpaces(text, begin);
+}
+
+}  // namespace
+
+void UpperCaseAt(std::u16string& text, std::size_t k) { UpperCaseReached(text, k); }
+
+void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& o) { CorrectTail(text, 0, o); }
+
+void AutoCorrectTail(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& o) {
+    CorrectTail(text, begin, o);
+}
+
+void AutoCorrectUtf8Tail(std::string& text, std::size_t begin, const AutoCorrectionOptions& o) {
+    CorrectTail(text, begin, o);
 }

@@ -255,17 +255,22 @@ TEST(UpperCaseAt, ScriptsAndSurrogates) {
 // Every combination of rules, in turn, on random texts built from the
 // characters that the rules and the tag search react to, and from words of
 // plain letters (ASCII, Cyrillic, accented, outside the BMP) long enough that
-// runs without any edit span several of the corrector's copy blocks.
+// runs without any edit span several of the corrector's copy blocks. Letters
+// whose upper-case form is longer or shorter in UTF-8 ("ı", "ɐ", "ⱥ") check
+// the UTF-8 corrector against the UTF-16 result; a lone surrogate (which
+// UTF-8 cannot carry) only the UTF-16 one.
 TEST(AutoCorrect, MatchesTheRulesAsWritten) {
     const std::vector<std::u16string> pieces = {
         u" ",  u"  ",  u".",  u"..", u"...", u",",   u"!",    u"?",   u":",    u";",   u"a",  u"b",  u"я",
         u"ё",  u"Z",   u"7",  u"\r\n", u"\r", u"\n", u"\t",   u"<p>", u"<br>", u"</p>", u"</br>", u"<b>", u"<",
         u">",  u"{",   u"}",  u"[",  u"]",   u"\U00010428", u"hello world", u"привет", u"élan vital",
-        u"Straße und Weg", u"\U00010428\U00010429x", u"quick brown fox jumps", u"a b c d e f g h i j"};
+        u"Straße und Weg", u"\U00010428\U00010429x", u"quick brown fox jumps", u"a b c d e f g h i j",
+        u"ı",  u"ſun", u"ɐ",  u"ⱥx", u"ǆ",   u"ß",  u"ς", std::u16string(1, char16_t(0xDC01)),
+        u"jalapeño café über", u"long plain words of prose without any mark at all"};
     std::mt19937 rng(20240601);
-    for (int iteration = 0; iteration < 256 * 400; ++iteration) {
+    for (int iteration = 0; iteration < 256 * 600; ++iteration) {
         std::u16string text;
-        const int count = static_cast<int>(rng() % (iteration % 2 ? 30 : 80));
+        const int count = static_cast<int>(rng() % (iteration % 3 == 0 ? 200 : iteration % 3 == 1 ? 30 : 80));
         for (int i = 0; i < count; ++i) text += pieces[rng() % pieces.size()];
         std::array<uint8_t, 8> bytes;
         for (int b = 0; b < 8; ++b) bytes[static_cast<std::size_t>(b)] = static_cast<uint8_t>((iteration >> b) & 1);
@@ -285,6 +290,11 @@ TEST(AutoCorrect, MatchesTheRulesAsWritten) {
         std::u16string appended = before + text;
         AutoCorrectTail(appended, before.size(), options);
         ASSERT_EQ(appended, before + expected) << "before: " << ToNarrow(before) << " text: " << ToNarrow(text);
+
+        if (appended.find(char16_t(0xDC01)) != std::u16string::npos) continue;
+        std::string utf8 = ToNarrow(before + text);
+        AutoCorrectUtf8Tail(utf8, ToNarrow(before).size(), options);
+        ASSERT_EQ(utf8, ToNarrow(before + expected)) << "before: " << ToNarrow(before) << " text: " << ToNarrow(text);
     }
 }
 

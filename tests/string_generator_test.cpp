@@ -232,14 +232,17 @@ TEST(RandomOrder, AboveTenToTheTenEveryGroupChoosesFreely) {
 }
 
 // The UTF-8 form of every kind of version: free choice written directly or
-// through the text (corrected, or a piece with half a pair at its edge),
-// numbered versions, all appended after what the output already holds.
+// through the text (corrected, or a piece with half a pair at its edge or a
+// lone surrogate, whose "?" is no mark), numbered versions, all appended
+// after what the output already holds.
 TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
-    std::string wide = "{ёж|\xF0\x9F\x98\x80 x|café}";
-    for (int i = 0; i < 17; ++i) wide += "{a. b|größe|c,d|  e}";
-    for (const std::string& templ : {wide, std::string("{\xF0\x9F\x98\x80|y}") + wide, std::string("{a|é} [x|y]")}) {
+    std::string wide = "{ёж|\xF0\x9F\x98\x80 x|café|ıı. ſ}";
+    for (int i = 0; i < 17; ++i) wide += "{a. b|größe|c,d|  e|. ɐ}";
+    const std::u16string lone = u"{x" + std::u16string(1, char16_t(0xDC01)) + u"y|z}";
+    for (const std::u16string& templ :
+         {U16(wide), U16("{\xF0\x9F\x98\x80|y}" + wide), U16("{a|é} [x|y]"), lone + U16(wide)}) {
         CStringGenerator engine;
-        ASSERT_TRUE(engine.LoadTemplate(U16(templ)).Ok()) << templ;
+        ASSERT_TRUE(engine.LoadTemplate(templ).Ok()) << ToNarrow(templ);
         engine.SeedRandom(3);
         SyntaxStringGenerator::CVersionWorkspace workspace;
         for (const AutoCorrectionOptions& options : {kOff, AutoCorrectionOptions{}}) {
@@ -251,7 +254,7 @@ TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
                 engine.AppendVersion(ticket, options, workspace, text);
                 std::string bytes = "ä";
                 engine.AppendVersionUtf8(ticket, options, workspace, bytes);
-                ASSERT_EQ(bytes, ToNarrow(text)) << templ << " #" << i;
+                ASSERT_EQ(bytes, ToNarrow(text)) << ToNarrow(templ) << " #" << i;
             }
         }
     }

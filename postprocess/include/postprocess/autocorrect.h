@@ -42,3 +42,8 @@ void AutoCorrect(std::u16string& text, const AutoCorrectionOptions& options);
 // leaves text[0, begin) as it is: a version appended to a block of versions is
 // corrected where it lies.
 void AutoCorrectTail(std::u16string& text, std::size_t begin, const AutoCorrectionOptions& options);
+// AutoCorrectTail on UTF-8: text[begin, size) ends up as the UTF-8 form of
+// the same version corrected as UTF-16, so a version built as UTF-8 needs no
+// round trip. The bytes must be what EncodeUtf8 writes for a text without
+// lone surrogates (the "?" that stands for one would count as a mark).
+void AutoCorrectUtf8Tail(std::string& text, std::size_t begin, const AutoCorrectionOptions& options);
