@@ -1,9 +1,10 @@
 // Auto-correction throughput on texts of 1 KB to 1 MB (UTF-16 bytes): the
 // rate should not fall as the text grows. Also texts built to defeat a naive
 // implementation (thousands of "<" that open no tag, long runs of spaces and
-// marks), and the all-off path that the engine takes for every version when
-// correction is disabled.
+// marks), the all-off path that the engine takes for every version when
+// correction is disabled, and the UTF-8 form of the prose.
 #include "postprocess/autocorrect.h"
+#include "text/text_encoding.h"
 
 #include <benchmark/benchmark.h>
 
@@ -49,6 +50,19 @@ void Run(benchmark::State& state, const std::u16string& source, const AutoCorrec
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(source.size()) * 2);
 }
 
+// The same text as UTF-8, corrected where it lies as the engine does for
+// versions built as UTF-8; the rate counts UTF-8 bytes.
+void RunUtf8(benchmark::State& state, const std::u16string& source, const AutoCorrectionOptions& options) {
+    const std::string bytes = ToNarrow(source);
+    std::string text;
+    for (auto _ : state) {
+        text = bytes;
+        AutoCorrectUtf8Tail(text, 0, options);
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
     if (Smoke()) {
         b->Arg(1 << 9)->Arg(1 << 13);
@@ -72,6 +86,11 @@ void BM_AutoCorrectAllRules(benchmark::State& state) {
     Run(state, Prose(static_cast<std::size_t>(state.range(0))), AutoCorrectionOptions{});
 }
 BENCHMARK(BM_AutoCorrectAllRules)->Apply(Sizes);
+
+void BM_AutoCorrectUtf8AllRules(benchmark::State& state) {
+    RunUtf8(state, Prose(static_cast<std::size_t>(state.range(0))), AutoCorrectionOptions{});
+}
+BENCHMARK(BM_AutoCorrectUtf8AllRules)->Apply(Sizes);
 
 void BM_AutoCorrectWithoutTagMode(benchmark::State& state) {
     Run(state, Prose(static_cast<std::size_t>(state.range(0))), WithoutTagMode());

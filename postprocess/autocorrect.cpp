@@ -210,6 +210,8 @@ struct TagSpan {
 template <typename Char>
 class CStretchEditor {
 public:
+    static constexpr std::size_t kSlack = 16;
+
     CStretchEditor(const AutoCorrectionOptions& o, std::vector<uint32_t>& sentenceEnds)
         : addSpaces_(o.addSpacesAfterPunctuation),
           removeExtraSpaces_(o.removeExtraSpaces),
@@ -231,40 +233,8 @@ public:
         std::size_t i = 0;
         while (i < n) {
             if (Idle()) {
-                std::size_t j = NextEditPosition(in, i, n, text + textSize);
-                if (j > i && Unit(in[j - 1]) == ' ') --j;  // a lone space before a mark: R3 may drop it
-                if (j > i) {
-                    std::copy(in + i, in + j, w_);
-                    w_ += j - i;
-                    seen_ += j - i;
-                    previous_ = Unit(in[j - 1]);
-                    i = j;
-                    if (i == n) break;
-                }
-                // The commonest edit position, a mark followed by one space
-                // and a word, is one no rule changes: it goes out as it is.
-                if (i + 2 < n && Unit(in[i + 1]) == ' ' && Unit(in[i + 2]) != ' ' && IsMark(Unit(in[i])) &&
-                    !IsMark(Unit(in[i + 2]))) {
-                    Put(in[i]);
-                    w_[0] = ' ';
-                    w_[1] = in[i + 2];
-                    w_ += 2;
-                    seen_ += 3;
-                    previous_ = Unit(in[i + 2]);
-                    i += 3;
-                    continue;
-                }
-                // A mark followed by a word gets the space between them when
-                // that rule is on, and nothing else changes.
-                if (i + 1 < n && Unit(in[i + 1]) != ' ' && IsMark(Unit(in[i])) && !IsMark(Unit(in[i + 1]))) {
-                    Put(in[i]);
-                    if (addSpaces_) *w_++ = ' ';
-                    *w_++ = in[i + 1];
-                    seen_ += addSpaces_ ? 3 : 2;
-                    previous_ = Unit(in[i + 1]);
-                    i += 2;
-                    continue;
-                }
+                i = CopyIdle(in, i, n, text + textSize);
+                if (i == n) break;
             }
             AddSpaceStage(in[i++]);
         }
@@ -280,30 +250,150 @@ private:
                stops_ == 0;
     }
 
-    // The first position at or after i of a mark or of a space followed by a
-    // space inside the stretch [.., n); n when there is none. end: the end of
-    // the whole text, the limit of what may be read.
-    static std::size_t NextEditPosition(const Char* in, std::size_t i, std::size_t n, const Char* end) {
+    // While every stage is idle: copies what no rule changes and returns the
+    // position of the next character the stages must see (or n). The state
+    // lives in locals here, since stores through a char pointer could alias
+    // the editor's fields.
+    std::size_t CopyIdle(const Char* in, std::size_t i, std::size_t n, const Char* end) {
+        Char* w = w_;
+        std::size_t seen = seen_;
+        uint32_t previous = previous_;
+        for (;;) {
+            std::size_t j = CopyToNextEdit(in, i, n, end, w);
+            if (j > i && Unit(in[j - 1]) == ' ') --j;  // a lone space before a mark: R3 may drop it
+            if (j > i) {
+                w += j - i;
+                seen += j - i;
+                previous = Unit(in[j - 1]);
+                i = j;
+                if (i == n) break;
+            }
+            // The commonest edit position, a mark followed by one space and a
+            // word, is one no rule changes: it goes out as it is.
+            if (i + 2 < n && Unit(in[i + 1]) == ' ' && Unit(in[i + 2]) != ' ' && IsMark(Unit(in[i])) &&
+                !IsMark(Unit(in[i + 2]))) {
+                RecordEnd(in[i], w);
+                w[0] = in[i];
+                w[1] = ' ';
+                w[2] = in[i + 2];
+                w += 3;
+                seen += 3;
+                previous = Unit(in[i + 2]);
+                i += 3;
+                continue;
+            }
+            // A mark followed by a word gets the space between them when that
+            // rule is on, and nothing else changes.
+            if (i + 1 < n && Unit(in[i + 1]) != ' ' && IsMark(Unit(in[i])) && !IsMark(Unit(in[i + 1]))) {
+                RecordEnd(in[i], w);
+                *w++ = in[i];
+                if (addSpaces_) *w++ = ' ';
+                *w++ = in[i + 1];
+                seen += addSpaces_ ? 3 : 2;
+                previous = Unit(in[i + 1]);
+                i += 2;
+                continue;
+            }
+            break;
+        }
+        w_ = w;
+        seen_ = seen;
+        previous_ = previous;
+        return i;
+    }
+
+    void RecordEnd(Char c, const Char* at) {
+        if (recordEnds_ && IsSentenceEnd(Unit(c))) sentenceEnds_.push_back(static_cast<uint32_t>(at - base_));
+    }
+
 #if defined(__SSE2__)
-        // Sixteen units at a time as bytes: a UTF-16 unit above 255 saturates
-        // to 0 or 255, neither a space nor a mark. The marks all lie in "!" ..
-        // "?", so a unit in that range is a candidate, checked one by one
-        // (digits and dashes are the few others in prose).
-        const __m128i space = _mm_set1_epi8(' ');
-        const __m128i first = _mm_set1_epi8('!');
-        const __m128i span = _mm_set1_epi8('?' - '!');
+    // Bit k of each mask stands for unit k of a block of sixteen.
+    struct BlockClasses {
+        uint32_t space, mark, end, needsCase;
+    };
+
+    static uint32_t NonAsciiBits(const char* p) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    }
+    static uint32_t NonAsciiBits(const char16_t* p) {
+        const auto* at = reinterpret_cast<const __m128i*>(p);
+        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
         const __m128i zero = _mm_setzero_si128();
-        // The pair test at the block's last unit reads one unit past it: past
-        // the stretch that is a "<" (never a space), and never past the text.
-        for (; i + 16 <= n && in + i + 17 <= end; i += 16) {
-            const __m128i v = Load16(in + i);
-            const __m128i next = Load16(in + i + 1);
-            const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(next, space));
-            const __m128i candidate = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, first), span), zero);
-            for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(pair, candidate))); bits != 0;
-                 bits &= bits - 1) {
-                const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(bits));
-                if (Unit(in[p]) == ' ' || IsMark(Unit(in[p]))) return p;
+        const __m128i ascii = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(_mm_loadu_si128(at), high), zero),
+                                              _mm_cmpeq_epi16(_mm_and_si128(_mm_loadu_si128(at + 1), high), zero));
+        return ~static_cast<uint32_t>(_mm_movemask_epi8(ascii)) & 0xFFFF;
+    }
+
+    // The spaces and the units in "!" .. "?", where all six marks lie (with
+    // digits and a few others): a block with neither, nor a space before
+    // either, is copied without a closer look.
+    static void Sift(const Char* p, uint32_t& space, uint32_t& candidate) {
+        const __m128i v = Load16(p);
+        space = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
+        candidate = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+            _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('!')), _mm_set1_epi8('?' - '!')), _mm_setzero_si128())));
+    }
+
+    // needsCase: what a sentence end's capitalisation could change or must
+    // look past: a lower-case ASCII letter, anything not ASCII, a line
+    // break, a TAB or a "<".
+    static BlockClasses Classify(const Char* p) {
+        const __m128i v = Load16(p);
+        const auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+        const __m128i ends = _mm_or_si128(is('.'), _mm_or_si128(is('!'), is('?')));
+        const __m128i marks = _mm_or_si128(ends, _mm_or_si128(is(','), _mm_or_si128(is(':'), is(';'))));
+        const __m128i lower = _mm_cmpeq_epi8(
+            _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('a')), _mm_set1_epi8('z' - 'a')), _mm_setzero_si128());
+        const __m128i other = _mm_or_si128(_mm_or_si128(is('\r'), is('\n')), _mm_or_si128(is('\t'), is('<')));
+        return {static_cast<uint32_t>(_mm_movemask_epi8(is(' '))), static_cast<uint32_t>(_mm_movemask_epi8(marks)),
+                static_cast<uint32_t>(_mm_movemask_epi8(ends)),
+                static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(lower, other))) | NonAsciiBits(p)};
+    }
+#endif
+
+    // Copies in[i, p) to out and returns p, the first position at or after i
+    // that the stages must see, inside the stretch [.., n); n when there is
+    // none. end: the end of the whole text, the limit of what may be read.
+    // Whole blocks are stored, so out needs room for kSlack units more than
+    // it gets.
+    std::size_t CopyToNextEdit(const Char* in, std::size_t i, std::size_t n, const Char* end, Char* out) {
+        out -= i;
+#if defined(__SSE2__)
+        // Blocks of sixteen, each classified once, with the next block's
+        // classes for the two units a position looks ahead. Seen are a pair
+        // of spaces, a space before a mark, and a mark unless one space and
+        // then neither a space nor a mark follow it; such a sentence end is
+        // recorded for capitalisation, unless what follows its space is a
+        // character that capitalisation would leave as it is. The two units
+        // after a stretch's last are a tag's "<" or lie past the text.
+        if (i + 16 <= n && in + i + 32 <= end) {
+            uint32_t nowSpace = 0, nowCandidate = 0;
+            Sift(in + i, nowSpace, nowCandidate);
+            for (; i + 16 <= n && in + i + 32 <= end; i += 16) {
+                std::memcpy(out + i, in + i, 16 * sizeof(Char));
+                uint32_t aheadSpace = 0, aheadCandidate = 0;
+                Sift(in + i + 16, aheadSpace, aheadCandidate);
+                const uint32_t spaces = nowSpace | aheadSpace << 16;
+                const uint32_t candidates = nowCandidate | aheadCandidate << 16;
+                const bool plain = ((nowCandidate | (spaces & ((spaces | candidates) >> 1))) & 0xFFFF) == 0;
+                nowSpace = aheadSpace;
+                nowCandidate = aheadCandidate;
+                if (plain) continue;
+                const BlockClasses now = Classify(in + i);
+                const BlockClasses ahead = Classify(in + i + 16);
+                const uint32_t space = now.space | ahead.space << 16;
+                const uint32_t mark = now.mark | ahead.mark << 16;
+                const uint32_t spacedMark = (space >> 1) & ~(space >> 2) & ~(mark >> 2);
+                const uint32_t edits = ((space & ((space >> 1) | (mark >> 1))) | (mark & ~spacedMark)) & 0xFFFF;
+                const std::size_t stop = edits != 0 ? static_cast<std::size_t>(std::countr_zero(edits)) : 16;
+                if (recordEnds_) {
+                    const uint32_t needsCase = now.needsCase | ahead.needsCase << 16;
+                    uint32_t ends = now.end & spacedMark & (needsCase >> 2) & ((uint32_t{1} << stop) - 1);
+                    for (; ends != 0; ends &= ends - 1)
+                        sentenceEnds_.push_back(
+                            static_cast<uint32_t>(out + i + static_cast<std::size_t>(std::countr_zero(ends)) - base_));
+                }
+                if (edits != 0) return i + stop;
             }
         }
 #else
@@ -312,6 +402,7 @@ private:
         for (; i < n; ++i) {
             const uint32_t c = Unit(in[i]);
             if (IsMark(c) || (c == ' ' && i + 1 < n && Unit(in[i + 1]) == ' ')) return i;
+            out[i] = in[i];
         }
         return n;
     }
@@ -431,9 +522,9 @@ void CapitalizeSentences(String& text, std::size_t begin, const std::vector<TagS
 template <typename Char>
 class CTagFinder {
 public:
-    // The brackets before from need no entries when no "<" lies before it:
-    // a scan never goes backwards, and of the brackets it meets it needs the
-    // partners of "{" and "[" only, which lie after them.
+    // The brackets before from need no entries when no scan starts before
+    // it: a scan never goes backwards, and of the brackets it meets it needs
+    // the partners of "{" and "[" only, which lie after them.
     void Build(const Char* t, std::size_t n, std::size_t from) {
         positions_.clear();
         result_.clear();
@@ -491,7 +582,7 @@ public:
         return false;
     }
 
-    // from: the first "<" of the text, or any position before it.
+    // Answers Next for positions from from on only.
     void Start(const Char* text, std::size_t n, std::size_t from) {
         text_ = text;
         cursor_ = 0;
@@ -609,15 +700,47 @@ std::size_t FirstAngle(const char16_t* t, std::size_t i, std::size_t n) {
     return n;
 }
 
+enum class TagLook { kTag, kNoTag, kUnknown };
+
+// Most tags are short and hold no other bracket: then the first bracket after
+// the "<" decides, a ">" closing the tag and a "}" (or the end of the text)
+// meaning no tag. Anything else is left to the tag finder.
+template <typename Char>
+TagLook LookAtTag(const Char* t, std::size_t angle, std::size_t n, std::size_t& close) {
+    constexpr std::size_t kReach = 64;
+    const std::size_t limit = std::min(n, angle + 1 + kReach);
+    for (std::size_t j = angle + 1; j < limit; ++j) {
+        const uint32_t c = Unit(t[j]);
+        if (c == '>') {
+            close = j;
+            return TagLook::kTag;
+        }
+        if (c == '}') return TagLook::kNoTag;
+        if (c == '<' || c == '{' || c == '[') return TagLook::kUnknown;
+    }
+    return limit == n ? TagLook::kNoTag : TagLook::kUnknown;
+}
+
 template <typename Char>
 void FindTags(const Char* t, std::size_t n, std::size_t begin, Scratch& s) {
     s.tags.clear();
-    const std::size_t firstAngle = FirstAngle(t, begin, n);
-    if (firstAngle == n) return;
     CTagFinder<Char>& finder = s.Finder(Char{});
-    finder.Start(t, n, firstAngle);
-    std::size_t start = 0, close = 0, search = begin;
-    while (finder.Next(search, start, close)) {
+    bool finderStarted = false;
+    std::size_t search = begin;
+    for (;;) {
+        const std::size_t angle = FirstAngle(t, search, n);
+        if (angle == n) return;
+        std::size_t start = angle, close = 0;
+        const TagLook look = finderStarted ? TagLook::kUnknown : LookAtTag(t, angle, n, close);
+        if (look == TagLook::kNoTag) {
+            search = angle + 1;
+            continue;
+        }
+        if (look == TagLook::kUnknown) {
+            if (!finderStarted) finder.Start(t, n, angle);
+            finderStarted = true;
+            if (!finder.Next(angle, start, close)) return;
+        }
         s.tags.push_back({start, close});
         search = close + 1;
     }
@@ -635,7 +758,7 @@ void CorrectStretches(String& text, std::size_t begin, const AutoCorrectionOptio
     s.sentenceEnds.clear();
     s.movedTags.clear();
     // Only the space rule adds characters, at most one per character.
-    Char* const base = s.Buffer(Char{}).Get((text.size() - begin) * 2 + 1);
+    Char* const base = s.Buffer(Char{}).Get((text.size() - begin) * 2 + 1 + CStretchEditor<Char>::kSlack);
     Char* w = base;
     CStretchEditor<Char> editor(o, s.sentenceEnds);
     std::size_t pos = begin;
