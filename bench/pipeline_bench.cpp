@@ -153,14 +153,13 @@ class CWritingSink final : public CRunSink {
 public:
     explicit CWritingSink(CBlockTarget* target) : target_(target) {}
     bool TakesUtf8() const override { return true; }
+    std::string Utf8Separator() const override { return "\r\n\r\n"; }
     void AppendBlock(const CVersionBlock& block) override {
-        for (std::size_t i = 0; i < block.Size(); ++i) {
-            if (block.IsUtf8()) {
-                PassUtf8(block.Bytes(i));
-            } else {
-                Pass(block.Text(i));
-            }
+        if (block.IsUtf8()) {
+            PassUtf8(block.AllBytes());
+            return;
         }
+        for (std::size_t i = 0; i < block.Size(); ++i) Pass(block.Text(i));
     }
     void AppendVersions(std::vector<KeptVersion>&& batch) override {
         for (const KeptVersion& version : batch) Pass(version.text);
@@ -177,10 +176,11 @@ private:
         }
     }
 
+    // Every version with its separator.
     void PassUtf8(std::string_view bytes) {
         if (!target_) {
-            utf8Bytes += static_cast<int64_t>(bytes.size() + 4);
-        } else if (!target_->WriteUtf8(bytes) || !target_->WriteUtf8("\r\n\r\n")) {
+            utf8Bytes += static_cast<int64_t>(bytes.size());
+        } else if (!target_->WriteUtf8(bytes)) {
             failed = true;
         }
     }

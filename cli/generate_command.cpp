@@ -123,17 +123,14 @@ public:
     std::u16string separator;
     std::filesystem::path splitDir;  // one file per version when set
 
-    // Plain text into one output: the versions come as UTF-8 and are
-    // written as they are, each followed by the separator's UTF-8.
+    // Plain text into one output: the versions come as UTF-8, each followed
+    // by the separator's UTF-8, and a block is written as it is.
     bool TakesUtf8() const override { return !jsonl && splitDir.empty(); }
+    std::string Utf8Separator() const override { return ToNarrow(separator); }
 
     void AppendBlock(const CVersionBlock& block) override {
         if (block.IsUtf8()) {
-            const std::string separatorUtf8 = ToNarrow(separator);
-            for (std::size_t i = 0; i < block.Size(); ++i) {
-                if (!PassUtf8(block.Bytes(i), separatorUtf8)) return;
-            }
-            CheckInterrupt();
+            if (PassUtf8(block.AllBytes())) CheckInterrupt();
             return;
         }
         for (std::size_t i = 0; i < block.Size(); ++i) {
@@ -172,8 +169,8 @@ private:
         return false;
     }
 
-    bool PassUtf8(std::string_view bytes, std::string_view separatorUtf8) {
-        if (!failed_ && output_.WriteUtf8(bytes) && output_.WriteUtf8(separatorUtf8)) return true;
+    bool PassUtf8(std::string_view bytes) {
+        if (!failed_ && output_.WriteUtf8(bytes)) return true;
         if (!failed_) error_ = output_.Error();
         failed_ = true;
         run_.Stop();

@@ -39,8 +39,8 @@ constexpr std::size_t kStreamBlockUnits = std::size_t{1} << 18;
 // Versions are built in chunks of about this many code units: large enough that
 // handing a chunk between threads costs little, small enough to spread over
 // the threads evenly.
-constexpr double kChunkUnits = 65536;
-constexpr std::size_t kMaxChunkVersions = 1024;
+constexpr double kChunkUnits = 262144;
+constexpr std::size_t kMaxChunkVersions = 4096;
 
 // What a kept text costs beyond its characters: the row record and the
 // allocator's bookkeeping.
@@ -206,11 +206,11 @@ int64_t ProgressPosition(int64_t attempts, int64_t kept, int64_t total, double m
 // when kBatchInterval has passed since the last hand-over.
 class CKeptBatch {
 public:
-    CKeptBatch(CRunSink& sink, std::size_t batchSize, bool utf8)
+    CKeptBatch(CRunSink& sink, std::size_t batchSize, bool utf8, std::string_view separator)
         : sink_(sink),
           batchSize_(batchSize),
           unitLimit_(sink.RetainsVersions() ? std::numeric_limits<std::size_t>::max() : kStreamBlockUnits) {
-        block_.SetUtf8(utf8);
+        block_.SetUtf8(utf8, separator);
     }
 
     // Version j of versions.
@@ -256,74 +256,56 @@ private:
 // while the versions in flight could still all be kept. The tickets, and so
 // the texts, are those a loop that draws, builds and decides one version at a
 // time would make.
-class CTicketDrawer {
+class CTicketDrawer final : public CChunkDrawer {
 public:
-    CTicketDrawer(SyntaxStringGenerator::CStringGenerator& engine, const RunPlan& plan, CVersionPipeline& pipeline)
-        : engine_(engine),
-          plan_(plan),
-          pipeline_(pipeline),
-          window_(2 * static_cast<std::size_t>(pipeline.Threads()) + 1),
-          next_(plan.firstIndex) {}
+    CTicketDrawer(SyntaxStringGenerator::CStringGenerator& engine, const RunPlan& plan)
+        : engine_(engine), plan_(plan), next_(plan.firstIndex) {}
 
-    // Fills the pipeline up to its window; kept is the number kept so far.
-    void Draw(int64_t kept) {
-        while (drawing_ && pipeline_.InFlight() < window_) {
-            const double open = plan_.target - static_cast<double>(kept + undecided_);
-            const double left = plan_.indexLimit - static_cast<double>(next_);
-            if (open < 1 || left < 1) return;
-            const double fit =
-                std::clamp(std::floor(kChunkUnits / unitsPerVersion_), 1.0, static_cast<double>(kMaxChunkVersions));
-            const auto count = static_cast<std::size_t>(std::min({fit, open, left}));
-            std::unique_ptr<CVersionChunk> chunk = pipeline_.Take();
-            chunk->firstIndex = next_;
-            SyntaxStringGenerator::VersionTicket ticket;
-            for (std::size_t j = 0; j < count; ++j) {
-                if (plan_.exactSeries) {
-                    // Numbers past 2^53 are read with exact arithmetic, which
-                    // the engine does on this thread only: such versions come
-                    // built.
-                    engine_.GenerateExactVersionInto(plan_.exactFirstIndex + next_, plan_.correction, exactText_);
-                    if (chunk->versions.IsUtf8()) {
-                        chunk->versions.AddUtf8(ToNarrow(exactText_));
-                    } else {
-                        chunk->versions.Add(exactText_);
-                    }
-                } else if (plan_.series) {
-                    ticket = SyntaxStringGenerator::CStringGenerator::SeriesTicket(next_);
-                } else if (!engine_.DrawRandomTicket(ticket)) {
-                    chunk->exhausted = true;
-                    drawing_ = false;
-                    break;
+    void Draw(CVersionChunk& chunk, const DrawProgress& progress, const std::stop_token& stop) override {
+        if (!drawing_) return;
+        const int64_t undecided = next_ - plan_.firstIndex - progress.decidedTickets;
+        const double open = plan_.target - static_cast<double>(progress.kept + undecided);
+        const double left = plan_.indexLimit - static_cast<double>(next_);
+        if (open < 1 || left < 1) return;
+        // Until a chunk has been built its versions' size is unknown, and a
+        // single version may be megabytes long: the first chunks hold one
+        // version each.
+        const double unitsPerVersion = progress.unitsPerVersion > 0 ? std::max(1.0, progress.unitsPerVersion) : kChunkUnits;
+        const double fit =
+            std::clamp(std::floor(kChunkUnits / unitsPerVersion), 1.0, static_cast<double>(kMaxChunkVersions));
+        const auto count = static_cast<std::size_t>(std::min({fit, open, left}));
+        chunk.firstIndex = next_;
+        SyntaxStringGenerator::VersionTicket ticket;
+        for (std::size_t j = 0; j < count; ++j) {
+            if (plan_.exactSeries) {
+                if (stop.stop_requested()) return;
+                // Numbers past 2^53 are read with exact arithmetic, which
+                // the engine does while drawing only: such versions come
+                // built.
+                engine_.GenerateExactVersionInto(plan_.exactFirstIndex + next_, plan_.correction, exactText_);
+                if (chunk.versions.IsUtf8()) {
+                    chunk.versions.AddUtf8(ToNarrow(exactText_));
+                } else {
+                    chunk.versions.Add(exactText_);
                 }
-                chunk->tickets.push_back(ticket);
-                ++next_;
+            } else if (plan_.series) {
+                ticket = SyntaxStringGenerator::CStringGenerator::SeriesTicket(next_);
+            } else if (!engine_.DrawRandomTicket(ticket)) {
+                chunk.exhausted = true;
+                drawing_ = false;
+                return;
             }
-            undecided_ += static_cast<int64_t>(chunk->tickets.size());
-            pipeline_.Submit(std::move(chunk));
+            chunk.tickets.push_back(ticket);
+            ++next_;
         }
-    }
-
-    // The chunk's versions are decided about; its size teaches the next chunks'.
-    void Decided(const CVersionChunk& chunk) {
-        const std::size_t count = chunk.tickets.size();
-        undecided_ -= static_cast<int64_t>(count);
-        if (count > 0) unitsPerVersion_ = std::max(1.0, static_cast<double>(chunk.versions.Units()) / count);
     }
 
 private:
     SyntaxStringGenerator::CStringGenerator& engine_;
     const RunPlan& plan_;
     std::u16string exactText_;
-    CVersionPipeline& pipeline_;
-    // Chunks in flight: enough to keep every thread busy while the oldest one
-    // is decided about, few enough that memory stays flat.
-    std::size_t window_;
-    int64_t next_;           // draw index of the next ticket
-    int64_t undecided_ = 0;  // tickets drawn and not yet decided about
+    int64_t next_;  // draw index of the next ticket
     bool drawing_ = true;
-    // Until a chunk has been built its versions' size is unknown, and a single
-    // version may be megabytes long: the first chunks hold one version each.
-    double unitsPerVersion_ = kChunkUnits;
 };
 
 // At most once per kStatusInterval, counted across runs.
@@ -511,15 +493,18 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     keptCount_.store(0);
     engine_.SeedRandom(summary.seed);
 
-    // Without a similarity test and a length range the run asks a version
-    // only whether it is empty, which its UTF-8 bytes tell as well.
-    const bool utf8 = sink.TakesUtf8() && !options.skipSimilar && !options.lengthLimit && !sink.RetainsVersions();
-    CKeptBatch batch(sink, plan.batchSize, utf8);
+    // Versions past 2^53 in series order come built from the drawer, as
+    // UTF-8 when the sink takes that; the building threads then have no
+    // text to measure and fingerprint.
+    const bool utf8 = sink.TakesUtf8() && !sink.RetainsVersions() &&
+                      !(plan.exactSeries && (options.skipSimilar || options.lengthLimit));
+    const std::string separator = utf8 ? sink.Utf8Separator() : std::string();
+    CKeptBatch batch(sink, plan.batchSize, utf8, separator);
     bool stoppedByRun = false;
     {
-        CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting, utf8},
-                                  plan.threads);
-        CTicketDrawer drawer(engine_, plan, pipeline);
+        CTicketDrawer drawer(engine_, plan);
+        CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting, utf8, separator},
+                                  plan.threads, drawer);
         int64_t attempts = 0;
         int64_t kept = 0;
         int64_t lastPosition = -1;
@@ -529,7 +514,6 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
         };
         bool ended = false;
         std::vector<std::size_t> keptInChunk;
-        drawer.Draw(kept);
         while (!ended) {
             std::unique_ptr<CVersionChunk> chunk = pipeline.NextBuilt();
             if (!chunk) break;
@@ -541,12 +525,12 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
                     ended = true;
                     break;
                 }
-                attemptCount_.store(++attempts);
-                const std::size_t length = chunk->versions.Length(j);
+                attemptCount_.store(++attempts, std::memory_order_release);
+                const std::size_t length = KeepLength(*chunk, j);
                 if (CanKeep(options, length) &&
                     (!options.skipSimilar || IsNewFingerprint(similarity_, chunk->prints[j], request.deleting))) {
                     keptInChunk.push_back(j);
-                    keptCount_.store(++kept);
+                    keptCount_.store(++kept, std::memory_order_release);
                     if (memory.AddKept(length, kept, similarity_)) {
                         summary.end = RunEnd::kMemoryBudget;
                         summary.reason = memory.StopReason();
@@ -566,11 +550,9 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
                 stoppedByRun = ended = true;
             }
             batch.AddChunk(chunk->versions, keptInChunk, keptBefore);
-            drawer.Decided(*chunk);
-            pipeline.Recycle(std::move(chunk));
+            pipeline.Decided(std::move(chunk), kept);
             batch.FlushIfDue();
             RefreshStatusIfDue(sink);
-            if (!ended) drawer.Draw(kept);
         }
     }  // stops the building threads
     batch.Flush();

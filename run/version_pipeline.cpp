@@ -1,13 +1,15 @@
 #include "version_pipeline.h"
 
+#include "text/text_encoding.h"
+
 bool CanKeep(const GenerationOptions& options, std::size_t length) {
     const auto n = static_cast<int64_t>(length);
     return n > 0 && (!options.lengthLimit || (n >= options.minLength && n <= options.maxLength));
 }
 
 CVersionPipeline::CVersionPipeline(const SyntaxStringGenerator::CStringGenerator& engine, const VersionSetup& setup,
-                                   unsigned threads)
-    : engine_(engine), setup_(setup) {
+                                   unsigned threads, CChunkDrawer& drawer)
+    : engine_(engine), setup_(setup), drawer_(drawer), window_(2 * static_cast<std::size_t>(threads) + 1) {
     for (unsigned i = 1; i < threads; ++i) {
         helpers_.push_back(std::make_unique<CBackgroundWork>());
         helpers_.back()->Start([this](std::stop_token stop) { HelperLoop(stop); });
@@ -19,68 +21,86 @@ CVersionPipeline::~CVersionPipeline() {
     helpers_.clear();
 }
 
-std::unique_ptr<CVersionChunk> CVersionPipeline::Take() {
-    std::unique_ptr<CVersionChunk> chunk;
-    if (spare_.empty()) {
-        chunk = std::make_unique<CVersionChunk>();
-    } else {
-        chunk = std::move(spare_.back());
-        spare_.pop_back();
+bool CVersionPipeline::CanDraw() const { return !drawing_ && !drawBlocked_ && inFlight_.size() < window_; }
+
+std::unique_ptr<CVersionChunk> CVersionPipeline::NextBuilt() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!inFlight_.empty() && inFlight_.front()->built) {
+            std::unique_ptr<CVersionChunk> chunk = std::move(inFlight_.front());
+            inFlight_.pop_front();
+            return chunk;
+        }
+        if (Work(lock, ownBuilder_, {})) continue;
+        if (inFlight_.empty() && !drawing_) return nullptr;
+        ownerWake_.wait(lock);
     }
-    chunk->tickets.clear();
-    chunk->exhausted = false;
-    chunk->versions.SetUtf8(setup_.utf8);
-    chunk->built = false;
-    return chunk;
 }
 
-void CVersionPipeline::Recycle(std::unique_ptr<CVersionChunk> chunk) { spare_.push_back(std::move(chunk)); }
-
-void CVersionPipeline::Submit(std::unique_ptr<CVersionChunk> chunk) {
-    CVersionChunk* raw = chunk.get();
-    submitted_.push_back(std::move(chunk));
-    if (helpers_.empty()) return;  // the owner builds it in NextBuilt
+void CVersionPipeline::Decided(std::unique_ptr<CVersionChunk> chunk, int64_t kept) {
     {
         std::lock_guard lock(mutex_);
-        waiting_.push_back(raw);
+        progress_.decidedTickets += static_cast<int64_t>(chunk->tickets.size());
+        progress_.kept = kept;
+        drawBlocked_ = false;
+        spare_.push_back(std::move(chunk));
     }
     work_.notify_one();
 }
 
-std::unique_ptr<CVersionChunk> CVersionPipeline::NextBuilt() {
-    if (submitted_.empty()) return nullptr;
-    CVersionChunk& oldest = *submitted_.front();
-    if (helpers_.empty()) {
-        Build(oldest, ownBuilder_, {});
-    } else {
-        std::unique_lock lock(mutex_);
-        // While the oldest chunk is not ready, build the oldest one that waits
-        // rather than sit idle: the owner is one of the building threads.
-        while (!oldest.built) {
-            if (waiting_.empty()) {
-                builtOne_.wait(lock);
-                continue;
-            }
-            CVersionChunk* next = waiting_.front();
-            waiting_.pop_front();
-            lock.unlock();
-            Build(*next, ownBuilder_, {});
-            lock.lock();
-            next->built = true;
+bool CVersionPipeline::Work(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop) {
+    if (CanDraw()) {
+        drawing_ = true;
+        std::unique_ptr<CVersionChunk> chunk;
+        if (spare_.empty()) {
+            chunk = std::make_unique<CVersionChunk>();
+        } else {
+            chunk = std::move(spare_.back());
+            spare_.pop_back();
         }
+        const DrawProgress progress = progress_;
+        lock.unlock();
+        chunk->tickets.clear();
+        chunk->exhausted = false;
+        chunk->versions.SetUtf8(setup_.utf8, setup_.separator);
+        chunk->built = false;
+        drawer_.Draw(*chunk, progress, stop);
+        lock.lock();
+        drawing_ = false;
+        if (chunk->tickets.empty() && !chunk->exhausted) {
+            drawBlocked_ = true;
+            spare_.push_back(std::move(chunk));
+        } else {
+            waiting_.push_back(chunk.get());
+            inFlight_.push_back(std::move(chunk));
+            work_.notify_one();
+        }
+        ownerWake_.notify_one();
+        return true;
     }
-    std::unique_ptr<CVersionChunk> chunk = std::move(submitted_.front());
-    submitted_.pop_front();
-    return chunk;
+    if (waiting_.empty()) return false;
+    CVersionChunk* chunk = waiting_.front();
+    waiting_.pop_front();
+    lock.unlock();
+    Build(*chunk, builder, stop);
+    const std::size_t count = chunk->tickets.size();
+    const double unitsPerVersion = count > 0 ? static_cast<double>(chunk->versions.Units()) / count : 0;
+    lock.lock();
+    chunk->built = true;
+    if (count > 0) progress_.unitsPerVersion = unitsPerVersion;
+    if (chunk == inFlight_.front().get()) ownerWake_.notify_one();
+    return true;
 }
 
 void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const {
     const std::size_t count = chunk.tickets.size();
     const bool fingerprints = setup_.options.skipSimilar;
+    const bool needsText = fingerprints || setup_.options.lengthLimit;
     if (fingerprints && chunk.prints.size() < count) chunk.prints.resize(count);
+    if (setup_.utf8 && needsText) chunk.lengths.resize(count);
     for (std::size_t j = 0; j < count; ++j) {
         if (stop.stop_requested()) return;
-        if (setup_.utf8) {
+        if (setup_.utf8 && !needsText) {
             if (j >= chunk.versions.Size()) {
                 chunk.versions.AddWrittenUtf8([&](std::string& bytes) {
                     engine_.AppendVersionUtf8(chunk.tickets[j], setup_.correction, builder.workspace, bytes);
@@ -88,12 +108,27 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
             }
             continue;
         }
-        if (j >= chunk.versions.Size()) {
-            chunk.versions.AddWritten([&](std::u16string& texts) {
-                engine_.AppendVersion(chunk.tickets[j], setup_.correction, builder.workspace, texts);
+        std::u16string_view version;
+        if (setup_.utf8) {
+            // The text is built here (the run builds no UTF-8 ahead when it
+            // needs the texts), measured and fingerprinted, then encoded.
+            builder.text.clear();
+            engine_.AppendVersion(chunk.tickets[j], setup_.correction, builder.workspace, builder.text);
+            chunk.versions.AddWrittenUtf8([&](std::string& bytes) {
+                const std::size_t at = bytes.size();
+                bytes.resize(at + MaxUtf8Bytes(builder.text.size()));
+                bytes.resize(at + EncodeUtf8(builder.text, bytes.data() + at));
             });
+            version = builder.text;
+            chunk.lengths[j] = version.size();
+        } else {
+            if (j >= chunk.versions.Size()) {
+                chunk.versions.AddWritten([&](std::u16string& texts) {
+                    engine_.AppendVersion(chunk.tickets[j], setup_.correction, builder.workspace, texts);
+                });
+            }
+            version = chunk.versions.Text(j);
         }
-        const std::u16string_view version = chunk.versions.Text(j);
         if (fingerprints && CanKeep(setup_.options, version.size()))
             FingerprintVersion(version, setup_.deleting, chunk.prints[j]);
     }
@@ -102,14 +137,8 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
 void CVersionPipeline::HelperLoop(const std::stop_token& stop) {
     Builder builder;
     std::unique_lock lock(mutex_);
-    for (;;) {
-        if (!work_.wait(lock, stop, [this] { return !waiting_.empty(); })) return;
-        CVersionChunk* chunk = waiting_.front();
-        waiting_.pop_front();
-        lock.unlock();
-        Build(*chunk, builder, stop);
-        lock.lock();
-        chunk->built = true;
-        builtOne_.notify_one();
+    while (!stop.stop_requested()) {
+        if (Work(lock, builder, stop)) continue;
+        if (!work_.wait(lock, stop, [this] { return CanDraw() || !waiting_.empty(); })) return;
     }
 }

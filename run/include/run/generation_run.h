@@ -64,7 +64,8 @@ struct KeptVersion {
 // their ordinals consecutive from FirstOrdinal(). The run reuses the block's
 // memory once the sink call returns, so a sink copies what it keeps. The
 // blocks of a run whose sink takes UTF-8 hold each version's UTF-8 bytes
-// (Bytes) instead of its text (Text).
+// (Bytes) instead of its text (Text), each followed by the sink's separator,
+// so that the sink can write them all at once (AllBytes).
 class CVersionBlock {
 public:
     std::size_t Size() const { return ends_.size(); }
@@ -73,15 +74,17 @@ public:
     int64_t FirstOrdinal() const { return firstOrdinal_; }
     int64_t Ordinal(std::size_t i) const { return firstOrdinal_ + static_cast<int64_t>(i); }
     std::u16string_view Text(std::size_t i) const {
-        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        const std::size_t begin = Begin(i);
         return std::u16string_view(texts_).substr(begin, ends_[i] - begin);
     }
     std::string_view Bytes(std::size_t i) const {
-        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        const std::size_t begin = Begin(i);
         return std::string_view(bytes_).substr(begin, ends_[i] - begin);
     }
+    // The bytes of every version, each followed by the separator.
+    std::string_view AllBytes() const { return bytes_; }
     // Code units of version i, or its bytes in a UTF-8 block.
-    std::size_t Length(std::size_t i) const { return ends_[i] - (i == 0 ? 0 : ends_[i - 1]); }
+    std::size_t Length(std::size_t i) const { return ends_[i] - Begin(i); }
     std::size_t Units() const { return ends_.empty() ? 0 : ends_.back(); }  // of all versions, or bytes
 
     void Clear(int64_t firstOrdinal = 0) {
@@ -90,10 +93,12 @@ public:
         bytes_.clear();
         ends_.clear();
     }
-    // Empties the block and sets what it holds from now on.
-    void SetUtf8(bool utf8) {
+    // Empties the block and sets what it holds from now on: texts, or UTF-8
+    // bytes with separator after every version.
+    void SetUtf8(bool utf8, std::string_view separator = {}) {
         Clear(firstOrdinal_);
         utf8_ = utf8;
+        separator_ = utf8 ? separator : std::string_view();
     }
     void Add(std::u16string_view text) {
         texts_.append(text);
@@ -102,6 +107,7 @@ public:
     void AddUtf8(std::string_view bytes) {
         bytes_.append(bytes);
         ends_.push_back(bytes_.size());
+        bytes_.append(separator_);
     }
     // Version i of a block that holds the same kind.
     void AddFrom(const CVersionBlock& other, std::size_t i) {
@@ -122,13 +128,17 @@ public:
     void AddWrittenUtf8(Write&& write) {
         write(bytes_);
         ends_.push_back(bytes_.size());
+        bytes_.append(separator_);
     }
     // Numbers the texts from firstOrdinal on, keeping them.
     void Renumber(int64_t firstOrdinal) { firstOrdinal_ = firstOrdinal; }
 
 private:
+    std::size_t Begin(std::size_t i) const { return i == 0 ? 0 : ends_[i - 1] + separator_.size(); }
+
     int64_t firstOrdinal_ = 0;
     bool utf8_ = false;
+    std::string separator_;
     std::u16string texts_;
     std::string bytes_;
     std::vector<std::size_t> ends_;
@@ -174,10 +184,12 @@ public:
     // True when the sink keeps the versions in memory (the window's list), so
     // they count against the run's memory budget.
     virtual bool RetainsVersions() const { return false; }
-    // True when the sink only writes the versions out as UTF-8: when nothing
-    // else needs their texts (no similarity test, no length range) its blocks
+    // True when the sink only writes the versions out as UTF-8: its blocks
     // hold UTF-8, built on the building threads.
     virtual bool TakesUtf8() const { return false; }
+    // What such a sink writes after every version, in UTF-8: its blocks hold
+    // it after each version's bytes.
+    virtual std::string Utf8Separator() const { return {}; }
     // Progress display: BeginJob, a position in 0 .. range, EndJob.
     virtual void JobStarted(int64_t range, JobKind kind) { (void)range; (void)kind; }
     virtual void JobProgress(int64_t position) { (void)position; }

@@ -46,7 +46,9 @@ public:
     // failed write) stops Append and Flush, which then return false.
     template <typename Drain>
     bool Append(std::u16string_view text, Drain&& drain);
-    // Bytes already in UTF-8, taken as they are.
+    // Bytes already in UTF-8, taken as they are; a span of kDirectBytes or
+    // more goes to drain as it stands, after what the buffer holds.
+    static constexpr std::size_t kDirectBytes = std::size_t{1} << 16;
     template <typename Drain>
     bool AppendBytes(std::string_view bytes, Drain&& drain);
     template <typename Drain>
@@ -72,6 +74,7 @@ private:
 
 template <typename Drain>
 bool CUtf8Buffer::AppendBytes(std::string_view bytes, Drain&& drain) {
+    if (bytes.size() >= kDirectBytes) return Flush(drain) && drain(bytes);
     if (!data_) data_.reset(new char[capacity_]);
     while (!bytes.empty()) {
         if (size_ == capacity_ && !Flush(drain)) return false;
