@@ -8,6 +8,12 @@
 //   CBracketMatches matches(text, 0, int(text.size()) - 1);
 //   int same = matches[open];   // -1 when the bracket has no partner
 //
+// An arrangement alternative's own separator is found the same way by every
+// reader of the groups (tree, compiled walk, exact counts):
+//
+//   OwnSeparator own = FindOwnSeparator(text, altStart, altEnd, k,
+//                                       [&](int c) { return SpanOf(child[c]); });
+//
 // Partners are the ones FindMatchingBracket finds with the widest bounds:
 // "{" and "}" are paired among braces only, "[" and "]" among square brackets
 // only, each shape ignoring the other. Narrower bounds are checked by callers.
@@ -20,6 +26,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Position of the bracket matching the one at index, or -1. Forward searches
@@ -66,3 +73,39 @@ int FindNextSeparatorIndexed(std::u16string_view text, const CBracketMatches& ma
 // a ">" at index (backward, down to lowerBound+1), with the partners looked up.
 int FindSeparatorPartnerIndexed(std::u16string_view text, const CBracketMatches& matches, int lowerBound,
                                 int limit, int index);
+
+// Where an arrangement alternative's own separator begins: the alternative's
+// text lies between altStart (the "[" or "|" before it) and altEnd (the "|"
+// after it); when it ends with ">", the separator starts at the "<" that
+// matches that ">" at the alternative's own level, the k groups written in it
+// skipped. childSpan(c) gives the opening and closing bracket positions of
+// group c (0 .. k-1, in text order) as a std::pair<int, int>.
+struct OwnSeparator {
+    int open = -1;           // the "<", or -1 without an own separator
+    int childrenBefore = 0;  // the groups before it: k without one
+};
+
+template <typename ChildSpan>
+OwnSeparator FindOwnSeparator(std::u16string_view text, int altStart, int altEnd, int k, ChildSpan childSpan) {
+    if (altEnd - altStart <= 1 || text[static_cast<size_t>(altEnd) - 1] != u'>') return {-1, k};
+    int depth = 0;
+    int child = k - 1;
+    for (int q = altEnd - 2; q > altStart; --q) {
+        if (child >= 0) {
+            const std::pair<int, int> span = childSpan(child);
+            if (q == span.second) {
+                q = span.first;
+                --child;
+                continue;
+            }
+        }
+        const char16_t c = text[static_cast<size_t>(q)];
+        if (c == u'>') {
+            ++depth;
+        } else if (c == u'<') {
+            if (depth == 0) return {q, child + 1};
+            --depth;
+        }
+    }
+    return {-1, k};
+}

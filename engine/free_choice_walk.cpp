@@ -1,5 +1,6 @@
 #include "free_choice_walk.h"
 
+#include "bracket_matches.h"
 #include "text/text_encoding.h"
 
 #include <algorithm>
@@ -95,25 +96,15 @@ private:
         }
         for (size_t i = 0; i + 1 < g.alternatives.size(); ++i) {
             Alternative& alt = g.alternatives[i];
-            if (alt.end - alt.start <= 1 || text_[static_cast<size_t>(alt.end) - 1] != u'>') continue;
-            int depth = 0;
-            auto child = static_cast<int>(alt.children.size()) - 1;
-            for (int q = alt.end - 2; q > alt.start; --q) {
-                if (child >= 0 && q == groups_[alt.children[static_cast<size_t>(child)]].end) {
-                    q = groups_[alt.children[static_cast<size_t>(child)]].start;
-                    --child;
-                    continue;
-                }
-                const char16_t c = text_[static_cast<size_t>(q)];
-                if (c == u'>') {
-                    ++depth;
-                } else if (c == u'<' && depth-- == 0) {
-                    alt.itemEnd = q;
-                    alt.separatorOpen = q;
-                    alt.itemChildren = static_cast<size_t>(child + 1);
-                    break;
-                }
-            }
+            const OwnSeparator own = FindOwnSeparator(
+                text_, alt.start, alt.end, static_cast<int>(alt.children.size()), [&](int c) {
+                    const Group& child = groups_[alt.children[static_cast<size_t>(c)]];
+                    return std::pair{child.start, child.end};
+                });
+            if (own.open < 0) continue;
+            alt.itemEnd = own.open;
+            alt.separatorOpen = own.open;
+            alt.itemChildren = static_cast<size_t>(own.childrenBefore);
         }
     }
 

@@ -636,21 +636,24 @@ private:
         }
         if (arrangement) {
             separators_.resize(static_cast<size_t>(n));
+            separatorChildren_.resize(static_cast<size_t>(n));
             for (int i = 0; i < n; ++i) {
-                separators_[static_cast<size_t>(i)] = i + 1 < n ? OwnSeparatorOpen(groupStart, ends, children, i) : -1;
+                const int first = firstChildren_[static_cast<size_t>(i)];
+                const int last = firstChildren_[static_cast<size_t>(i) + 1];
+                OwnSeparator own{-1, last - first};
+                if (i + 1 < n) {
+                    own = FindOwnSeparator(text_, i == 0 ? groupStart : ends[i - 1], ends[i], last - first, [&](int c) {
+                        const int32_t* p = tree_->words_.data() + children[first + c];
+                        return std::pair{CRecord::StartOf(p), CRecord::EndOf(p)};
+                    });
+                }
+                separators_[static_cast<size_t>(i)] = own.open;
+                separatorChildren_[static_cast<size_t>(i)] = first + own.childrenBefore;
             }
             w.insert(w.end(), separators_.begin(), separators_.end());
         }
         if (k > 0 && n > 1) w.insert(w.end(), firstChildren_.begin() + 1, firstChildren_.end() - 1);
-        if (k > 0 && arrangement) {
-            for (int i = 0; i < n; ++i) {
-                const int separator = separators_[static_cast<size_t>(i)];
-                int c = firstChildren_[static_cast<size_t>(i)];
-                const int last = firstChildren_[static_cast<size_t>(i) + 1];
-                while (separator >= 0 && c < last && StartAt(children[c]) < separator) ++c;
-                w.push_back(separator >= 0 ? c : last);
-            }
-        }
+        if (k > 0 && arrangement) w.insert(w.end(), separatorChildren_.begin(), separatorChildren_.end());
         w.insert(w.end(), children, children + k);
 
         ends_.resize(firstEnd);
@@ -687,33 +690,6 @@ private:
         return s;
     }
 
-    // The own separator of alternative i of an arrangement group when it is
-    // followed by "|" and ends with ">": the position of the matching "<" at
-    // the alternative's own level, or -1.
-    int OwnSeparatorOpen(int groupStart, const int32_t* ends, const int32_t* children, int i) const {
-        const int altStart = i == 0 ? groupStart : ends[i - 1];
-        const int altEnd = ends[i];
-        if (altEnd - altStart <= 1 || text_[static_cast<size_t>(altEnd) - 1] != u'>') return -1;
-        int depth = 0;
-        int child = firstChildren_[static_cast<size_t>(i) + 1] - 1;
-        const int firstChild = firstChildren_[static_cast<size_t>(i)];
-        for (int q = altEnd - 2; q > altStart; --q) {
-            if (child >= firstChild && q == CRecord::EndOf(tree_->words_.data() + children[child])) {
-                q = StartAt(children[child]);
-                --child;
-                continue;
-            }
-            const char16_t c = text_[static_cast<size_t>(q)];
-            if (c == u'>') {
-                ++depth;
-            } else if (c == u'<') {
-                if (depth == 0) return q;
-                --depth;
-            }
-        }
-        return -1;
-    }
-
     std::u16string_view text_;
     const std::atomic<bool>* stop_;
     std::unique_ptr<CTemplateTree> tree_ = std::make_unique<CTemplateTree>();
@@ -722,6 +698,7 @@ private:
     std::vector<double> products_;   // of the closing group's alternatives
     std::vector<int> firstChildren_;  // of the closing group's alternatives, and k
     std::vector<int32_t> separators_;
+    std::vector<int32_t> separatorChildren_;  // the first child after each own separator's "<"
 };
 
 namespace {
