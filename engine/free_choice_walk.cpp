@@ -1,9 +1,11 @@
 #include "free_choice_walk.h"
 
 #include "bracket_matches.h"
+#include "template_tree.h"
 #include "text/text_encoding.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <numeric>
 
@@ -22,21 +24,21 @@ public:
         if (!Read()) return nullptr;
         auto walk = std::make_unique<CFreeChoiceWalk>();
         walk_ = walk.get();
-        walk_->groups_.reserve(groups_.size());
+        compiled_.reserve(groups_.size());
         for (Group& g : groups_) {
             if (g.arrangement) LocateOwnSeparators(g);
             const auto n = static_cast<int32_t>(g.alternatives.size());
-            walk_->groups_.push_back({g.arrangement ? -n : n, static_cast<uint32_t>(walk_->firsts_.size())});
-            walk_->firsts_.resize(walk_->firsts_.size() + (g.arrangement ? 2 : 1) * g.alternatives.size(),
-                                  CFreeChoiceWalk::kNone);
+            compiled_.push_back({g.arrangement ? -n : n, static_cast<uint32_t>(walk_->sequences_.size())});
+            walk_->sequences_.resize(walk_->sequences_.size() + (g.arrangement ? 2 : 1) * g.alternatives.size(),
+                                     {CFreeChoiceWalk::kNone, 0});
         }
         for (size_t id = 0; id < groups_.size(); ++id) WriteSteps(id);
-        walk_->rootStep_ = walk_->firsts_[walk_->groups_[0].first];
+        WriteCounts();
         walk_->EncodePieces();
         walk_->pool_.resize(walk_->pool_.size() + CFreeChoiceWalk::kBlockBytes / sizeof(char16_t), u'\0');
         walk_->pool_.shrink_to_fit();
         walk_->pieces_.shrink_to_fit();
-        walk_->groupAfter_.shrink_to_fit();
+        walk_->after_.shrink_to_fit();
         return walk;
     }
 
@@ -110,38 +112,90 @@ private:
 
     void WriteSteps(size_t id) {
         const Group& g = groups_[id];
-        const uint32_t first = walk_->groups_[id].first;
+        CFreeChoiceWalk::Sequence* sequences = walk_->sequences_.data() + compiled_[id].first;
         const size_t n = g.alternatives.size();
         for (size_t i = 0; i < n; ++i) {
             const Alternative& alt = g.alternatives[i];
             const uint32_t* children = alt.children.data();
             if (!g.arrangement) {
-                walk_->firsts_[first + i] = WriteSequence(alt.start + 1, alt.end, children, alt.children.size());
+                sequences[i] = WriteSequence(alt.start + 1, alt.end, children, alt.children.size());
                 continue;
             }
-            walk_->firsts_[first + i] = WriteSequence(alt.start + 1, alt.itemEnd, children, alt.itemChildren);
+            sequences[i] = WriteSequence(alt.start + 1, alt.itemEnd, children, alt.itemChildren);
             if (alt.separatorOpen >= 0) {
-                walk_->firsts_[first + n + i] = WriteSequence(alt.separatorOpen + 1, alt.end - 1,
-                                                              children + alt.itemChildren,
-                                                              alt.children.size() - alt.itemChildren);
+                sequences[n + i] = WriteSequence(alt.separatorOpen + 1, alt.end - 1, children + alt.itemChildren,
+                                                 alt.children.size() - alt.itemChildren);
             }
         }
     }
 
-    // The steps of text [lo, hi) with the given children written in it;
-    // returns the first step's index.
-    uint32_t WriteSequence(int lo, int hi, const uint32_t* children, size_t count) {
+    // The steps of text [lo, hi) with the given children written in it.
+    CFreeChoiceWalk::Sequence WriteSequence(int lo, int hi, const uint32_t* children, size_t count) {
         const auto first = static_cast<uint32_t>(walk_->pieces_.size());
         int pos = lo;
         for (size_t c = 0; c < count; ++c) {
             const Group& child = groups_[children[c]];
             walk_->pieces_.push_back({PoolPiece(pos, child.start), static_cast<uint32_t>(child.start - pos)});
-            walk_->groupAfter_.push_back(static_cast<int32_t>(children[c]));
+            walk_->after_.push_back(compiled_[children[c]]);
+            stepGroup_.push_back(children[c]);
             pos = child.end + 1;
         }
         walk_->pieces_.push_back({PoolPiece(pos, hi), static_cast<uint32_t>(std::max(0, hi - pos))});
-        walk_->groupAfter_.push_back(CFreeChoiceWalk::kEnd);
-        return first;
+        walk_->after_.push_back({0, 0});
+        stepGroup_.push_back(CFreeChoiceWalk::kNone);
+        return {first, static_cast<uint32_t>(count)};
+    }
+
+    // The counts with the tree's rules and in its order, so that a version
+    // number picks the same alternatives and orders as in the tree; and the
+    // deepest stack a walk needs: a group takes one entry to resume after it,
+    // an arrangement two more per alternative for its queued items and
+    // separators, and then the deepest of the groups written in it.
+    void WriteCounts() {
+        std::vector<double> counts(groups_.size(), 1.0);
+        walk_->totals_.assign(walk_->sequences_.size(), 0.0);
+        walk_->radix_.assign(walk_->pieces_.size(), 1.0);
+        std::vector<uint32_t> depth(groups_.size(), 0);
+        std::vector<double> products;
+        // A group opens after the group it is written in, so every child is
+        // counted before its parent.
+        for (size_t id = groups_.size(); id-- > 0;) {
+            const Group& g = groups_[id];
+            const auto n = static_cast<int>(g.alternatives.size());
+            products.assign(static_cast<size_t>(n), 1.0);
+            uint32_t deepest = 0;
+            for (int i = 0; i < n; ++i) {
+                for (const uint32_t child : g.alternatives[static_cast<size_t>(i)].children) {
+                    products[static_cast<size_t>(i)] = CapProduct(products[static_cast<size_t>(i)], counts[child]);
+                    deepest = std::max(deepest, depth[child]);
+                }
+            }
+            depth[id] = deepest + 1 + (g.arrangement ? 2 * static_cast<uint32_t>(n) : 0);
+            if (g.arrangement) {
+                counts[id] = ArrangementCount(products.data(), n);
+                continue;
+            }
+            counts[id] = ChoiceCount(products.data(), n);
+            const uint32_t first = compiled_[id].first;
+            double total = 0;
+            for (int i = 0; i < n; ++i) {
+                total += products[static_cast<size_t>(i)];
+                walk_->totals_[first + static_cast<uint32_t>(i)] = total;
+                const CFreeChoiceWalk::Sequence s = walk_->sequences_[first + static_cast<uint32_t>(i)];
+                double product = 1;
+                for (uint32_t c = 0; c < s.groups; ++c) {
+                    product *= counts[stepGroup_[s.first + c]];
+                    walk_->radix_[s.first + c] = product;
+                }
+            }
+        }
+        walk_->stackDepth_ = depth[0];
+        walk_->groupCount_ = groups_.size();
+        walk_->root_ = walk_->sequences_[compiled_[0].first];
+        walk_->afterCount_.resize(stepGroup_.size());
+        for (size_t step = 0; step < stepGroup_.size(); ++step) {
+            walk_->afterCount_[step] = stepGroup_[step] == CFreeChoiceWalk::kNone ? 0.0 : counts[stepGroup_[step]];
+        }
     }
 
     uint32_t PoolPiece(int from, int to) {
@@ -152,6 +206,8 @@ private:
 
     std::u16string_view text_;
     std::vector<Group> groups_;
+    std::vector<CFreeChoiceWalk::Group> compiled_;  // per group
+    std::vector<uint32_t> stepGroup_;               // per step: the group after its piece, or kNone
     CFreeChoiceWalk* walk_ = nullptr;
 };
 
@@ -196,83 +252,253 @@ void CFreeChoiceWalk::GenerateUtf8(std::string& out, CRandom15& rng, CFreeChoice
     Run(out, pool8_.data(), pieces8_.data(), rng, scratch);
 }
 
+void CFreeChoiceWalk::GenerateNumber(double index, std::u16string& out, CFreeChoiceScratch& scratch) const {
+    RunNumber(std::max(0.0, index), out, pool_.data(), pieces_.data(), scratch);
+}
+
+void CFreeChoiceWalk::GenerateNumberUtf8(double index, std::string& out, CFreeChoiceScratch& scratch) const {
+    RunNumber(std::max(0.0, index), out, pool8_.data(), pieces8_.data(), scratch);
+}
+
+// Writes pieces through a pointer into room made beforehand, as much as the
+// last version took; the room doubles when it runs out. A piece is mostly a
+// word or two, so one fixed-size copy, whose tail the next piece overwrites.
+// The writer lives in the walk's registers: nothing outside holds its address,
+// so the bytes it stores cannot make the compiler reload it.
+template <typename Char>
+class CFreeChoiceWalk::CWriter {
+public:
+    CWriter(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, std::size_t lastLength)
+        : out_(out), pool_(pool), pieces_(pieces), begin_(out.size()) {
+        out.resize(begin_ + std::min(lastLength, size_t{1} << 17) + 256);
+        w_ = out.data() + begin_;
+        end_ = out.data() + out.size();
+    }
+
+    [[gnu::always_inline]] void Write(uint32_t step) { Write(pieces_[step]); }
+
+    // The first length units of the piece: all of it or none.
+    [[gnu::always_inline]] void WriteIf(uint32_t step, bool whole) {
+        Piece piece = pieces_[step];
+        piece.length &= -static_cast<uint32_t>(whole);
+        Write(piece);
+    }
+
+    [[gnu::always_inline]] void Write(const Piece piece) {
+        if (static_cast<size_t>(end_ - w_) < piece.length + kBlock) [[unlikely]] {
+            w_ = Grow(out_, w_, piece.length, begin_);
+            end_ = out_.data() + out_.size();
+        }
+        const Char* from = pool_ + piece.from;
+        size_t k = 0;
+        do {
+            std::memcpy(w_ + k, from + k, kBlockBytes);
+            k += kBlock;
+        } while (k < piece.length);
+        w_ += piece.length;
+    }
+
+    // The version's length.
+    size_t Finish() {
+        out_.resize(static_cast<size_t>(w_ - out_.data()));
+        return out_.size() - begin_;
+    }
+
+private:
+    static constexpr size_t kBlock = kBlockBytes / sizeof(Char);
+
+    [[gnu::noinline]] static Char* Grow(std::basic_string<Char>& out, Char* w, size_t length, size_t begin) {
+        const auto used = static_cast<size_t>(w - out.data());
+        out.resize(used + length + kBlock + (used - begin) + 256);
+        return out.data() + used;
+    }
+
+    std::basic_string<Char>& out_;
+    const Char* pool_;
+    const Piece* pieces_;
+    size_t begin_;
+    Char* w_;
+    Char* end_;
+};
+
 template <typename Char>
 void CFreeChoiceWalk::Run(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, CRandom15& rng,
                           CFreeChoiceScratch& scratch) const {
-    constexpr size_t kBlock = kBlockBytes / sizeof(Char);
-    std::vector<uint32_t>& stack = scratch.stack;
-    stack.clear();
-    const size_t begin = out.size();
-    // The text is written through a pointer into room made beforehand, as
-    // much as the last version took; the room doubles when it runs out.
-    out.resize(begin + std::min(scratch.lastLength, size_t{1} << 17) + 256);
-    Char* w = out.data() + begin;
-    Char* end = out.data() + out.size();
-    const int32_t* groupAfter = groupAfter_.data();
-    // Whole blocks: a piece is mostly a word or two, so one fixed-size copy,
-    // whose tail the next piece overwrites.
-    const auto write = [&](const Piece& piece) {
-        if (static_cast<size_t>(end - w) < piece.length + kBlock) [[unlikely]] {
-            const auto used = static_cast<size_t>(w - out.data());
-            out.resize(used + piece.length + kBlock + (used - begin) + 256);
-            w = out.data() + used;
-            end = out.data() + out.size();
-        }
-        const Char* from = pool + piece.from;
-        size_t k = 0;
-        do {
-            std::memcpy(w + k, from + k, kBlockBytes);
-            k += kBlock;
-        } while (k < piece.length);
-        w += piece.length;
-    };
-    uint32_t at = rootStep_;
+    if (scratch.stack.size() < stackDepth_) scratch.stack.resize(stackDepth_);
+    uint32_t* const bottom = scratch.stack.data();
+    uint32_t* sp = bottom;
+    CRandom15 random = rng;
+    CWriter<Char> writer(out, pool, pieces, scratch.lastLength);
+    const Group* const after = after_.data();
+    const Sequence* const sequences = sequences_.data();
+    uint32_t at = root_.first;
     for (;;) {
-        write(pieces[at]);
-        const int32_t after = groupAfter[at++];
-        if (after < 0) {
-            if (stack.empty()) break;
-            at = stack.back();
-            stack.pop_back();
+        writer.Write(at);
+        const Group group = after[at++];
+        if (group.n == 0) {
+            if (sp == bottom) break;
+            at = *--sp;
             continue;
         }
-        const Group group = groups_[static_cast<size_t>(after)];
-        if (group.n > 1) {
-            stack.push_back(at);
-            at = firsts_[group.first + static_cast<uint32_t>(RandomIndex(rng.Next(), group.n))];
-        } else if (group.n == 1) {
-            stack.push_back(at);
-            at = firsts_[group.first];
-        } else {
-            at = EnterArrangement(group, at, rng, scratch);
+        if (group.n > 0) {
+            const uint32_t i = group.n > 1 ? static_cast<uint32_t>(RandomIndex(random.Next(), group.n)) : 0;
+            const Sequence chosen = sequences[group.first + i];
+            // An alternative of plain text is written at once and the walk
+            // goes on after the group; any other is entered, to resume after
+            // the group. Which one comes is as random as the draw, so both
+            // are done without a branch.
+            const bool plain = chosen.groups == 0;
+            writer.WriteIf(chosen.first, plain);
+            *sp = at;
+            sp += plain ? 0 : 1;
+            at = plain ? at : chosen.first;
+            continue;
         }
+        // An arrangement: one swap per alternative, then the items queued in
+        // their new order, each followed by the separator of its position.
+        const int n = -group.n;
+        std::vector<int>& order = scratch.order;
+        order.resize(static_cast<size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        for (int j = 0; j < n; ++j) {
+            std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(random.Next(), n))]);
+        }
+        *sp++ = at;
+        const Sequence* items = sequences + group.first;
+        const Sequence* separators = items + n;
+        for (int j = n - 1; j >= 0; --j) {
+            if (separators[j].first != kNone) *sp++ = separators[j].first;
+            *sp++ = items[order[static_cast<size_t>(j)]].first;
+        }
+        at = *--sp;
     }
-    out.resize(static_cast<size_t>(w - out.data()));
-    scratch.lastLength = out.size() - begin;
+    scratch.lastLength = writer.Finish();
+    rng = random;
 }
 
-// Shuffles the alternatives with one swap per alternative, then queues the
-// items in their new order, each followed by the separator of its position.
-uint32_t CFreeChoiceWalk::EnterArrangement(const Group& group, uint32_t resume, CRandom15& rng,
-                                           CFreeChoiceScratch& scratch) const {
+void CFreeChoiceWalk::SequenceDigits(const Sequence& s, double x, double* digits) const {
+    if (x == 0) {
+        std::fill(digits, digits + s.groups, 0.0);
+        return;
+    }
+    MixedRadixDigits(radix_.data() + s.first, static_cast<int>(s.groups), x, digits);
+}
+
+// The same choices as the tree's walk by number: in a choice group the first
+// alternative whose running total exceeds x, with x less the totals before
+// it; in a sequence the mixed-radix digits of x over its groups' counts; in
+// an arrangement the order floor(x / versions per order) and the rest of x
+// split over the groups of its items and separators in their new order.
+template <typename Char>
+void CFreeChoiceWalk::RunNumber(double x, std::basic_string<Char>& out, const Char* pool, const Piece* pieces,
+                                CFreeChoiceScratch& scratch) const {
+    using Resume = CFreeChoiceScratch::Resume;
+    if (scratch.resumes.size() < stackDepth_) scratch.resumes.resize(stackDepth_);
+    // Every group of the template has at most one digit in use at a time.
+    if (scratch.digits.size() < groupCount_) scratch.digits.resize(groupCount_);
+    Resume* const bottom = scratch.resumes.data();
+    Resume* sp = bottom;
+    double* const digits = scratch.digits.data();
+    CWriter<Char> writer(out, pool, pieces, scratch.lastLength);
+    const Group* const after = after_.data();
+    SequenceDigits(root_, x, digits);
+    int32_t digit = 0;                              // the digit of the next group
+    auto top = static_cast<int32_t>(root_.groups);  // digits in use
+    uint32_t at = root_.first;
+    for (;;) {
+        writer.Write(at);
+        const Group group = after[at++];
+        if (group.n == 0) {
+            if (sp == bottom) break;
+            const Resume r = *--sp;
+            at = r.step;
+            if (r.digit >= 0) {
+                digit = r.digit;
+                top = r.top;
+            }
+            continue;
+        }
+        const double y = digits[digit++];
+        if (group.n < 0) {
+            *sp++ = {at, digit, top};
+            const int32_t groups = QueueNumberedArrangement(group, afterCount_[at - 1], y, sp, digits + top, scratch);
+            digit = top;
+            top += groups;
+            at = (--sp)->step;
+            continue;
+        }
+        uint32_t i = 0;
+        double rest = y;
+        if (group.n > 1) {
+            const double* totals = totals_.data() + group.first;
+            const auto n = static_cast<uint32_t>(group.n);
+            if (n <= 8) {
+                while (i < n && !(y < totals[i])) ++i;
+            } else {
+                i = static_cast<uint32_t>(std::upper_bound(totals, totals + n, y) - totals);
+            }
+            if (i == n) continue;
+            if (i > 0) rest = y - totals[i - 1];
+        }
+        const Sequence chosen = sequences_[group.first + i];
+        if (chosen.groups == 0) {
+            writer.Write(chosen.first);
+            continue;
+        }
+        *sp++ = {at, digit, top};
+        SequenceDigits(chosen, rest, digits + top);
+        digit = top;
+        top += static_cast<int32_t>(chosen.groups);
+        at = chosen.first;
+    }
+    scratch.lastLength = writer.Finish();
+}
+
+// Queues the items of an arrangement group of the given count at sp in the
+// order its number x picks, each followed by the separator of its position
+// (the first to take on top), and writes the digits of the rest of x over all
+// their groups. Returns the number of those groups.
+int32_t CFreeChoiceWalk::QueueNumberedArrangement(const Group& group, double count, double x,
+                                                  CFreeChoiceScratch::Resume*& sp, double* digits,
+                                                  CFreeChoiceScratch& scratch) const {
     const int n = -group.n;
     std::vector<int>& order = scratch.order;
     order.resize(static_cast<size_t>(n));
     std::iota(order.begin(), order.end(), 0);
+    // Versions per order; 0 when n! exceeds a double, and then x picks the
+    // order directly.
+    const double orders = Factorial(n);
+    const double per = std::isfinite(orders) ? count / orders : 0.0;
+    double k = x;
+    double rest = 0;
+    if (per > 0) {
+        k = std::floor(x / per);
+        rest = std::max(0.0, x - k * per);
+    }
+    ApplyPermutation(order, k, scratch.slots, scratch.tail);
+
+    const Sequence* items = sequences_.data() + group.first;
+    const Sequence* separators = items + n;
+    std::vector<double>& radix = scratch.radix;
+    radix.clear();
+    double product = 1;
+    const auto addGroups = [&](const Sequence& s) {
+        for (uint32_t c = 0; c < s.groups; ++c) {
+            product *= afterCount_[s.first + c];
+            radix.push_back(product);
+        }
+    };
     for (int j = 0; j < n; ++j) {
-        std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(rng.Next(), n))]);
+        addGroups(items[order[static_cast<size_t>(j)]]);
+        if (separators[j].first != kNone) addGroups(separators[j]);
     }
-    std::vector<uint32_t>& stack = scratch.stack;
-    stack.push_back(resume);
-    const uint32_t* items = firsts_.data() + group.first;
-    const uint32_t* separators = items + n;
     for (int j = n - 1; j >= 0; --j) {
-        if (separators[j] != kNone) stack.push_back(separators[j]);
-        stack.push_back(items[order[static_cast<size_t>(j)]]);
+        if (separators[j].first != kNone) *sp++ = {separators[j].first, -1, 0};
+        *sp++ = {items[order[static_cast<size_t>(j)]].first, -1, 0};
     }
-    const uint32_t next = stack.back();
-    stack.pop_back();
-    return next;
+    const auto groups = static_cast<int32_t>(radix.size());
+    if (groups > 0) MixedRadixDigits(radix.data(), groups, rest, digits);
+    return groups;
 }
 
 }  // namespace SyntaxStringGenerator

@@ -1,18 +1,23 @@
-// The template compiled for versions in which every group chooses freely (the
-// random versions of templates with more than 10^10 versions): each
-// alternative becomes a short list of steps, a piece of text followed by the
-// group written after it, and the texts lie back to back in a pool of their
-// own. A version then costs one draw, one table look-up and one copy of a
-// fixed size per group, where the template tree decodes a record per group.
-// It draws from the generator exactly as CTemplateTree::Generate does with
-// random on, so both give the same text for the same generator state. The
-// pieces are kept in UTF-8 as well, so a version can be written as UTF-8
-// bytes directly, the same bytes as its text encoded by EncodeUtf8.
+// The template compiled into steps: each alternative becomes a short list of
+// steps, a piece of text followed by the group written after it, and the
+// texts lie back to back in a pool of their own. A version then costs one
+// table look-up and one copy of a fixed size per group, where the template
+// tree decodes a record per group. Two walks read the steps:
+// - free choice in every group (the random versions of templates with more
+//   than 10^10 versions): one draw per choice group, drawn from the generator
+//   exactly as CTemplateTree::Generate does with random on;
+// - version number x (series order, and random order up to 10^10 versions):
+//   the alternatives and orders that CTemplateTree::Generate picks for x, read
+//   with the tree's own counts and double arithmetic.
+// Both give the same text as the tree. The pieces are kept in UTF-8 as well,
+// so a version can be written as UTF-8 bytes directly, the same bytes as its
+// text encoded by EncodeUtf8.
 //
 //   auto walk = CFreeChoiceWalk::Build(prepared);   // "{...}" as LoadTemplate prepares it
 //   CRandom15 rng(7);
 //   CFreeChoiceScratch scratch;
 //   walk->Generate(out, rng, scratch);               // appends one version to out
+//   walk->GenerateNumber(42, out, scratch);          // appends version number 42
 //   if (walk->HasUtf8()) walk->GenerateUtf8(bytes, rng, scratch);
 //
 // Generating needs no call-stack depth: the steps still to take wait on the
@@ -34,8 +39,21 @@ namespace SyntaxStringGenerator {
 
 // Reusable buffers of one generating thread.
 struct CFreeChoiceScratch {
+    // Where to go on when a list of steps ends: the step, and for a numbered
+    // walk the digit cursor and the top of the digits to return to (digit -1:
+    // the next part of an arrangement, which goes on with the same digits).
+    struct Resume {
+        uint32_t step;
+        int32_t digit;
+        int32_t top;
+    };
     std::vector<uint32_t> stack;
+    std::vector<Resume> resumes;
+    std::vector<double> digits;  // of the groups being written, by number
+    std::vector<double> radix;
     std::vector<int> order;
+    std::vector<int> slots;
+    std::vector<int> tail;
     std::size_t lastLength = 0;  // of the last version, the room made for the next
 };
 
@@ -53,45 +71,72 @@ public:
     bool HasUtf8() const { return !pool8_.empty(); }
     // Appends one version as UTF-8; needs HasUtf8().
     void GenerateUtf8(std::string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const;
+    // Appends version number index (a negative index counts as 0), as
+    // UTF-16 or, when HasUtf8(), as UTF-8.
+    void GenerateNumber(double index, std::u16string& out, CFreeChoiceScratch& scratch) const;
+    void GenerateNumberUtf8(double index, std::string& out, CFreeChoiceScratch& scratch) const;
 
 private:
-    // Step i writes piece i of the pool, then the group after it (kEnd: the
-    // alternative or separator ends here).
+    // Step i writes piece i of the pool, then the group after it.
     struct Piece {
         uint32_t from;
         uint32_t length;
     };
     // A choice group of n > 1 alternatives, a group of one alternative
-    // (n == 1, no draw), or an arrangement group of -n alternatives. Its
-    // entries in firsts_ from first on: the first step of each alternative;
-    // for an arrangement, n item starts and then n separator starts (kNone
-    // for an alternative without a separator of its own).
+    // (n == 1, no draw), or an arrangement group of -n alternatives; n == 0
+    // after the last piece of an alternative or separator. Its entries in
+    // sequences_ from first on: each alternative's steps; for an arrangement,
+    // n items and then n separators (kNone for an alternative without a
+    // separator of its own).
     struct Group {
         int32_t n;
         uint32_t first;
     };
-    static constexpr int32_t kEnd = -1;
+    // The steps of an alternative, an item or a separator: from step first
+    // on, one step per group written in it and one more for the text after
+    // the last.
+    struct Sequence {
+        uint32_t first;
+        uint32_t groups;
+    };
     static constexpr uint32_t kNone = UINT32_MAX;
     // Copies run in blocks of this many bytes, so the pools and the output
     // keep that much room after their last unit.
     static constexpr size_t kBlockBytes = 32;
 
     friend class CFreeChoiceCompiler;
+    template <typename Char>
+    class CWriter;
 
     template <typename Char>
     void Run(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, CRandom15& rng,
              CFreeChoiceScratch& scratch) const;
-    uint32_t EnterArrangement(const Group& group, uint32_t resume, CRandom15& rng, CFreeChoiceScratch& scratch) const;
+    template <typename Char>
+    void RunNumber(double x, std::basic_string<Char>& out, const Char* pool, const Piece* pieces,
+                   CFreeChoiceScratch& scratch) const;
+    int32_t QueueNumberedArrangement(const Group& group, double count, double x, CFreeChoiceScratch::Resume*& sp,
+                                     double* digits, CFreeChoiceScratch& scratch) const;
+    // The digits of x over the groups of sequence s.
+    void SequenceDigits(const Sequence& s, double x, double* digits) const;
     void EncodePieces();
 
     std::vector<char16_t> pool_;
     std::vector<Piece> pieces_;
-    std::vector<int32_t> groupAfter_;  // per step
+    std::vector<Group> after_;         // per step: the group after its piece
     std::string pool8_;                // empty without UTF-8 pieces
     std::vector<Piece> pieces8_;
-    std::vector<Group> groups_;
-    std::vector<uint32_t> firsts_;
-    uint32_t rootStep_ = 0;
+    std::vector<Sequence> sequences_;
+    Sequence root_{};
+    // For version numbers, per step: the count of the group after its piece,
+    // and in a choice alternative the product of the counts of its groups up
+    // to that one; per entry of sequences_: the running totals of a choice
+    // group's alternatives' products.
+    std::vector<double> afterCount_;
+    std::vector<double> radix_;
+    std::vector<double> totals_;
+    size_t groupCount_ = 0;
+    // The most entries a walk's stack can hold.
+    uint32_t stackDepth_ = 0;
 };
 
 }  // namespace SyntaxStringGenerator

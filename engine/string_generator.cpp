@@ -21,7 +21,7 @@ constexpr double kTwoTo30 = 1073741824.0;
 constexpr double kDistinctLimit = 1e10;
 // Version numbers below this are exact doubles, so the double walk reads them.
 constexpr int64_t kExactDoubles = int64_t{1} << 53;
-// Prepared texts up to this many code units get the free-choice walk. Its
+// Prepared texts up to this many code units get the compiled walk. Its
 // steps and pools take about as much again as the tree, and compiling it
 // briefly up to a hundred bytes per character of the densest templates, so
 // longer texts, where the walk's gain per byte of output is small anyway,
@@ -215,7 +215,7 @@ LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owne
         usedNumbers_ = std::make_unique<CDrawnNumbers>(
             versionCount_ <= kTwoTo30 ? static_cast<uint64_t>(versionCount_) : static_cast<uint64_t>(kTwoTo30));
     }
-    if (versionCount_ > kDistinctLimit && templateText_.size() <= kFreeChoiceWalkLimit) {
+    if (templateText_.size() <= kFreeChoiceWalkLimit) {
         freeChoice_ = CFreeChoiceWalk::Build(templateText_);
     }
     return {-1, 0, versionCount_};
@@ -255,7 +255,11 @@ void CStringGenerator::BuildVersion(const VersionTicket& ticket, const AutoCorre
 
 void CStringGenerator::Walk(const VersionTicket& ticket, CVersionWorkspace& workspace, std::u16string& out) const {
     if (!ticket.freeChoice) {
-        root_->Generate(ticket.number, out, templateText_, false, *workspace.random_, workspace.scratch_.get());
+        if (freeChoice_) {
+            freeChoice_->GenerateNumber(ticket.number, out, *workspace.freeChoiceScratch_);
+        } else {
+            root_->Generate(ticket.number, out, templateText_, false, *workspace.random_, workspace.scratch_.get());
+        }
         return;
     }
     workspace.random_->SeedStream(seed_, ticket.stream);
@@ -277,10 +281,14 @@ void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorr
 void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                                          CVersionWorkspace& workspace, std::string& out) const {
     if (!root_) return;
-    if (ticket.freeChoice && freeChoice_ && freeChoice_->HasUtf8()) {
-        workspace.random_->SeedStream(seed_, ticket.stream);
+    if (freeChoice_ && freeChoice_->HasUtf8()) {
         const std::size_t begin = out.size();
-        freeChoice_->GenerateUtf8(out, *workspace.random_, *workspace.freeChoiceScratch_);
+        if (ticket.freeChoice) {
+            workspace.random_->SeedStream(seed_, ticket.stream);
+            freeChoice_->GenerateUtf8(out, *workspace.random_, *workspace.freeChoiceScratch_);
+        } else {
+            freeChoice_->GenerateNumberUtf8(ticket.number, out, *workspace.freeChoiceScratch_);
+        }
         if (options.AnyOn()) AutoCorrectUtf8Tail(out, begin, options);
         return;
     }

@@ -27,50 +27,6 @@ const std::array<double, kLargestFiniteFactorial + 1>& FactorialTable() {
     return table;
 }
 
-// The version-number digits of x over children whose counts multiply up to
-// radix (child 0 least significant): the most significant digit that x
-// reaches is taken first, then the rest of x is split over the lower ones.
-void MixedRadixDigits(const double* radix, int k, double x, double* digits) {
-    std::fill(digits, digits + k, 0.0);
-    int limit = k;
-    while (limit > 0) {
-        const int j = static_cast<int>(std::upper_bound(radix, radix + limit, x) - radix);
-        if (j == limit) break;
-        const double below = j > 0 ? radix[j - 1] : 1.0;
-        const double digit = std::floor(x / below);
-        digits[j] = digit;
-        x = std::max(0.0, x - digit * below);
-        limit = j;
-    }
-}
-
-// Applies permutation number k to order: the first item goes to position
-// floor(k / (n-1)!) of the permuted rest, recursively. Items whose (m-1)! is
-// not a finite double keep their place at the front.
-void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots, std::vector<int>& tail) {
-    const int n = static_cast<int>(order.size());
-    if (n <= 1) return;
-    const int fixed = std::max(0, n - (kLargestFiniteFactorial + 1));
-    slots.assign(static_cast<size_t>(n), 0);
-    for (int i = fixed; i < n - 1; ++i) {
-        const int m = n - i;
-        const double f = Factorial(m - 1);
-        double c = std::floor(k / f);
-        if (!(c >= 0)) c = 0;
-        if (c > m - 1) c = m - 1;
-        k = std::max(0.0, k - c * f);
-        slots[static_cast<size_t>(i)] = static_cast<int>(c);
-    }
-    // Rebuild from the innermost list outwards: item i is inserted at its slot
-    // of the already permuted items i+1 .. n-1.
-    tail.clear();
-    tail.push_back(order[static_cast<size_t>(n) - 1]);
-    for (int i = n - 2; i >= fixed; --i) {
-        tail.insert(tail.begin() + slots[static_cast<size_t>(i)], order[static_cast<size_t>(i)]);
-    }
-    std::copy(tail.begin(), tail.end(), order.begin() + fixed);
-}
-
 // Choice groups with at most this many alternatives and children have their
 // running totals recomputed on each visit instead of stored.
 constexpr int kRecomputedAlternatives = 8;
@@ -592,15 +548,8 @@ private:
         for (int i = 0; i < n; ++i) {
             const int first = child;
             double product = 1;
-            bool saturated = false;
             for (; child < k && StartAt(children[child]) < ends[i]; ++child) {
-                const double x = CRecord::CountOf(tree_->words_.data() + children[child]);
-                if (saturated || product >= kMaxCount / x) {
-                    saturated = true;
-                    product = kMaxCount;
-                } else {
-                    product *= x;
-                }
+                product = CapProduct(product, CRecord::CountOf(tree_->words_.data() + children[child]));
             }
             firstChildren_[static_cast<size_t>(i)] = first;
             products_[static_cast<size_t>(i)] = product;
@@ -611,9 +560,9 @@ private:
         double count = 0;
         bool totals = false;
         if (arrangement) {
-            count = ArrangementCount(Factorial(n));
+            count = ArrangementCount(products_.data(), n);
         } else {
-            count = ChoiceCount();
+            count = ChoiceCount(products_.data(), n);
             totals = !allOne && (n > kRecomputedAlternatives || k > kRecomputedChildren);
         }
         const bool stored = arrangement || !allOne;
@@ -666,28 +615,6 @@ private:
         int32_t halves[2];
         std::memcpy(halves, &d, sizeof d);
         tree_->words_.insert(tree_->words_.end(), halves, halves + 2);
-    }
-
-    // An arrangement group's count: its orders times every alternative's
-    // product, saturating at kMaxCount.
-    double ArrangementCount(double orders) const {
-        double r = orders;
-        for (const double product : products_) {
-            if (r >= kMaxCount / product) return kMaxCount;
-            r *= product;
-        }
-        return r;
-    }
-
-    // A choice group's count: the sum of its alternatives' products,
-    // saturating at kMaxCount (the running totals go on unsaturated).
-    double ChoiceCount() const {
-        double s = 0;
-        for (const double product : products_) {
-            if (s >= kMaxCount - product) return kMaxCount;
-            s += product;
-        }
-        return s;
     }
 
     std::u16string_view text_;
@@ -839,6 +766,64 @@ private:
 };
 
 }  // namespace
+
+void MixedRadixDigits(const double* radix, int k, double x, double* digits) {
+    std::fill(digits, digits + k, 0.0);
+    int limit = k;
+    while (limit > 0) {
+        const int j = static_cast<int>(std::upper_bound(radix, radix + limit, x) - radix);
+        if (j == limit) break;
+        const double below = j > 0 ? radix[j - 1] : 1.0;
+        const double digit = std::floor(x / below);
+        digits[j] = digit;
+        x = std::max(0.0, x - digit * below);
+        limit = j;
+    }
+}
+
+void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots, std::vector<int>& tail) {
+    const int n = static_cast<int>(order.size());
+    if (n <= 1) return;
+    const int fixed = std::max(0, n - (kLargestFiniteFactorial + 1));
+    slots.assign(static_cast<size_t>(n), 0);
+    for (int i = fixed; i < n - 1; ++i) {
+        const int m = n - i;
+        const double f = Factorial(m - 1);
+        double c = std::floor(k / f);
+        if (!(c >= 0)) c = 0;
+        if (c > m - 1) c = m - 1;
+        k = std::max(0.0, k - c * f);
+        slots[static_cast<size_t>(i)] = static_cast<int>(c);
+    }
+    // Rebuild from the innermost list outwards: item i is inserted at its slot
+    // of the already permuted items i+1 .. n-1.
+    tail.clear();
+    tail.push_back(order[static_cast<size_t>(n) - 1]);
+    for (int i = n - 2; i >= fixed; --i) {
+        tail.insert(tail.begin() + slots[static_cast<size_t>(i)], order[static_cast<size_t>(i)]);
+    }
+    std::copy(tail.begin(), tail.end(), order.begin() + fixed);
+}
+
+double CapProduct(double product, double count) { return product >= kMaxCount / count ? kMaxCount : product * count; }
+
+double ChoiceCount(const double* products, int n) {
+    double s = 0;
+    for (int i = 0; i < n; ++i) {
+        if (s >= kMaxCount - products[i]) return kMaxCount;
+        s += products[i];
+    }
+    return s;
+}
+
+double ArrangementCount(const double* products, int n) {
+    double r = Factorial(n);
+    for (int i = 0; i < n; ++i) {
+        if (r >= kMaxCount / products[i]) return kMaxCount;
+        r *= products[i];
+    }
+    return r;
+}
 
 double Factorial(int k) {
     if (k <= 0) return 1;

@@ -44,6 +44,27 @@ constexpr double kMaxCount = 1.7e300;
 // k! as a double: 1 for k at most 0, infinity from 171 on.
 double Factorial(int k);
 
+// The counting rules, shared by every reader of the groups so that all count
+// with the same doubles. product × count, or kMaxCount once that reaches it:
+double CapProduct(double product, double count);
+// A choice group's count from its alternatives' products (each the CapProduct
+// of its children's counts, from 1): their sum, saturating at kMaxCount.
+double ChoiceCount(const double* products, int n);
+// An arrangement group's: n! times every product, saturating at kMaxCount.
+double ArrangementCount(const double* products, int n);
+
+// The version-number digits of x over children whose counts multiply up to
+// radix[0 .. k-1] (child 0 least significant): the most significant digit
+// that x reaches is taken first, then the rest of x is split over the lower
+// ones. An x at or above radix[k-1] gives all digits 0.
+void MixedRadixDigits(const double* radix, int k, double x, double* digits);
+
+// Applies permutation number k to order: the first item goes to position
+// floor(k / (n-1)!) of the permuted rest, recursively. Items whose (m-1)! is
+// not a finite double keep their place at the front. slots and tail are
+// working buffers.
+void ApplyPermutation(std::vector<int>& order, double k, std::vector<int>& slots, std::vector<int>& tail);
+
 // Reusable buffers of the generation walk; keeping one per thread avoids any
 // allocation per version once the buffers have grown.
 class CGenerationScratch {

@@ -329,15 +329,21 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
         ASSERT_EQ(ours, prepared) << templ;
         if (templ.find('[') != std::string::npos) ++templatesWithArrangements;
 
+        // The engine reads numbers with the compiled walk; the tree's own walk
+        // by number serves templates too large to compile.
+        const auto root = SyntaxStringGenerator::BuildTemplateTree(0, prepared, static_cast<int>(prepared.size()) - 1);
         CRandom15 unused;
         const int64_t exhaustive = static_cast<int64_t>(std::min(refCount, 3000.0));
         std::set<std::u16string> distinct;
-        std::u16string version;
+        std::u16string version, byTree;
         for (int64_t i = 0; i < exhaustive; ++i) {
             std::u16string expected;
             reference::Generate(*refRoot, static_cast<double>(i), expected, prepared, false, unused);
             engine.GenerateVersionInto(i, kOff, version);
             ASSERT_EQ(version, expected) << templ << " #" << i;
+            byTree.clear();
+            root->Generate(static_cast<double>(i), byTree, prepared, false, unused);
+            ASSERT_EQ(byTree, expected) << templ << " #" << i;
             distinct.insert(version);
         }
         if (refCount <= 3000) {
@@ -356,7 +362,6 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
 
         // Free choice draws in the same order as the reference, in the tree
         // and in the compiled walk.
-        const auto root = SyntaxStringGenerator::BuildTemplateTree(0, prepared, static_cast<int>(prepared.size()) - 1);
         const auto walk = SyntaxStringGenerator::CFreeChoiceWalk::Build(prepared);
         ASSERT_NE(walk, nullptr) << templ;
         SyntaxStringGenerator::CFreeChoiceScratch scratch;
@@ -375,16 +380,24 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
 
 // Shapes the property templates leave out: empty alternatives and pieces,
 // groups back to back, lone separator brackets, a last alternative's "<x>",
-// groups at the very start and end, and pieces longer than one copy block.
-TEST(GenerationProperties, FreeChoiceWalkMatchesTheTreeOnEdgeShapes) {
-    const char* templates[] = {
+// groups at the very start and end, pieces longer than one copy block, and
+// counts past 2^53 and past n! in a double, where version numbers are read
+// with rounded doubles. Free choice and version numbers, in UTF-16 and UTF-8.
+TEST(GenerationProperties, CompiledWalkMatchesTheTreeOnEdgeShapes) {
+    std::string wide = "[<, >";
+    for (int i = 0; i < 30; ++i) wide += (i ? "|" : "") + std::string(i % 3 ? "w" : "{u|v}") + std::to_string(i);
+    wide += "]";
+    std::string deep;
+    for (int i = 0; i < 70; ++i) deep += i % 7 ? "{a|bb|[c|d<;>|{e|f}]}" : "{x|{y|z}q}";
+    const std::string templates[] = {
         "{a|}",          "{|}{|}",        "[a||b]",       "{}",         "[]",
         "[a|b|c<x>]",    "[<, >a|b|c]",   "[a<;>|b<,>|]", "x{a|b}{c|d}y",
         "{[a|b]|{c|{d|e}}}", "[<{1|2}>x|{y|z}<{3|4}>|w]", "a < b > c | d",
         "{aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa|b}ccccccccccccccccccccccccccccccccccc{d|eeeeeeeeeeeeeeeee}",
         "{ёж|café}größe{\xE2\x82\xAC|x}", "{\xF0\x9F\x98\x80|a}", "xy\xF0\x9F\x98\x80x{a|b}",
+        "{a|b|c|d|e|f|g|h|i|j|k|l}{1|2[x|y]|3}", wide, deep, Square(172),
     };
-    for (const char* templ : templates) {
+    for (const std::string& templ : templates) {
         const std::u16string text = U16(templ);
         ASSERT_TRUE(CheckSyntax(text).Ok()) << templ;
         std::u16string prepared = u"{";
@@ -408,7 +421,29 @@ TEST(GenerationProperties, FreeChoiceWalkMatchesTheTreeOnEdgeShapes) {
         EXPECT_EQ(actual, expected) << templ;
         // Only a piece that begins or ends with half a pair has no UTF-8 form.
         EXPECT_EQ(walk->HasUtf8(), std::string_view(templ).find("\xF0") != 1) << templ;
-        if (walk->HasUtf8()) EXPECT_EQ(bytes, expectedBytes) << templ;
+        if (walk->HasUtf8()) {
+            EXPECT_EQ(bytes, expectedBytes) << templ;
+        }
+
+        // Version numbers: the first ones, the last ones, past the count
+        // (version 0 again), and spread up to the count.
+        const double count = root->GetCount();
+        std::vector<double> numbers{-3};
+        for (double x = 0; x < 300 && x < count; ++x) numbers.push_back(x);
+        for (const double x : {count - 2, count - 1, count, count + 7, 0x1p53 + 2, 1e18, 0x1p80, 1e300}) numbers.push_back(x);
+        for (double x = 7; x < count; x = std::floor(x * 2.7)) numbers.push_back(x);
+        for (const double x : numbers) {
+            if (!(x < 1e301)) continue;
+            std::u16string byTree = u"ab", compiled = u"ab";
+            std::string compiledBytes = "ab";
+            root->Generate(x, byTree, prepared, false, a);
+            walk->GenerateNumber(x, compiled, scratch);
+            ASSERT_EQ(compiled, byTree) << templ << " #" << x;
+            if (walk->HasUtf8()) {
+                walk->GenerateNumberUtf8(x, compiledBytes, scratch);
+                ASSERT_EQ(compiledBytes, ToNarrow(byTree)) << templ << " #" << x;
+            }
+        }
     }
 }
 

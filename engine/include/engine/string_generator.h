@@ -141,8 +141,8 @@ public:
     void AppendVersion(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                        CVersionWorkspace& workspace, std::u16string& out) const;
     // The same version as UTF-8 appended to out: the bytes EncodeUtf8 gives
-    // for its text. A version that every group chooses freely and that is not
-    // corrected is written as UTF-8 directly.
+    // for its text. A version of a template whose prepared text has at most
+    // 1 Mi code units is written, and corrected, as UTF-8 directly.
     void AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
                            CVersionWorkspace& workspace, std::string& out) const;
 
@@ -171,7 +171,7 @@ private:
     double versionCount_ = 0;
     std::u16string templateText_;
     std::unique_ptr<CTemplateTree> root_;
-    std::unique_ptr<CFreeChoiceWalk> freeChoice_;  // for templates above 10^10 versions of moderate size
+    std::unique_ptr<CFreeChoiceWalk> freeChoice_;  // the compiled walk, for templates of moderate size
     std::unique_ptr<CExactCounts> exact_;
     std::unique_ptr<CVersionWorkspace> workspace_;
     std::unique_ptr<CRandom15> random_;
