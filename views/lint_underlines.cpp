@@ -17,7 +17,7 @@
 #include <optional>
 #include <utility>
 
-CLintUnderliner::CLintUnderliner(CColoredRichEditCtrl* editor, QObject* parent) : QObject(parent), editor_(editor) {
+CLintUnderliner::CLintUnderliner(CColoredRichEditCtrl* editor, QObject* parent) : QObject(parent), editor_(editor), viewport_(editor->viewport()) {
     pause_.setSingleShot(true);
     pause_.setInterval(kPauseMilliseconds);
     connect(&pause_, &QTimer::timeout, this, &CLintUnderliner::LintNow);
@@ -26,7 +26,7 @@ CLintUnderliner::CLintUnderliner(CColoredRichEditCtrl* editor, QObject* parent) 
     connect(editor_, &QPlainTextEdit::textChanged, this, &CLintUnderliner::OnTextChanged);
     connect(editor_->document(), &QTextDocument::contentsChange, this, &CLintUnderliner::OnContentsChange);
     connect(editor_->verticalScrollBar(), &QScrollBar::valueChanged, this, &CLintUnderliner::ShowVisibleUnderlines);
-    editor_->viewport()->installEventFilter(this);
+    viewport_->installEventFilter(this);
     pause_.start();
 }
 
@@ -150,7 +150,10 @@ const CShownFinding* CLintUnderliner::FindingAt(int documentPosition) const {
 }
 
 bool CLintUnderliner::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == editor_->viewport()) {
+    // The viewport is destroyed after the editor's scroll-area part, and its
+    // last events still pass through here: compare with the pointer kept
+    // from the start rather than ask the editor, which is no longer whole.
+    if (watched == viewport_) {
         if (event->type() == QEvent::Resize) ShowVisibleUnderlines();
         if (event->type() == QEvent::ToolTip && !findings_.empty()) {
             const auto* help = static_cast<QHelpEvent*>(event);

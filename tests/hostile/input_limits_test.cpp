@@ -66,7 +66,9 @@ protected:
     }
 
     // Runs the program with the address space capped at memoryCap bytes (0:
-    // no cap); interruptAfter, when positive, sends SIGINT after that long.
+    // no cap); interruptAfter, when positive, sends SIGINT that long after
+    // the program has begun to read its input: a slow start, as under the
+    // sanitizers, must not let the signal arrive before it listens for it.
     Result Run(const std::vector<std::string>& args, rlim_t memoryCap = 0,
                std::chrono::milliseconds interruptAfter = 0ms) {
         const fs::path errPath = dir_ / "stderr.txt";
@@ -91,6 +93,7 @@ protected:
             _exit(127);
         }
         if (interruptAfter > 0ms) {
+            WaitUntilReading(child);
             std::this_thread::sleep_for(interruptAfter);
             kill(child, SIGINT);
         }
@@ -101,6 +104,26 @@ protected:
         result.out = ReadFileBytes(outPath);
         result.err = ReadFileBytes(errPath);
         return result;
+    }
+
+    // Waits until the process has read a megabyte (it then reads the
+    // template), or has ended, or a minute has passed.
+    static void WaitUntilReading(pid_t process) {
+        const std::string io = "/proc/" + std::to_string(process) + "/io";
+        const std::string stat = "/proc/" + std::to_string(process) + "/stat";
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < giveUp) {
+            std::ifstream counters(io);
+            std::string name;
+            unsigned long long value = 0;
+            while (counters >> name >> value) {
+                if (name == "rchar:" && value >= (1u << 20)) return;
+            }
+            std::ifstream state(stat);
+            std::string pid, command, letter;
+            if (!(state >> pid >> command >> letter) || letter == "Z") return;
+            std::this_thread::sleep_for(5ms);
+        }
     }
 
     // Names in the scratch folder other than the ones given.
@@ -212,7 +235,7 @@ TEST_F(HostileInputTest, OutOfMemoryEndsWithAMessageAndLeavesTheOutputAlone) {
 TEST_F(HostileInputTest, InterruptDuringALargeLoad) {
     const fs::path templ = DenseTemplate(30 << 20);
     const fs::path output = Write("out.txt", "previous\n");
-    const Result r = Run({"generate", templ.string(), "-n", "3", "-o", output.string()}, 0, 400ms);
+    const Result r = Run({"generate", templ.string(), "-n", "3", "-o", output.string()}, 0, 200ms);
     EXPECT_EQ(r.code, 130) << r.err;
     EXPECT_NE(r.err.find("nterrupted"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFileBytes(output), "previous\n");

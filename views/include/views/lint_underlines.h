@@ -32,6 +32,8 @@
 #include <cstdint>
 #include <vector>
 
+class QWidget;
+
 class CColoredRichEditCtrl;
 
 struct CShownFinding {
@@ -70,6 +72,7 @@ private:
     void ShowVisibleUnderlines();
 
     CColoredRichEditCtrl* editor_;
+    QWidget* viewport_;
     QTimer pause_;
     std::vector<CShownFinding> findings_;
     uint64_t revision_ = 0;  // counts the edits; a lint of an older text is dropped
