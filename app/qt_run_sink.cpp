@@ -6,7 +6,6 @@
 #include <QMetaObject>
 
 #include <algorithm>
-#include <cstring>
 
 CQtRunSink::CQtRunSink(CRunSinkClient& client, CResultsModel& model, QObject* parent)
     : QObject(parent), client_(client), model_(model) {}
@@ -98,33 +97,56 @@ void CQtRunSink::Reattach() {
 }
 
 void CQtRunSink::ClearResults() {
+    HandOverRows();
     Push([this] { model_.Clear(); }, false);
 }
 
 void CQtRunSink::AppendVersions(std::vector<KeptVersion>&& batch) {
+    HandOverRows();
     auto shared = std::make_shared<std::vector<KeptVersion>>(std::move(batch));
     Push([this, shared] { model_.AppendVersions(std::move(*shared)); }, true);
 }
 
-// The block's buffer is reused once this returns: its texts are copied once,
+// The block's buffer is reused once this returns: its texts are written once,
 // here on the worker, into a buffer that the list then keeps as it is.
 void CQtRunSink::AppendBlock(const CVersionBlock& block) {
     if (block.Empty()) return;
-    const char16_t* base = block.Text(0).data();
-    const std::size_t units = block.Units();
-    std::shared_ptr<char16_t[]> texts = CRowStore::NewTextBuffer(units);
-    std::memcpy(texts.get(), base, units * sizeof(char16_t));
-    auto ends = std::make_shared<std::vector<std::size_t>>(block.Size());
+    if (block.IsUtf8()) {
+        CRunSink::AppendBlock(block);
+        return;
+    }
+    if (!written_.empty() && block.FirstOrdinal() != firstWrittenOrdinal_ + static_cast<int64_t>(written_.size()))
+        HandOverRows();
     for (std::size_t i = 0; i < block.Size(); ++i) {
         const std::u16string_view text = block.Text(i);
-        (*ends)[i] = static_cast<std::size_t>(text.data() - base) + text.size();
+        const std::size_t most = CRowStore::MaxTextBytes(text.size());
+        if (bufferCapacity_ - bufferUsed_ < most) {
+            HandOverRows();
+            bufferCapacity_ = std::max(kBufferBytes, most);
+            buffer_ = CRowStore::NewTextBuffer(bufferCapacity_);
+            bufferUsed_ = 0;
+        }
+        if (written_.empty()) firstWrittenOrdinal_ = block.Ordinal(i);
+        written_.push_back(CRowStore::WriteText(buffer_.get(), bufferUsed_, text));
     }
-    Push([this, texts = std::move(texts), ends, first = block.FirstOrdinal()] {
-        model_.AppendPacked(texts, *ends, first, CResultsModel::Announce::kBatched);
+    if (std::chrono::steady_clock::now() - lastHandOver_ >= std::chrono::milliseconds(kHandOverMilliseconds))
+        HandOverRows();
+}
+
+// The list reads these rows while the worker goes on writing into the rest of
+// the buffer.
+void CQtRunSink::HandOverRows() {
+    lastHandOver_ = std::chrono::steady_clock::now();
+    if (written_.empty()) return;
+    auto texts = std::make_shared<std::vector<CStoredText>>(std::move(written_));
+    written_.clear();
+    Push([this, buffer = buffer_, texts, first = firstWrittenOrdinal_] {
+        model_.AppendPacked(buffer, *texts, first, CResultsModel::Announce::kBatched);
     }, true);
 }
 
 void CQtRunSink::JobStarted(int64_t range, JobKind kind) {
+    HandOverRows();
     progress_.store(0, std::memory_order_relaxed);
     Push([this, range, kind] { client_.OnJobStarted(range, kind); }, false);
 }
@@ -139,14 +161,19 @@ bool CQtRunSink::IsDetached() const {
 }
 
 void CQtRunSink::JobEnded() {
+    HandOverRows();
     Push([this] { client_.OnJobEnded(); }, false);
 }
 
 void CQtRunSink::StatusRefresh() {
+    HandOverRows();
     Push([this] { client_.OnStatusRefresh(); }, false);
 }
 
 void CQtRunSink::RunFinished(const RunSummary& summary) {
+    HandOverRows();
+    buffer_.reset();
+    bufferCapacity_ = bufferUsed_ = 0;
     Push([this, summary] {
         model_.AnnouncePending();
         client_.OnRunFinished(summary, IsDetached());
@@ -154,6 +181,7 @@ void CQtRunSink::RunFinished(const RunSummary& summary) {
 }
 
 void CQtRunSink::DeleteRows(std::vector<std::size_t>&& ascendingRows) {
+    HandOverRows();
     auto shared = std::make_shared<std::vector<std::size_t>>(std::move(ascendingRows));
     Push([this, shared] { model_.RemoveRows(*shared); }, false);
 }
@@ -161,14 +189,17 @@ void CQtRunSink::DeleteRows(std::vector<std::size_t>&& ascendingRows) {
 void CQtRunSink::ReorderRows(std::vector<uint32_t>&& order) {
     // Permuting a million rows takes longer than the window may wait, so it is
     // done here on the worker; the list only swaps the result in.
+    HandOverRows();
     std::shared_ptr<CPreparedReorder> prepared = model_.PrepareReorder(std::move(order));
     Push([this, prepared] { model_.ApplyReorder(*prepared); }, false);
 }
 
 void CQtRunSink::JobMessage(const std::u16string& message) {
+    HandOverRows();
     Push([this, message] { client_.OnJobMessage(message, IsDetached()); }, false);
 }
 
 void CQtRunSink::ResultSetIdleChanged(bool idle) {
+    HandOverRows();
     Push([this, idle] { client_.OnResultSetIdleChanged(idle); }, false);
 }

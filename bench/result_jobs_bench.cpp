@@ -60,7 +60,7 @@ std::u16string MakeText(std::mt19937_64& random, const std::vector<std::u16strin
 class CBenchRows : public CResultRows {
 public:
     std::size_t RowCount() const override { return texts.size(); }
-    std::u16string_view RowText(std::size_t row) const override { return texts[row]; }
+    std::u16string_view RowText(std::size_t row, std::u16string&) const override { return texts[row]; }
     std::vector<std::u16string> texts;
 };
 
@@ -93,7 +93,9 @@ class CPrefixRows : public CResultRows {
 public:
     CPrefixRows(const CResultRows& rows, std::size_t count) : rows_(rows), count_(std::min(count, rows.RowCount())) {}
     std::size_t RowCount() const override { return count_; }
-    std::u16string_view RowText(std::size_t row) const override { return rows_.RowText(row); }
+    std::u16string_view RowText(std::size_t row, std::u16string& scratch) const override {
+        return rows_.RowText(row, scratch);
+    }
 
 private:
     const CResultRows& rows_;
@@ -165,7 +167,7 @@ void BM_SaveOneFile(benchmark::State& state) {
     ResetPeakResident();
     bool saved = true;
     for (auto _ : state) {
-        saved = SaveVersionsToFile([&](int64_t i) { return rows.RowText(static_cast<std::size_t>(i)); },
+        saved = SaveVersionsToFile([&](int64_t i) { return std::u16string_view(rows.texts[static_cast<std::size_t>(i)]); },
                                    static_cast<int64_t>(rows.RowCount()), separator, folder / "all.txt") &&
                 saved;
     }
@@ -185,7 +187,7 @@ void BM_SaveSeparateFiles(benchmark::State& state) {
     const fs::path folder = ScratchFolder();
     bool saved = true;
     for (auto _ : state) {
-        saved = SaveVersionsToSeparateFiles([&](int64_t i) { return rows.RowText(static_cast<std::size_t>(i)); },
+        saved = SaveVersionsToSeparateFiles([&](int64_t i) { return std::u16string_view(rows.texts[static_cast<std::size_t>(i)]); },
                                             static_cast<int64_t>(n), folder) &&
                 saved;
     }

@@ -70,8 +70,9 @@ int ReadRows(const std::string& input, bool lines, CRowStore& rows) {
 int WriteRows(const std::string& output, bool lines, const CRowSnapshot& rows) {
     COutput out;
     if (!out.Open(output)) return Fail(kExitUsage, out.Error());
+    std::u16string scratch;
     for (std::size_t i = 0; i < rows.Size(); ++i) {
-        const std::u16string_view text = rows.Text(i);
+        const std::u16string_view text = rows.Text(i).View(scratch);
         const bool written = lines ? out.Write(text) && out.Write(u"\r\n") : out.Write(JsonRow(rows.Number(i), text));
         if (!written) break;
     }

@@ -40,7 +40,9 @@ class CSnapshotRows final : public CResultRows {
 public:
     explicit CSnapshotRows(const CRowSnapshot& rows) : rows_(rows) {}
     std::size_t RowCount() const override { return rows_.Size(); }
-    std::u16string_view RowText(std::size_t row) const override { return rows_.Text(row); }
+    std::u16string_view RowText(std::size_t row, std::u16string& scratch) const override {
+        return rows_.Text(row).View(scratch);
+    }
 
 private:
     const CRowSnapshot& rows_;

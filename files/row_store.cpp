@@ -5,9 +5,13 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -18,7 +22,9 @@ namespace {
 
 // Small enough that the unused tail of a chunk is no real waste, large enough
 // that a million rows need only a few hundred allocations.
-constexpr std::size_t kChunkUnits = std::size_t{1} << 20;
+constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
+// A text of more than this many bytes gets a chunk of its own.
+constexpr std::size_t kOwnChunkBytes = kChunkBytes / 4;
 constexpr std::size_t kBlockShift = 14;
 constexpr std::size_t kBlockRows = std::size_t{1} << kBlockShift;
 constexpr std::size_t kBlockMask = kBlockRows - 1;
@@ -26,20 +32,61 @@ constexpr std::size_t kBlockMask = kBlockRows - 1;
 // is dead and it is more than half the live text; then the live texts are
 // packed into fresh chunks and the old ones are let go. Packing copies at most
 // twice what was removed since the last time.
-constexpr std::size_t kCompactMinDeadUnits = (std::size_t{8} << 20) / sizeof(char16_t);
+constexpr std::size_t kCompactMinDeadBytes = std::size_t{8} << 20;
 
 // The pages of a fresh chunk in one call rather than one fault each, which in
 // a virtual machine costs more than the copy into them.
-void Prefault(char16_t* data, std::size_t units) {
+void Prefault(char* data, std::size_t bytes) {
 #if defined(MADV_POPULATE_WRITE)
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data + units)) & ~(page - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data + bytes)) & ~(page - 1);
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
     (void)data;
-    (void)units;
+    (void)bytes;
 #endif
+}
+
+// Writes the text one byte per character while every character is below
+// U+0100, sixteen at a time; false, with target partly written, at the first
+// one that is not. This runs once for every kept version of a run.
+bool NarrowInto(char* target, std::u16string_view text) {
+    const char16_t* source = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i highBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 8));
+        const __m128i over = _mm_and_si128(_mm_or_si128(low, next), highBytes);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)) != 0xFFFF) return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_packus_epi16(low, next));
+    }
+#endif
+    for (; i < n; ++i) {
+        if (source[i] >= 0x100) return false;
+        target[i] = static_cast<char>(source[i]);
+    }
+    return true;
+}
+
+// Where a text of this width goes in a buffer filled up to used: UTF-16 on an
+// even offset.
+std::size_t AlignFor(bool narrow, std::size_t used) {
+    return narrow ? used : (used + 1) & ~std::size_t{1};
+}
+
+// Which chunks are held beyond the store (see AnyChunkToPack), by index.
+template <typename Chunk>
+std::vector<bool> HeldElsewhere(const std::vector<Chunk>& chunks) {
+    std::unordered_map<const char*, long> parts;
+    for (const Chunk& chunk : chunks) ++parts[chunk.data.get()];
+    std::vector<bool> held(chunks.size());
+    for (std::size_t i = 0; i < chunks.size(); ++i) held[i] = chunks[i].data.use_count() > parts[chunks[i].data.get()];
+    return held;
 }
 
 // Large text buffers start on a huge page boundary, so that the system can
@@ -50,10 +97,59 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 // Left uninitialised on purpose: a new block's pages are touched only as rows arrive.
 struct CRowBlock {
-    const char16_t* text[kBlockRows];
+    const char* text[kBlockRows];
     uint32_t length[kBlockRows];
     int64_t number[kBlockRows];
+    bool narrow[kBlockRows];
+
+    CStoredText Text(std::size_t at) const { return {text[at], length[at], narrow[at]}; }
+    void SetText(std::size_t at, CStoredText stored) {
+        text[at] = static_cast<const char*>(stored.Data());
+        length[at] = static_cast<uint32_t>(stored.size());
+        narrow[at] = stored.IsNarrow();
+    }
+    void CopyRow(std::size_t at, const CRowBlock& from, std::size_t fromAt) {
+        text[at] = from.text[fromAt];
+        length[at] = from.length[fromAt];
+        number[at] = from.number[fromAt];
+        narrow[at] = from.narrow[fromAt];
+    }
 };
+
+std::u16string_view CStoredText::View(std::u16string& scratch) const {
+    if (!narrow_) return {static_cast<const char16_t*>(data_), length_};
+    scratch.resize(length_);
+    const auto* bytes = static_cast<const unsigned char*>(data_);
+    for (std::size_t i = 0; i < length_; ++i) scratch[i] = bytes[i];
+    return scratch;
+}
+
+void CStoredText::AppendTo(std::u16string& out) const {
+    if (!narrow_) {
+        out.append(static_cast<const char16_t*>(data_), length_);
+        return;
+    }
+    const std::size_t at = out.size();
+    out.resize(at + length_);
+    const auto* bytes = static_cast<const unsigned char*>(data_);
+    for (std::size_t i = 0; i < length_; ++i) out[at + i] = bytes[i];
+}
+
+CStoredText::operator std::u16string() const {
+    std::u16string text;
+    AppendTo(text);
+    return text;
+}
+
+bool CStoredText::operator==(std::u16string_view other) const {
+    if (other.size() != length_) return false;
+    if (!narrow_) return std::u16string_view(static_cast<const char16_t*>(data_), length_) == other;
+    const auto* bytes = static_cast<const unsigned char*>(data_);
+    for (std::size_t i = 0; i < length_; ++i) {
+        if (other[i] != bytes[i]) return false;
+    }
+    return true;
+}
 
 CRowSnapshot::CRowSnapshot() = default;
 CRowSnapshot::~CRowSnapshot() = default;
@@ -67,10 +163,10 @@ std::pair<const CRowBlock*, std::size_t> CRowSnapshot::Locate(std::size_t i) con
     return {blocks_[row >> kBlockShift].get(), row & kBlockMask};
 }
 
-std::u16string_view CRowSnapshot::Text(std::size_t i) const {
+CStoredText CRowSnapshot::Text(std::size_t i) const {
     if (i >= size_) return {};
     const auto [block, at] = Locate(i);
-    return {block->text[at], block->length[at]};
+    return block->Text(at);
 }
 
 int64_t CRowSnapshot::Number(std::size_t i) const {
@@ -96,50 +192,62 @@ void CRowStore::Clear() {
         leftovers.blocks.swap(blocks_);
         currentChunk_ = 0;
         rowCount_ = 0;
-        heldUnits_ = 0;
-        liveUnits_ = 0;
+        heldBytes_ = 0;
+        liveBytes_ = 0;
         ++layoutVersion_;
     }
     // A gigabyte of texts takes a while to free: the helper does it, when there is one.
     if (packedNotifier_) Release(std::move(leftovers));
 }
 
-const char16_t* CRowStore::Store(std::u16string_view text) {
-    if (text.empty()) return nullptr;
-    // A long text gets a chunk of its own so the current chunk's tail is not abandoned.
-    if (text.size() > kChunkUnits / 4) {
-        Chunk big{std::shared_ptr<char16_t[]>(new char16_t[text.size()]), text.size(), text.size(), true};
-        std::memcpy(big.data.get(), text.data(), text.size() * sizeof(char16_t));
-        chunks_.push_back(std::move(big));
-        heldUnits_ += text.size();
-        return chunks_.back().data.get();
+CStoredText CRowStore::WriteText(char* buffer, std::size_t& used, std::u16string_view text) {
+    if (NarrowInto(buffer + used, text)) {
+        const CStoredText stored(buffer + used, text.size(), true);
+        used += text.size();
+        return stored;
     }
-    if (chunks_.empty() || chunks_[currentChunk_].capacity - chunks_[currentChunk_].used < text.size()) {
-        chunks_.push_back(Chunk{NewChunk(), kChunkUnits, 0});
-        currentChunk_ = chunks_.size() - 1;
-        heldUnits_ += kChunkUnits;
-    }
-    Chunk& chunk = chunks_[currentChunk_];
-    char16_t* target = chunk.data.get() + chunk.used;
-    std::memcpy(target, text.data(), text.size() * sizeof(char16_t));
-    chunk.used += text.size();
-    return target;
+    used = AlignFor(false, used);
+    std::memcpy(buffer + used, text.data(), text.size() * sizeof(char16_t));
+    const CStoredText stored(buffer + used, text.size(), false);
+    used += stored.Bytes();
+    return stored;
 }
 
-std::shared_ptr<char16_t[]> CRowStore::NewChunk() {
-    std::shared_ptr<char16_t[]> chunk;
+CStoredText CRowStore::Store(std::u16string_view text) {
+    if (text.empty()) return {};
+    const std::size_t most = MaxTextBytes(text.size());
+    // A long text gets a chunk of its own so the current chunk's tail is not abandoned.
+    if (most > kOwnChunkBytes) {
+        std::shared_ptr<char[]> data(new char[most]);
+        std::size_t used = 0;
+        const CStoredText stored = WriteText(data.get(), used, text);
+        chunks_.push_back(Chunk{std::move(data), most, used, true});
+        heldBytes_ += most;
+        return stored;
+    }
+    if (chunks_.empty() || chunks_[currentChunk_].capacity - chunks_[currentChunk_].used < most) {
+        chunks_.push_back(Chunk{NewChunk(), kChunkBytes, 0});
+        currentChunk_ = chunks_.size() - 1;
+        heldBytes_ += kChunkBytes;
+    }
+    Chunk& chunk = chunks_[currentChunk_];
+    return WriteText(chunk.data.get(), chunk.used, text);
+}
+
+std::shared_ptr<char[]> CRowStore::NewChunk() {
+    std::shared_ptr<char[]> chunk;
     if (chunkAhead_.IsStarted() && chunkAhead_.IsFinished()) {
         chunkAhead_.Join();
         chunk = std::move(nextChunk_);
     } else {
-        chunk.reset(new char16_t[kChunkUnits]);
+        chunk.reset(new char[kChunkBytes]);
     }
     if (!chunkAhead_.IsStarted()) {
         chunkAhead_.Start([this](std::stop_token) {
-            std::shared_ptr<char16_t[]> ahead(new char16_t[kChunkUnits]);
-            constexpr std::size_t kUnitsPerPage = 4096 / sizeof(char16_t);
-            volatile char16_t* touch = ahead.get();
-            for (std::size_t i = 0; i < kChunkUnits; i += kUnitsPerPage) touch[i] = 0;
+            std::shared_ptr<char[]> ahead(new char[kChunkBytes]);
+            constexpr std::size_t kPage = 4096;
+            volatile char* touch = ahead.get();
+            for (std::size_t i = 0; i < kChunkBytes; i += kPage) touch[i] = 0;
             nextChunk_ = std::move(ahead);
         });
     }
@@ -154,47 +262,46 @@ void CRowStore::Append(std::span<const CStoredRow> rows) {
         if ((row >> kBlockShift) >= blocks_.size()) blocks_.push_back(std::shared_ptr<CRowBlock>(new CRowBlock));
         const auto length = static_cast<uint32_t>(std::min<std::size_t>(added.text.size(), UINT32_MAX));
         CRowBlock& block = Block(row);
-        block.text[row & kBlockMask] = Store(added.text.substr(0, length));
-        block.length[row & kBlockMask] = length;
+        const CStoredText stored = Store(added.text.substr(0, length));
+        block.SetText(row & kBlockMask, stored);
         block.number[row & kBlockMask] = added.number;
-        liveUnits_ += length;
+        liveBytes_ += stored.Bytes();
         ++rowCount_;
     }
 }
 
-void CRowStore::AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends,
+void CRowStore::AppendPacked(std::shared_ptr<char[]> buffer, std::span<const CStoredText> texts,
                              int64_t firstNumber) {
-    if (ends.empty()) return;
+    if (texts.empty()) return;
     std::unique_lock lock(mutex_);
-    const char16_t* base = texts.get();
-    const std::size_t units = ends.back();
-    // Not the current chunk: it is full, and Store never writes into it.
-    chunks_.push_back(Chunk{std::move(texts), units, units, false});
-    heldUnits_ += units;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i < ends.size(); ++i) {
+    std::size_t bytes = 0;
+    for (const CStoredText& text : texts) bytes += text.Bytes();
+    // Each call's texts count as a chunk of their own, also when the buffer is
+    // one that an earlier call handed over: packing then keeps the buffer
+    // while any of them holds live texts. Not the current chunk: Store never
+    // writes into it.
+    chunks_.push_back(Chunk{std::move(buffer), bytes, bytes, false});
+    heldBytes_ += bytes;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::size_t row = rowCount_;
         if ((row >> kBlockShift) >= blocks_.size()) blocks_.push_back(std::shared_ptr<CRowBlock>(new CRowBlock));
-        const auto length = static_cast<uint32_t>(std::min<std::size_t>(ends[i] - begin, UINT32_MAX));
         CRowBlock& block = Block(row);
-        block.text[row & kBlockMask] = length == 0 ? nullptr : base + begin;
-        block.length[row & kBlockMask] = length;
+        block.SetText(row & kBlockMask, texts[i]);
         block.number[row & kBlockMask] = firstNumber + static_cast<int64_t>(i);
-        liveUnits_ += length;
+        liveBytes_ += texts[i].Bytes();
         ++rowCount_;
-        begin = ends[i];
     }
 }
 
-std::shared_ptr<char16_t[]> CRowStore::NewTextBuffer(std::size_t units) {
-    const std::size_t bytes = std::max<std::size_t>(units, 1) * sizeof(char16_t);
-    if (bytes < kHugePage) return std::shared_ptr<char16_t[]>(new char16_t[bytes / sizeof(char16_t)]);
-    auto* data = static_cast<char16_t*>(::operator new(bytes, std::align_val_t{kHugePage}));
-    std::shared_ptr<char16_t[]> buffer(data, [](char16_t* p) { ::operator delete(p, std::align_val_t{kHugePage}); });
+std::shared_ptr<char[]> CRowStore::NewTextBuffer(std::size_t bytes) {
+    bytes = std::max<std::size_t>(bytes, 1);
+    if (bytes < kHugePage) return std::shared_ptr<char[]>(new char[bytes]);
+    auto* data = static_cast<char*>(::operator new(bytes, std::align_val_t{kHugePage}));
+    std::shared_ptr<char[]> buffer(data, [](char* p) { ::operator delete(p, std::align_val_t{kHugePage}); });
 #if defined(MADV_HUGEPAGE)
     madvise(data, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);
 #endif
-    Prefault(data, bytes / sizeof(char16_t));
+    Prefault(data, bytes);
     return buffer;
 }
 
@@ -221,13 +328,10 @@ void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
         while (next < ascendingRows.size() && ascendingRows[next] < read) ++next;
         CRowBlock& from = Block(read);
         if (next < ascendingRows.size() && ascendingRows[next] == read) {
-            liveUnits_ -= from.length[read & kBlockMask];
+            liveBytes_ -= from.Text(read & kBlockMask).Bytes();
             continue;
         }
-        CRowBlock& to = Block(write);
-        to.text[write & kBlockMask] = from.text[read & kBlockMask];
-        to.length[write & kBlockMask] = from.length[read & kBlockMask];
-        to.number[write & kBlockMask] = from.number[read & kBlockMask];
+        Block(write).CopyRow(write & kBlockMask, from, read & kBlockMask);
         ++write;
     }
     rowCount_ = write;
@@ -237,12 +341,17 @@ void CRowStore::RemoveRows(const std::vector<std::size_t>& ascendingRows) {
     PackIfDue();
 }
 
-// A chunk that a snapshot holds is not packed: that would free nothing and only
-// add a copy of its live texts. A snapshot taken after this look still reads
-// the old chunks, which it then keeps alive.
+// A chunk that a snapshot holds, or whose buffer its writer still fills, is
+// not packed: that would free nothing and only add a copy of its live texts.
+// A buffer handed over in parts is several chunks of the store's own. A
+// snapshot taken after this look still reads the old chunks, which it then
+// keeps alive.
 bool CRowStore::AnyChunkToPack() const {
-    return std::any_of(chunks_.begin(), chunks_.end(),
-                       [](const Chunk& chunk) { return !chunk.ownText && chunk.data.use_count() == 1; });
+    const std::vector<bool> held = HeldElsewhere(chunks_);
+    for (std::size_t i = 0; i < chunks_.size(); ++i) {
+        if (!chunks_[i].ownText && !held[i]) return true;
+    }
+    return false;
 }
 
 // The rows as they are when packing starts, and what the packing makes of
@@ -250,12 +359,12 @@ bool CRowStore::AnyChunkToPack() const {
 // clear or change the rows meanwhile (changed blocks are copies).
 struct CRowStore::Packing {
     struct OldChunk {
-        const char16_t* begin;
+        const char* begin;
         std::size_t index;  // in the store's chunks
         bool keep;          // stays as it is: held by a snapshot, one long text, or still being filled
     };
     std::vector<OldChunk> old;  // by begin
-    std::vector<std::shared_ptr<const char16_t[]>> oldData;
+    std::vector<std::shared_ptr<const char[]>> oldData;
     std::vector<std::shared_ptr<CRowBlock>> blocks;
     std::size_t rows = 0;
     std::size_t chunkCount = 0;
@@ -291,8 +400,8 @@ void CRowStore::ReleasePacking() {
 
 void CRowStore::PackIfDue() {
     if (packing_) return;
-    const std::size_t deadUnits = heldUnits_ - liveUnits_;
-    if (deadUnits < kCompactMinDeadUnits || deadUnits <= liveUnits_ / 2 || !AnyChunkToPack()) return;
+    const std::size_t deadBytes = heldBytes_ - liveBytes_;
+    if (deadBytes < kCompactMinDeadBytes || deadBytes <= liveBytes_ / 2 || !AnyChunkToPack()) return;
     std::shared_ptr<Packing> packing = PrepareInput();
     if (!packedNotifier_) {
         Pack(*packing, {});
@@ -312,12 +421,13 @@ std::shared_ptr<CRowStore::Packing> CRowStore::PrepareInput() const {
     packing->chunkCount = chunks_.size();
     packing->layoutVersion = layoutVersion_;
     packing->old.reserve(chunks_.size());
+    const std::vector<bool> held = HeldElsewhere(chunks_);
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
         const Chunk& chunk = chunks_[i];
         // The chunk that appends still fill stays too.
         const bool filling = packedNotifier_ && i == currentChunk_ && chunk.used < chunk.capacity;
         if (filling) packing->fillingChunk = i;
-        packing->old.push_back({chunk.data.get(), i, chunk.ownText || filling || chunk.data.use_count() > 1});
+        packing->old.push_back({chunk.data.get(), i, chunk.ownText || filling || held[i]});
     }
     std::sort(packing->old.begin(), packing->old.end(),
               [](const Packing::OldChunk& a, const Packing::OldChunk& b) { return a.begin < b.begin; });
@@ -334,31 +444,33 @@ std::shared_ptr<CRowStore::Packing> CRowStore::PrepareInput() const {
 void CRowStore::Pack(Packing& packing, const std::stop_token& stop) {
     std::vector<Chunk>& fresh = packing.fresh;
     std::size_t current = 0;
-    const auto place = [&](const char16_t* text, uint32_t length) -> const char16_t* {
-        if (length == 0) return text;
+    const auto place = [&](const char* text, CStoredText stored) -> const char* {
+        if (stored.empty()) return text;
         const auto from = std::upper_bound(packing.old.begin(), packing.old.end(), text,
-                                           [](const char16_t* t, const Packing::OldChunk& chunk) {
+                                           [](const char* t, const Packing::OldChunk& chunk) {
                                                return t < chunk.begin;
                                            }) - 1;
         if (from->keep) {
             packing.keptUsed[from->index] = true;
             return text;
         }
-        if (length > kChunkUnits / 4) {
-            std::shared_ptr<char16_t[]> copy(new char16_t[length]);
-            std::memcpy(copy.get(), text, length * sizeof(char16_t));
-            fresh.push_back(Chunk{std::move(copy), length, length, true});
+        const std::size_t bytes = stored.Bytes();
+        if (bytes > kOwnChunkBytes) {
+            std::shared_ptr<char[]> copy(new char[bytes]);
+            std::memcpy(copy.get(), text, bytes);
+            fresh.push_back(Chunk{std::move(copy), bytes, bytes, true});
             return fresh.back().data.get();
         }
-        if (fresh.empty() || fresh[current].capacity - fresh[current].used < length) {
-            fresh.push_back(Chunk{std::shared_ptr<char16_t[]>(new char16_t[kChunkUnits]), kChunkUnits, 0});
+        if (fresh.empty() || fresh[current].capacity - AlignFor(stored.IsNarrow(), fresh[current].used) < bytes) {
+            fresh.push_back(Chunk{std::shared_ptr<char[]>(new char[kChunkBytes]), kChunkBytes, 0});
             current = fresh.size() - 1;
-            Prefault(fresh.back().data.get(), kChunkUnits);
+            Prefault(fresh.back().data.get(), kChunkBytes);
         }
         Chunk& chunk = fresh[current];
-        char16_t* target = chunk.data.get() + chunk.used;
-        std::memcpy(target, text, length * sizeof(char16_t));
-        chunk.used += length;
+        chunk.used = AlignFor(stored.IsNarrow(), chunk.used);
+        char* target = chunk.data.get() + chunk.used;
+        std::memcpy(target, text, bytes);
+        chunk.used += bytes;
         return target;
     };
     constexpr std::size_t kRowsBetweenStopChecks = 1024;
@@ -369,9 +481,10 @@ void CRowStore::Pack(Packing& packing, const std::stop_token& stop) {
         const std::size_t count = std::min(kBlockRows, packing.rows - (b << kBlockShift));
         std::copy_n(from.number, count, block->number);
         std::copy_n(from.length, count, block->length);
+        std::copy_n(from.narrow, count, block->narrow);
         for (std::size_t i = 0; i < count; ++i) {
             if (i % kRowsBetweenStopChecks == 0 && stop.stop_requested()) return;
-            block->text[i] = place(from.text[i], from.length[i]);
+            block->text[i] = place(from.text[i], from.Text(i));
         }
         packing.packedBlocks[b] = std::move(block);
     }
@@ -401,10 +514,10 @@ void CRowStore::Swap(Packing& packing) {
     std::vector<Chunk> chunks;
     chunks.reserve(packing.fresh.size() + chunks_.size());
     std::size_t current = SIZE_MAX;
-    std::size_t heldUnits = 0;
+    std::size_t heldBytes = 0;
     const auto add = [&](Chunk chunk, bool isCurrent) {
         if (isCurrent) current = chunks.size();
-        heldUnits += chunk.capacity;
+        heldBytes += chunk.capacity;
         chunks.push_back(std::move(chunk));
     };
     std::vector<bool> keep(packing.chunkCount, false);
@@ -433,11 +546,7 @@ void CRowStore::Swap(Packing& packing) {
         const std::size_t end = std::min(rowCount_, (last + 1) << kBlockShift);
         const CRowBlock& now = *blocks_[last];
         CRowBlock& target = *blocks[last];
-        for (std::size_t row = packing.rows; row < end; ++row) {
-            target.text[row & kBlockMask] = now.text[row & kBlockMask];
-            target.length[row & kBlockMask] = now.length[row & kBlockMask];
-            target.number[row & kBlockMask] = now.number[row & kBlockMask];
-        }
+        for (std::size_t row = packing.rows; row < end; ++row) target.CopyRow(row & kBlockMask, now, row & kBlockMask);
     }
     blocks.reserve(blocks_.size());
     for (std::size_t b = blocks.size(); b < blocks_.size(); ++b) blocks.push_back(blocks_[b]);
@@ -446,7 +555,7 @@ void CRowStore::Swap(Packing& packing) {
         std::swap(chunks_, chunks);
         currentChunk_ = current;
         std::swap(blocks_, blocks);
-        heldUnits_ = heldUnits;
+        heldBytes_ = heldBytes;
         ++layoutVersion_;  // a reorder prepared before holds pointers into the old chunks
     }
     leftovers.blocks = std::move(blocks);
@@ -534,9 +643,7 @@ std::shared_ptr<CPreparedReorder> CRowStore::PrepareReorder(std::vector<uint32_t
         std::copy_n(source[b]->number, count, block->number);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t from = permutation[first + i];
-            const CRowBlock& origin = *source[from >> kBlockShift];
-            block->text[i] = origin.text[from & kBlockMask];
-            block->length[i] = origin.length[from & kBlockMask];
+            block->SetText(i, source[from >> kBlockShift]->Text(from & kBlockMask));
         }
         prepared->blocks_[b] = std::move(block);
     }
@@ -560,11 +667,7 @@ bool CRowStore::ApplyReorder(CPreparedReorder& prepared) {
     const std::size_t end = std::min(rowCount_, (last + 1) << kBlockShift);
     const CRowBlock& current = *blocks_[last];
     CRowBlock& target = *prepared.blocks_[last];
-    for (std::size_t row = n; row < end; ++row) {
-        target.text[row & kBlockMask] = current.text[row & kBlockMask];
-        target.length[row & kBlockMask] = current.length[row & kBlockMask];
-        target.number[row & kBlockMask] = current.number[row & kBlockMask];
-    }
+    for (std::size_t row = n; row < end; ++row) target.CopyRow(row & kBlockMask, current, row & kBlockMask);
     std::move(prepared.blocks_.begin(), prepared.blocks_.end(), blocks_.begin());
     prepared.blocks_.clear();
     ++layoutVersion_;
@@ -581,11 +684,10 @@ std::size_t CRowStore::RowCount() const {
     return rowCount_;
 }
 
-std::u16string_view CRowStore::RowText(std::size_t row) const {
+CStoredText CRowStore::RowText(std::size_t row) const {
     std::shared_lock lock(mutex_);
     if (row >= rowCount_) return {};
-    const CRowBlock& block = Block(row);
-    return {block.text[row & kBlockMask], block.length[row & kBlockMask]};
+    return Block(row).Text(row & kBlockMask);
 }
 
 int64_t CRowStore::RowNumber(std::size_t row) const {
@@ -593,18 +695,18 @@ int64_t CRowStore::RowNumber(std::size_t row) const {
     return row < rowCount_ ? Block(row).number[row & kBlockMask] : 0;
 }
 
-std::optional<CStoredRow> CRowStore::Row(std::size_t row) const {
+std::optional<CRowView> CRowStore::Row(std::size_t row) const {
     std::shared_lock lock(mutex_);
     if (row >= rowCount_) return std::nullopt;
     const CRowBlock& block = Block(row);
     const std::size_t at = row & kBlockMask;
-    return CStoredRow{block.number[at], {block.text[at], block.length[at]}};
+    return CRowView{block.number[at], block.Text(at)};
 }
 
 std::size_t CRowStore::ApproximateBytes() const {
     std::shared_lock lock(mutex_);
     std::size_t bytes = chunks_.capacity() * sizeof(Chunk) + blocks_.capacity() * sizeof(blocks_[0]);
-    for (const Chunk& chunk : chunks_) bytes += chunk.capacity * sizeof(char16_t);
+    for (const Chunk& chunk : chunks_) bytes += chunk.capacity;
     bytes += blocks_.size() * sizeof(CRowBlock);
     return bytes;
 }

@@ -37,12 +37,13 @@ DeleteOutcome ScanForRepeats(const CResultRows& rows, const JobControl& control,
     outcome.ran = true;
 
     Begin(control, kJobSearching, static_cast<int64_t>(n));
+    std::u16string scratch;
     for (std::size_t i = 0; i < n; ++i) {
         if (!StillRunning(control)) {
             outcome.complete = false;
             break;
         }
-        if (isRepeat(i, rows.RowText(i))) outcome.rowsToDelete.push_back(i);
+        if (isRepeat(i, rows.RowText(i, scratch))) outcome.rowsToDelete.push_back(i);
         ++outcome.processed;
         Step(control, outcome.processed);
     }

@@ -221,11 +221,10 @@ public:
     }
 
     // The versions of a built chunk at the given indices (ascending), the
-    // first of them numbered ordinal. A sink that passes the texts on gets a
-    // chunk kept whole as it stands, without a copy.
+    // first of them numbered ordinal. A chunk kept whole goes to the sink as
+    // it stands, without a copy.
     void AddChunk(CVersionBlock& versions, const std::vector<std::size_t>& kept, int64_t ordinal) {
-        if (block_.Empty() && !kept.empty() && kept.size() == versions.Size() && kept.size() <= batchSize_ &&
-            unitLimit_ == kStreamBlockUnits) {
+        if (block_.Empty() && !kept.empty() && kept.size() == versions.Size() && kept.size() <= batchSize_) {
             versions.Renumber(ordinal);
             sink_.AppendBlock(versions);
             lastFlush_ = Clock::now();

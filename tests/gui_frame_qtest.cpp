@@ -196,7 +196,8 @@ void GuiFrameTest::checkSelectionsAndMessages() {
 
 void GuiFrameTest::generationFromEditorToList() {
     auto frame = MakeFrame();
-    frame->DataPage()->Editor()->SetText(u"#set %x% = {x|y}\r\n{a|b|c} %x%");
+    // Texts of both widths that the list keeps: Latin-1 and beyond.
+    frame->DataPage()->Editor()->SetText(u"#set %x% = {x|y}\r\n{a|b\u00e9|c\u0416} %x%");
     UseSeriesWithoutCorrection(*frame);
     frame->CommandAction(CMainFrame::kGenerate)->trigger();
     QCOMPARE(frame->Pages()->currentIndex(), int(CMainFrame::kResultsPage));
@@ -209,7 +210,7 @@ void GuiFrameTest::generationFromEditorToList() {
     std::vector<std::u16string> texts;
     for (std::size_t i = 0; i < 6; ++i) texts.push_back(Row(model, i));
     std::sort(texts.begin(), texts.end());
-    QCOMPARE(texts, (std::vector<std::u16string>{u"a x", u"a y", u"b x", u"b y", u"c x", u"c y"}));
+    QCOMPARE(texts, (std::vector<std::u16string>{u"a x", u"a y", u"b\u00e9 x", u"b\u00e9 y", u"c\u0416 x", u"c\u0416 y"}));
     frame->RefreshStatus();
     QCOMPARE(frame->StatusPane(1)->text(), QString("Max possible versions:   6"));
     QCOMPARE(frame->StatusPane(2)->text(), QString("Generated versions:   6"));

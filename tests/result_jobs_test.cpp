@@ -18,7 +18,7 @@ class CVectorRows : public CResultRows {
 public:
     explicit CVectorRows(std::vector<std::u16string> texts) : texts_(std::move(texts)) {}
     std::size_t RowCount() const override { return texts_.size(); }
-    std::u16string_view RowText(std::size_t row) const override { return texts_[row]; }
+    std::u16string_view RowText(std::size_t row, std::u16string&) const override { return texts_[row]; }
 
 private:
     std::vector<std::u16string> texts_;

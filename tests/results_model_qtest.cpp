@@ -17,15 +17,16 @@ std::vector<KeptVersion> Batch(int64_t firstOrdinal, const std::vector<std::u16s
     return batch;
 }
 
-// Hands texts over as a run does: back to back in one buffer.
+// Hands texts over as a run does: written into one buffer.
 void AppendPacked(CResultsModel& model, int64_t firstOrdinal, const std::vector<std::u16string>& texts,
                   CResultsModel::Announce announce) {
-    std::u16string all;
-    std::vector<std::size_t> ends;
-    for (const auto& text : texts) ends.push_back((all += text).size());
-    std::shared_ptr<char16_t[]> buffer = CRowStore::NewTextBuffer(all.size());
-    std::copy(all.begin(), all.end(), buffer.get());
-    model.AppendPacked(std::move(buffer), ends, firstOrdinal, announce);
+    std::size_t bytes = 0;
+    for (const auto& text : texts) bytes += CRowStore::MaxTextBytes(text.size());
+    std::shared_ptr<char[]> buffer = CRowStore::NewTextBuffer(bytes);
+    std::size_t used = 0;
+    std::vector<CStoredText> stored;
+    for (const auto& text : texts) stored.push_back(CRowStore::WriteText(buffer.get(), used, text));
+    model.AppendPacked(std::move(buffer), stored, firstOrdinal, announce);
 }
 
 QString Cell(const CResultsModel& model, int row, int column) {

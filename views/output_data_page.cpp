@@ -395,9 +395,10 @@ void COutputDataPage::CopySelectedVersions() {
     const auto build = [&rows, &utf8](const SaveControl& control) {
         constexpr std::size_t kCheckEvery = 4096;
         std::size_t bytes = 0;
+        std::u16string scratch;
         for (std::size_t i = 0; i < rows.Size(); ++i) {
             if (i % kCheckEvery == 0 && control.cancelled && control.cancelled()) return false;
-            bytes += Utf8Length(rows.Text(i)) + 4;
+            bytes += Utf8Length(rows.Text(i).View(scratch)) + 4;
         }
         utf8.resize(static_cast<qsizetype>(bytes));
         char* out = utf8.data();
@@ -406,7 +407,7 @@ void COutputDataPage::CopySelectedVersions() {
                 if (control.cancelled && control.cancelled()) return false;
                 if (control.progress) control.progress(static_cast<int64_t>(i));
             }
-            out = WriteUtf8(rows.Text(i), out);
+            out = WriteUtf8(rows.Text(i).View(scratch), out);
             out = std::copy_n("\r\n\r\n", 4, out);
         }
         return true;
@@ -434,7 +435,8 @@ void COutputDataPage::SelectAllVersions() {
 
 void COutputDataPage::ShowVersion(std::size_t row) {
     if (row >= model_->RowCount()) return;
-    const std::u16string_view text = model_->RowText(row);
+    std::u16string scratch;
+    const std::u16string_view text = model_->RowText(row, scratch);
     const QString title = FormatStringById(
         kIdsVersionTitle, {QString::number(model_->RowNumber(row)), QString::number(text.size())});
     COutputStringDialog viewer(title, QStringView(text.data(), static_cast<qsizetype>(text.size())).toString(), this);

@@ -19,8 +19,9 @@ bool IsLineBreak(char16_t c) {
 
 // A cell is one line: every line break of the version (CR LF counting as one)
 // is drawn as a mark, so that the lines after the first stay visible.
-QString CellText(std::u16string_view text) {
-    const std::u16string_view shown = text.substr(0, kShownUnits);
+QString CellText(CStoredText text) {
+    std::u16string scratch;
+    const std::u16string_view shown = text.Prefix(kShownUnits).View(scratch);
     QString cell;
     cell.reserve(static_cast<qsizetype>(shown.size()));
     for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -36,16 +37,18 @@ QString CellText(std::u16string_view text) {
 }
 
 // The start of the version with its real line breaks.
-QString TipText(std::u16string_view text) {
-    std::size_t end = std::min(text.size(), kTipUnits);
+QString TipText(CStoredText text) {
+    std::u16string scratch;
+    const std::u16string_view head = text.Prefix(kTipUnits).View(scratch);
+    std::size_t end = head.size();
     int lines = 1;
     for (std::size_t i = 0; i < end; ++i) {
-        if (text[i] == u'\n' && ++lines > kTipLines) {
+        if (head[i] == u'\n' && ++lines > kTipLines) {
             end = i;
             break;
         }
     }
-    QString tip(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(end));
+    QString tip(reinterpret_cast<const QChar*>(head.data()), static_cast<qsizetype>(end));
     if (end < text.size()) tip.append(QChar(0x2026));
     return tip;
 }
@@ -99,7 +102,7 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
     const auto row = static_cast<std::size_t>(index.row());
     switch (role) {
     case Qt::DisplayRole: {
-        const std::optional<CStoredRow> stored = rows_.Row(row);
+        const std::optional<CRowView> stored = rows_.Row(row);
         if (!stored) return {};
         switch (index.column()) {
         case kNumberColumn: return QString::number(stored->number);
@@ -111,7 +114,7 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::ToolTipRole: {
         if (index.column() != kTextColumn) return {};
-        const std::optional<CStoredRow> stored = rows_.Row(row);
+        const std::optional<CRowView> stored = rows_.Row(row);
         if (!stored) return {};
         return TipText(stored->text);
     }
@@ -160,12 +163,12 @@ void CResultsModel::AppendVersions(std::vector<KeptVersion>&& batch) {
     endInsertRows();
 }
 
-void CResultsModel::AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends,
+void CResultsModel::AppendPacked(std::shared_ptr<char[]> buffer, std::span<const CStoredText> texts,
                                  int64_t firstOrdinal, Announce announce) {
     const std::size_t first = RowCount();
-    if (ends.empty() || first >= kMaxViewRows) return;
-    const std::size_t count = std::min(ends.size(), kMaxViewRows - first);
-    rows_.AppendPacked(std::move(texts), ends.first(count), firstOrdinal + 1);
+    if (texts.empty() || first >= kMaxViewRows) return;
+    const std::size_t count = std::min(texts.size(), kMaxViewRows - first);
+    rows_.AppendPacked(std::move(buffer), texts.first(count), firstOrdinal + 1);
     // The first rows after a quiet spell go out at once, later ones with the timer.
     if (announce == Announce::kNow || !announceTimer_.isActive()) AnnouncePending();
     if (announce == Announce::kBatched && !announceTimer_.isActive()) announceTimer_.start();
@@ -200,7 +203,11 @@ bool CResultsModel::ApplyReorder(CPreparedReorder& prepared) {
 
 std::size_t CResultsModel::RowCount() const { return rows_.RowCount(); }
 
-std::u16string_view CResultsModel::RowText(std::size_t row) const { return rows_.RowText(row); }
+CStoredText CResultsModel::RowText(std::size_t row) const { return rows_.RowText(row); }
+
+std::u16string_view CResultsModel::RowText(std::size_t row, std::u16string& scratch) const {
+    return rows_.RowText(row).View(scratch);
+}
 
 int64_t CResultsModel::RowNumber(std::size_t row) const { return rows_.RowNumber(row); }
 

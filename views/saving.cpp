@@ -239,7 +239,9 @@ SaveResult SaveRowsToFile(const CRowSnapshot& rows, std::u16string_view expanded
     const auto count = static_cast<int64_t>(rows.Size());
     if (count == 0) return SaveResult::kFailed;
     return RunSave(count, parent, [&](const SaveControl& control) {
-        return SaveVersionsToFile([&rows](int64_t i) { return rows.Text(static_cast<std::size_t>(i)); }, count,
+        std::u16string scratch;
+        const auto version = [&rows, &scratch](int64_t i) { return rows.Text(static_cast<std::size_t>(i)).View(scratch); };
+        return SaveVersionsToFile(version, count,
                                   expandedSeparator, path, control);
     });
 }
@@ -248,7 +250,9 @@ SaveResult SaveRowsToSeparateFiles(const CRowSnapshot& rows, const std::filesyst
     const auto count = static_cast<int64_t>(rows.Size());
     if (count == 0) return SaveResult::kFailed;
     return RunSave(count, parent, [&](const SaveControl& control) {
-        return SaveVersionsToSeparateFiles([&rows](int64_t i) { return rows.Text(static_cast<std::size_t>(i)); },
+        std::u16string scratch;
+        const auto version = [&rows, &scratch](int64_t i) { return rows.Text(static_cast<std::size_t>(i)).View(scratch); };
+        return SaveVersionsToSeparateFiles(version,
                                            count, folder, control);
     });
 }

@@ -5,6 +5,12 @@
 // bounds the memory held in transit. Progress positions are not queued: the
 // latest one is kept for the window's timer to show.
 //
+// Kept versions are written once, on the worker, straight from the run's
+// blocks into a large buffer that the list then keeps (one byte per character
+// where the text allows, see CRowStore::WriteText); the rows written so far go
+// to the list every kHandOverMilliseconds, when a buffer is full, and before
+// any other report, so that they arrive in order.
+//
 //   CQtRunSink sink(client, model);          // client: the window's CRunSinkClient
 //   run.StartGeneration(request, sink);
 //   ...
@@ -15,15 +21,19 @@
 // the user interface thread.
 #pragma once
 
+#include "files/row_store.h"
 #include "run/generation_run.h"
 
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 class CResultsModel;
 
@@ -44,6 +54,8 @@ class CQtRunSink : public QObject, public CRunSink {
 public:
     static constexpr int kMaxPendingBatches = 4;
     static constexpr int kSliceMilliseconds = 12;
+    static constexpr int kHandOverMilliseconds = 50;
+    static constexpr std::size_t kBufferBytes = std::size_t{16} << 20;
 
     CQtRunSink(CRunSinkClient& client, CResultsModel& model, QObject* parent = nullptr);
     ~CQtRunSink() override;
@@ -72,6 +84,7 @@ public:
 
 private:
     void Push(std::function<void()> apply, bool isBatch);
+    void HandOverRows();  // worker: the rows written since the last hand-over go to the list
     Q_INVOKABLE void DrainSlice();
     void PostDrainSlice();  // DrainSlice, queued on the user interface thread
     void Apply(std::pair<std::function<void()>, bool>& item);  // outside the lock
@@ -86,4 +99,13 @@ private:
     bool slicePosted_ = false;
     bool detached_ = false;
     std::atomic<int64_t> progress_{0};
+
+    // Worker only: the buffer being filled and the rows written into it that
+    // the list has not been given yet.
+    std::shared_ptr<char[]> buffer_;
+    std::size_t bufferCapacity_ = 0;
+    std::size_t bufferUsed_ = 0;
+    std::vector<CStoredText> written_;
+    int64_t firstWrittenOrdinal_ = 0;
+    std::chrono::steady_clock::time_point lastHandOver_;
 };

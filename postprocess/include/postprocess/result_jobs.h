@@ -29,7 +29,9 @@ class CResultRows {
 public:
     virtual ~CResultRows() = default;
     virtual std::size_t RowCount() const = 0;
-    virtual std::u16string_view RowText(std::size_t row) const = 0;
+    // Row row's text; a store that does not keep it as UTF-16 widens it into
+    // scratch, so the view lasts until scratch changes or the rows do.
+    virtual std::u16string_view RowText(std::size_t row, std::u16string& scratch) const = 0;
 };
 
 // Job kinds shown in the fourth status pane.

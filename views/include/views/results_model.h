@@ -31,11 +31,14 @@
 // Threading: every mutation (Clear, AppendVersions, AppendPacked,
 // AnnouncePending, RemoveRows, Reorder, ApplyReorder, HoldPacking,
 // ReleasePacking) runs on the UI thread. RowCount, RowText, snapshots and
-// PrepareReorder may be used from any thread at any time; a view from RowText
+// PrepareReorder may be used from any thread at any time; a text from RowText
 // stays valid until the next Clear or RemoveRows, or until packed texts are
 // swapped in (a result-set job reads its rows before it hands back the ones to
 // remove, and holds the packing while it reads). A snapshot may be read on any
 // thread for as long as it lives.
+//
+// Texts are kept one byte per character where they can be (see CRowStore);
+// RowText(row, scratch) widens such a text into scratch.
 #pragma once
 
 #include "files/row_store.h"
@@ -74,10 +77,10 @@ public:
 
     void Clear();
     void AppendVersions(std::vector<KeptVersion>&& batch);
-    // Versions as a run hands them over, their texts back to back in one
-    // buffer that the list keeps instead of copying: version i's text ends at
-    // ends[i], its ordinal is firstOrdinal + i.
-    void AppendPacked(std::shared_ptr<char16_t[]> texts, std::span<const std::size_t> ends, int64_t firstOrdinal,
+    // Versions as a run hands them over, their texts written into one buffer
+    // by CRowStore::WriteText, which the list keeps instead of copying:
+    // version i's ordinal is firstOrdinal + i.
+    void AppendPacked(std::shared_ptr<char[]> buffer, std::span<const CStoredText> texts, int64_t firstOrdinal,
                       Announce announce = Announce::kNow);
     void AnnouncePending();  // the views hear of every row now
     // Indices out of range or repeated are ignored.
@@ -94,7 +97,8 @@ public:
     bool ApplyReorder(CPreparedReorder& prepared);
 
     std::size_t RowCount() const override;
-    std::u16string_view RowText(std::size_t row) const override;
+    CStoredText RowText(std::size_t row) const;
+    std::u16string_view RowText(std::size_t row, std::u16string& scratch) const override;
     int64_t RowNumber(std::size_t row) const;  // the "#" value shown
     std::size_t ApproximateBytes() const;
 
