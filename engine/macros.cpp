@@ -1,8 +1,11 @@
 #include "engine/macros.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <limits>
-#include <unordered_map>
+#include <span>
 #include <vector>
 
 namespace {
@@ -47,6 +50,28 @@ size_t FindDirective(std::u16string_view text, size_t from, const std::atomic<bo
     }
 }
 
+// A definition as it stands in the template: views into the text it was read
+// from (or into a MacroTable).
+struct CDefinition {
+    std::u16string_view name;
+    std::u16string_view value;
+    int32_t position = 0;  // editor position of its "#set"
+};
+
+// Whether a table key can occur as a name: "%", characters other than "%", "%".
+bool IsName(std::u16string_view key) {
+    return key.size() >= 3 && key.front() == u'%' && key.back() == u'%' &&
+           key.substr(1, key.size() - 2).find(u'%') == std::u16string_view::npos;
+}
+
+// What the expander gives: the text, or the index of the name whose
+// replacement would have made it too long.
+struct CExpanded {
+    std::u16string text;
+    int32_t tooLarge = -1;
+    bool stopped = false;
+};
+
 // A name is "%", one or more characters other than "%", and "%". Since its
 // inner text holds no "%", an occurrence of a name is always a stretch from
 // one percent sign to the next one: a gap of the text. Replacing the names of
@@ -54,38 +79,43 @@ size_t FindDirective(std::u16string_view text, size_t from, const std::atomic<bo
 // every gap equal to the name's inner text, except that of two such gaps that
 // share a percent sign only the first is replaced (then the third, and so on).
 //
-// The expander keeps the text as a list of gaps, each followed by a link: the
-// stretch from the percent sign after the gap to the percent sign before the
-// next gap, both included. A gap that could still be replaced by a later name
-// has its own list node; the gaps inside a link can never be replaced (none
-// equals a name still to come) and are copied, as one slice, only when the
-// text is built. Each gap node holds its text as a chain of slices of the
-// template and the values. A replacement thus costs the size of the value's
-// gap structure, not of the whole text, and the total length is known before
-// any text is built. When a name's uses are so many that most of the text
-// changes anyway, the expander builds the text and replaces that name (and the
-// following ones, while that stays so) by plain string search over the whole
-// text, which needs less memory per use than the list.
+// The expander keeps the text either flat or as a list of gaps, each followed
+// by a link: the stretch from the percent sign after the gap to the percent
+// sign before the next gap, both included. The list serves a window of names
+// that follow each other in table order: a gap that one of them could still
+// replace has its own list node; the gaps inside a link can never be replaced
+// within the window and are copied, as one slice, only when the text is built.
+// Each gap node holds its text as a chain of slices of the flat text and the
+// values. A replacement thus costs the size of the value's gap structure, not
+// of the whole text, and the total length is known before any text is built.
+// The window is as long as its names' uses fit a list of about half the
+// text's size; when the list has grown to the text's size, or the window
+// ends, the text is built flat again and the next window chosen on it. A name
+// whose uses alone would make a larger list is replaced by plain string
+// search over the flat text. So the list never costs more memory than one
+// copy of the text, and every rebuild is paid for by the replacements that
+// filled the list or by the uses of a name, which keeps the time linear.
 class CMacroExpander {
 public:
-    CMacroExpander(const MacroTable& table, size_t maxLength, const std::atomic<bool>* stop)
-        : maxLength_(maxLength), stop_(stop) {
-        for (const auto& entry : table) {
-            const std::u16string& name = entry.first;
-            if (name.size() < 3 || name.front() != u'%' || name.back() != u'%') continue;
-            const std::u16string_view inner = std::u16string_view(name).substr(1, name.size() - 2);
-            if (inner.find(u'%') != std::u16string_view::npos) continue;
-            indexOfInner_.emplace(inner, static_cast<int32_t>(names_.size()));
-            names_.push_back(&entry);
+    // names: ascending, without repeats, each of them IsName.
+    CMacroExpander(std::span<const CDefinition> names, size_t maxLength, const std::atomic<bool>* stop)
+        : names_(names), maxLength_(maxLength), stop_(stop) {
+        size_t capacity = 16;
+        while (capacity < 2 * names.size()) capacity *= 2;
+        slots_.assign(capacity, -1);
+        for (int32_t j = 0; j < static_cast<int32_t>(names.size()); ++j) {
+            const std::u16string_view inner = Inner(j);
+            size_t slot = std::hash<std::u16string_view>()(inner) & (capacity - 1);
+            while (slots_[slot] >= 0) slot = (slot + 1) & (capacity - 1);
+            slots_[slot] = j;
             if (inner.size() >= innerLengths_.size()) innerLengths_.resize(inner.size() + 1, false);
             innerLengths_[inner.size()] = true;
         }
-        buckets_.resize(names_.size());
-        layouts_.resize(names_.size());
+        usesOf_.assign(names.size(), 0);
     }
 
-    MacroExpansion Expand(std::u16string&& text) {
-        MacroExpansion result;
+    CExpanded Expand(std::u16string&& text) {
+        CExpanded result;
         flat_ = std::move(text);
         total_ = flat_.size();
         bool listed = false;  // whether the text is in the gap list rather than in flat_
@@ -93,13 +123,11 @@ public:
         const int32_t passes = static_cast<int32_t>(names_.size());
         for (int32_t j = 0; j < passes;) {
             if (!listed) {
-                size_t uses = 0;
-                const int32_t next = NextNameUsed(j - 1, uses);
+                const int32_t next = CountUses(j - 1);
                 if (next == kStopped) return Stopped(result);
                 if (next < 0) break;
                 j = next;
-                if (Cheaper(j, uses)) {
-                    currentPass_ = j - 1;
+                if (OpenWindow(j)) {
                     if (!BuildList(flat_)) return Stopped(result);
                     listed = true;
                     continue;
@@ -110,25 +138,24 @@ public:
             }
             currentPass_ = j;
             FindMatches(j, matched);
-            if (matched.empty()) {
-                ++j;
-                continue;
-            }
-            if (!Cheaper(j, matched.size())) {
+            if (!matched.empty() && !Cheaper(j, matched.size())) {
                 // Most of the text changes: one whole-text pass costs less.
-                std::u16string built;
-                if (!BuildText(built)) return Stopped(result);
-                flat_.swap(built);
-                ClearList();
+                if (!Flatten()) return Stopped(result);
                 listed = false;
                 continue;
             }
-            if (!Grow(j, matched.size(), result)) return result;
-            for (size_t m = 0; m < matched.size(); ++m) {
-                if (m % kPollInterval == kPollInterval - 1 && StopRequested(stop_)) return Stopped(result);
-                Replace(matched[m], j);
+            if (!matched.empty()) {
+                if (!Grow(j, matched.size(), result)) return result;
+                for (size_t m = 0; m < matched.size(); ++m) {
+                    if (m % kPollInterval == kPollInterval - 1 && StopRequested(stop_)) return Stopped(result);
+                    Replace(matched[m], j);
+                }
             }
             ++j;
+            if (j < passes && (j > windowEnd_ || ListBytes() > total_ * sizeof(char16_t))) {
+                if (!Flatten()) return Stopped(result);
+                listed = false;
+            }
         }
         if (!listed) {
             result.text = std::move(flat_);
@@ -141,45 +168,50 @@ public:
 private:
     static constexpr size_t kPollInterval = 4096;
     static constexpr int32_t kStopped = -2;
+    // What a list node with its slices costs, in bytes of memory and in
+    // copying as many bytes of text.
+    static constexpr uint64_t kNodeBytes = 64;
 
-    static MacroExpansion& Stopped(MacroExpansion& result) {
+    static CExpanded& Stopped(CExpanded& result) {
         result.text.clear();
         result.stopped = true;
         return result;
     }
 
+    std::u16string_view Inner(int32_t j) const { return names_[j].name.substr(1, names_[j].name.size() - 2); }
+
     // Whether replacing `uses` uses of name j through the gap list costs less
-    // than a pass over the whole text. A list node with its slices takes the
-    // time and memory of copying a few dozen characters.
+    // than a pass over the whole text.
     bool Cheaper(int32_t j, size_t uses) {
-        constexpr uint64_t kCharactersPerNode = 32;
-        return static_cast<uint64_t>(uses) * (Layout(j).gaps.size() + 1) * kCharactersPerNode < total_;
+        return static_cast<uint64_t>(uses) * (Layout(j).gaps.size() + 1) * kNodeBytes < total_ * sizeof(char16_t);
     }
 
     // Accounts for replacing `uses` uses of name j; false, with the name
     // reported, when the text would grow past the limit.
-    bool Grow(int32_t j, size_t uses, MacroExpansion& result) {
-        const std::u16string& name = names_[j]->first;
-        const std::u16string& value = names_[j]->second;
+    bool Grow(int32_t j, size_t uses, CExpanded& result) {
+        const size_t nameSize = names_[j].name.size();
+        const size_t valueSize = names_[j].value.size();
         uint64_t grown = 0;
-        if (value.size() > name.size()) {
-            if (__builtin_mul_overflow(static_cast<uint64_t>(uses), static_cast<uint64_t>(value.size() - name.size()),
+        if (valueSize > nameSize) {
+            if (__builtin_mul_overflow(static_cast<uint64_t>(uses), static_cast<uint64_t>(valueSize - nameSize),
                                        &grown) ||
                 __builtin_add_overflow(total_, grown, &grown) || grown > maxLength_) {
-                result.tooLargeName = &name;
+                result.tooLarge = j;
                 return false;
             }
         } else {
-            grown = total_ - static_cast<uint64_t>(uses) * (name.size() - value.size());
+            grown = total_ - static_cast<uint64_t>(uses) * (nameSize - valueSize);
         }
         total_ = grown;
         return true;
     }
 
-    // The first name after `after` that some gap of flat_ equals, with the
-    // number of such gaps (an upper bound of its uses); -1 for none.
-    int32_t NextNameUsed(int32_t after, size_t& uses) const {
-        int32_t first = -1;
+    // Counts, for every name after `after`, the gaps of flat_ that equal it
+    // (an upper bound of its uses) into usesOf_, and lists those names in
+    // used_, ascending; gives the first of them, or -1 for none.
+    int32_t CountUses(int32_t after) {
+        for (const int32_t index : used_) usesOf_[index] = 0;
+        used_.clear();
         size_t polled = 0;
         size_t percent = flat_.find(u'%');
         if (percent == std::u16string::npos) return -1;
@@ -187,18 +219,46 @@ private:
              percent = next, next = flat_.find(u'%', next + 1)) {
             if (++polled % kPollInterval == 0 && StopRequested(stop_)) return kStopped;
             const int32_t index = IndexOfInner(std::u16string_view(flat_).substr(percent + 1, next - percent - 1));
-            if (index <= after || (first >= 0 && index > first)) continue;
-            if (index != first) uses = 0;
-            first = index;
-            ++uses;
+            if (index <= after) continue;
+            if (usesOf_[index]++ == 0) used_.push_back(index);
         }
-        return first;
+        std::sort(used_.begin(), used_.end());
+        return used_.empty() ? -1 : used_.front();
+    }
+
+    // Chooses the window that starts at name j, the first name used: true
+    // when the list serves it, false when name j is better replaced flat.
+    bool OpenWindow(int32_t j) {
+        uint64_t bytes = 0;
+        size_t k = 0;
+        for (; k < used_.size(); ++k) {
+            const std::u16string_view value = names_[used_[k]].value;
+            const uint64_t nodes = static_cast<uint64_t>(usesOf_[used_[k]]) *
+                                   (static_cast<uint64_t>(std::count(value.begin(), value.end(), u'%')) + 1);
+            if (bytes + nodes * kNodeBytes >= total_) break;
+            bytes += nodes * kNodeBytes;
+        }
+        if (k == 0) return false;
+        windowStart_ = j;
+        windowEnd_ = k < used_.size() ? used_[k] - 1 : static_cast<int32_t>(names_.size()) - 1;
+        currentPass_ = j - 1;
+        const size_t width = static_cast<size_t>(windowEnd_ - windowStart_ + 1);
+        bucketHeads_.assign(width, -1);
+        bucketTails_.assign(width, -1);
+        layoutOf_.assign(width, -1);
+        // Room for the window's gaps and for as many again; untouched room
+        // takes no memory.
+        const uint64_t nodes = bytes / kNodeBytes + 2;
+        gaps_.reserve(2 * nodes);
+        pieces_.reserve(2 * nodes);
+        entries_.reserve(2 * nodes);
+        return true;
     }
 
     // Name j's replacement over the whole of flat_, as a string search.
-    bool FlatPass(int32_t j, MacroExpansion& result) {
-        const std::u16string& name = names_[j]->first;
-        const std::u16string& value = names_[j]->second;
+    bool FlatPass(int32_t j, CExpanded& result) {
+        const std::u16string_view name = names_[j].name;
+        const std::u16string_view value = names_[j].value;
         size_t uses = 0;
         for (size_t p = flat_.find(name); p != std::u16string::npos; p = flat_.find(name, p + name.size())) {
             if (++uses % kPollInterval == 0 && StopRequested(stop_)) {
@@ -207,7 +267,8 @@ private:
             }
         }
         if (!Grow(j, uses, result)) return false;
-        std::u16string next;
+        std::u16string& next = spare_;
+        next.clear();
         next.reserve(total_);
         size_t from = 0;
         for (size_t p = flat_.find(name); p != std::u16string::npos; p = flat_.find(name, from)) {
@@ -217,18 +278,32 @@ private:
         }
         next.append(flat_, from, std::u16string::npos);
         flat_.swap(next);
+        next.clear();
         return true;
     }
 
-    void ClearList() {
-        std::vector<CGap>().swap(gaps_);
-        std::vector<CPiece>().swap(pieces_);
-        for (auto& bucket : buckets_) std::vector<std::pair<int32_t, uint32_t>>().swap(bucket);
+    // Builds the text flat again and empties the list. The buffers keep
+    // their room for the next window: the pages stay mapped instead of being
+    // returned and faulted in again.
+    bool Flatten() {
+        if (!BuildText(spare_)) return false;
+        flat_.swap(spare_);
+        spare_.clear();
+        gaps_.clear();
+        pieces_.clear();
+        entries_.clear();
+        layouts_.clear();
+        return true;
     }
 
+    size_t ListBytes() const {
+        return gaps_.size() * sizeof(CGap) + pieces_.size() * sizeof(CPiece) + entries_.size() * sizeof(CEntry);
+    }
+
+    static constexpr size_t kLongestPiece = UINT32_MAX;
     struct CPiece {
         const char16_t* data;
-        size_t size;
+        uint32_t size;
         int32_t next;
     };
 
@@ -243,10 +318,17 @@ private:
         std::u16string_view link;  // empty after the last gap
     };
 
+    // A gap filed under the name it equalled, with its stamp at the time; the
+    // entries of one name are chained in the order they were filed.
+    struct CEntry {
+        int32_t gap;
+        uint32_t stamp;
+        int32_t next;
+    };
+
     // A value cut the same way: the text before its first percent sign, the
     // links and replaceable gaps between, the text after its last one.
     struct CLayout {
-        bool ready = false;
         bool hasPercent = false;
         std::u16string_view head;
         std::u16string_view firstLink;
@@ -256,13 +338,20 @@ private:
 
     int32_t IndexOfInner(std::u16string_view inner) const {
         if (inner.size() >= innerLengths_.size() || !innerLengths_[inner.size()]) return -1;
-        const auto found = indexOfInner_.find(inner);
-        return found == indexOfInner_.end() ? -1 : found->second;
+        const size_t mask = slots_.size() - 1;
+        for (size_t slot = std::hash<std::u16string_view>()(inner) & mask; slots_[slot] >= 0;
+             slot = (slot + 1) & mask) {
+            if (Inner(slots_[slot]) == inner) return slots_[slot];
+        }
+        return -1;
     }
 
     // Whether a gap of a text that only names after `after` will still see
-    // could be replaced.
-    bool Replaceable(std::u16string_view inner, int32_t after) const { return IndexOfInner(inner) > after; }
+    // could be replaced within the window.
+    bool Replaceable(std::u16string_view inner, int32_t after) const {
+        const int32_t index = IndexOfInner(inner);
+        return index > after && index <= windowEnd_;
+    }
 
     int32_t NewGap(std::u16string_view text) {
         gaps_.emplace_back();
@@ -272,8 +361,12 @@ private:
     }
 
     void Append(int32_t g, std::u16string_view text) {
+        while (text.size() > kLongestPiece) {
+            Append(g, text.substr(0, kLongestPiece));
+            text.remove_prefix(kLongestPiece);
+        }
         if (text.empty()) return;
-        pieces_.push_back({text.data(), text.size(), -1});
+        pieces_.push_back({text.data(), static_cast<uint32_t>(text.size()), -1});
         const int32_t p = static_cast<int32_t>(pieces_.size() - 1);
         CGap& gap = gaps_[g];
         if (gap.tail >= 0) {
@@ -286,9 +379,13 @@ private:
     }
 
     void Prepend(int32_t g, std::u16string_view text) {
+        while (text.size() > kLongestPiece) {
+            Prepend(g, text.substr(text.size() - kLongestPiece));
+            text.remove_suffix(kLongestPiece);
+        }
         if (text.empty()) return;
         CGap& gap = gaps_[g];
-        pieces_.push_back({text.data(), text.size(), gap.head});
+        pieces_.push_back({text.data(), static_cast<uint32_t>(text.size()), gap.head});
         gap.head = static_cast<int32_t>(pieces_.size() - 1);
         if (gap.tail < 0) gap.tail = gap.head;
         gap.length += text.size();
@@ -327,7 +424,7 @@ private:
     }
 
     // Called after every change of a gap: files it under the name it now
-    // equals, when that name's pass is still to come.
+    // equals, when that name's pass is still to come within the window.
     void Touch(int32_t g) {
         CGap& gap = gaps_[g];
         ++gap.stamp;
@@ -336,7 +433,19 @@ private:
         content_.clear();
         for (int32_t p = gap.head; p >= 0; p = pieces_[p].next) content_.append(pieces_[p].data, pieces_[p].size);
         const int32_t index = IndexOfInner(content_);
-        if (index > currentPass_) buckets_[index].emplace_back(g, gap.stamp);
+        if (index > currentPass_ && index <= windowEnd_) File(g, index);
+    }
+
+    void File(int32_t g, int32_t index) {
+        entries_.push_back({g, gaps_[g].stamp, -1});
+        const int32_t entry = static_cast<int32_t>(entries_.size() - 1);
+        const size_t bucket = static_cast<size_t>(index - windowStart_);
+        if (bucketTails_[bucket] >= 0) {
+            entries_[bucketTails_[bucket]].next = entry;
+        } else {
+            bucketHeads_[bucket] = entry;
+        }
+        bucketTails_[bucket] = entry;
     }
 
     bool BuildList(std::u16string_view text) {
@@ -345,30 +454,32 @@ private:
         first_ = last;
         size_t linkStart = percent;
         size_t polled = 0;
-        std::vector<int32_t> replaceable;
         for (size_t next = text.find(u'%', percent + 1); next != std::u16string_view::npos;
              percent = next, next = text.find(u'%', next + 1)) {
             if (++polled % kPollInterval == 0 && StopRequested(stop_)) return false;
             const std::u16string_view inner = text.substr(percent + 1, next - percent - 1);
-            if (!Replaceable(inner, -1)) continue;
+            const int32_t index = IndexOfInner(inner);
+            if (index <= currentPass_ || index > windowEnd_) continue;
             gaps_[last].link = text.substr(linkStart, percent - linkStart + 1);
             const int32_t g = NewGap(inner);
             InsertAfter(last, g);
-            replaceable.push_back(g);
             last = g;
             linkStart = next;
+            // Every gap but the first and the last lies between two percent
+            // signs, so it is filed under its name as Touch would.
+            File(g, index);
         }
         gaps_[last].link = text.substr(linkStart, percent - linkStart + 1);
         InsertAfter(last, NewGap(text.substr(percent + 1)));
-        for (const int32_t g : replaceable) Touch(g);
         return true;
     }
 
     const CLayout& Layout(int32_t j) {
-        CLayout& layout = layouts_[j];
-        if (layout.ready) return layout;
-        layout.ready = true;
-        const std::u16string_view value = names_[j]->second;
+        int32_t& index = layoutOf_[static_cast<size_t>(j - windowStart_)];
+        if (index >= 0) return layouts_[static_cast<size_t>(index)];
+        index = static_cast<int32_t>(layouts_.size());
+        CLayout& layout = layouts_.emplace_back();
+        const std::u16string_view value = names_[j].value;
         size_t percent = value.find(u'%');
         if (percent == std::u16string_view::npos) return layout;
         layout.hasPercent = true;
@@ -394,16 +505,15 @@ private:
     // third, fifth, ... one.
     void FindMatches(int32_t j, std::vector<int32_t>& matched) {
         matched.clear();
-        std::vector<std::pair<int32_t, uint32_t>>& bucket = buckets_[j];
         candidates_.clear();
-        for (const auto& [g, stamp] : bucket) {
-            CGap& gap = gaps_[g];
-            if (gap.stamp != stamp || gap.mark == j || gap.prev < 0 || gap.next < 0) continue;
+        const size_t bucket = static_cast<size_t>(j - windowStart_);
+        for (int32_t e = bucketHeads_[bucket]; e >= 0; e = entries_[e].next) {
+            CGap& gap = gaps_[entries_[e].gap];
+            if (gap.stamp != entries_[e].stamp || gap.mark == j || gap.prev < 0 || gap.next < 0) continue;
             gap.mark = j;
-            candidates_.push_back(g);
+            candidates_.push_back(entries_[e].gap);
         }
-        bucket.clear();
-        bucket.shrink_to_fit();
+        bucketHeads_[bucket] = bucketTails_[bucket] = -1;
         for (const int32_t start : candidates_) {
             const CGap& gap = gaps_[start];
             if (gaps_[gap.prev].mark == j && gaps_[gap.prev].link.size() == 1) continue;  // inside a run
@@ -442,7 +552,7 @@ private:
         Remove(g);
         const CLayout& layout = Layout(j);
         if (!layout.hasPercent) {
-            Append(left, names_[j]->second);
+            Append(left, names_[j].value);
             AppendGapText(left, right);
             gaps_[left].link = gaps_[right].link;
             Remove(right);
@@ -475,22 +585,138 @@ private:
         return true;
     }
 
+    const std::span<const CDefinition> names_;
     const size_t maxLength_;
     const std::atomic<bool>* stop_;
-    std::vector<const MacroTable::value_type*> names_;  // the table's names, in table order
-    std::unordered_map<std::u16string_view, int32_t> indexOfInner_;
+    std::vector<int32_t> slots_;      // open addressing by inner text: a name's index, or -1
     std::vector<bool> innerLengths_;  // whether some name's inner text has this length
-    std::vector<std::vector<std::pair<int32_t, uint32_t>>> buckets_;  // per name: gaps with their stamp
-    std::vector<CLayout> layouts_;
+    std::vector<uint32_t> usesOf_;    // per name, while choosing a window: its gaps in flat_
+    std::vector<int32_t> used_;       // the names counted in usesOf_
+    // The window: per name of it, its first and last entry, and its layout.
+    int32_t windowStart_ = 0;
+    int32_t windowEnd_ = -1;
+    std::vector<int32_t> bucketHeads_;
+    std::vector<int32_t> bucketTails_;
+    std::vector<int32_t> layoutOf_;
+    std::deque<CLayout> layouts_;
     std::vector<CGap> gaps_;
     std::vector<CPiece> pieces_;
+    std::vector<CEntry> entries_;
     std::vector<int32_t> candidates_;
     std::u16string content_;
     int32_t first_ = -1;
     int32_t currentPass_ = -1;
     uint64_t total_ = 0;
-    std::u16string flat_;  // the text while no gap list stands for it
+    std::u16string flat_;   // the text while no gap list stands for it
+    std::u16string spare_;  // room for the next flat text
 };
+
+
+// Parses one definition line into views of it.
+SyntaxResult ParseDefinition(std::u16string_view line, CDefinition& definition) {
+    std::u16string_view s = Trim(line.substr(std::min(line.size(), kDirective.size())));
+    if (s.size() < 3 || s[0] != u'%') return {0, kBadMacroDefinition};
+    const size_t i = s.find(u'%', 1);
+    if (i == std::u16string_view::npos) return {0, kBadMacroDefinition};
+    const std::u16string_view name = s.substr(0, i + 1);
+    if (name == u"%%") return {0, kBadMacroDefinition};
+    if (HasBracket(name)) return {0, kDeniedMacroNameSymbol};
+    s = Trim(s.substr(i + 1));
+    if (s.empty() || s[0] != u'=') return {0, kBadMacroDefinition};
+    const std::u16string_view value = Trim(s.substr(1));
+    const SyntaxResult r = CheckSyntax(value);
+    if (!r.Ok()) return r;
+    definition.name = name;
+    definition.value = value;
+    return {};
+}
+
+struct CDefinitionScan {
+    SyntaxResult result;
+    bool stopped = false;
+    std::vector<CDefinition> definitions;  // in the text's order, up to the first defect
+    std::vector<std::pair<size_t, size_t>> lines;  // the definition lines with their CR LF
+};
+
+// Validates the definition lines of text in order; stops at the first defect.
+CDefinitionScan ScanDefinitions(std::u16string_view text, const std::atomic<bool>* stop) {
+    CDefinitionScan scan;
+    size_t crlfBefore = 0;  // CR LF pairs that begin before scanned
+    size_t scanned = 0;
+    // A bare CR starts a line for IsDirectiveAtLineStart but does not end a
+    // definition line, which runs to the next CR LF: a "#set" after such a CR
+    // is part of the definition before it, whose line is removed as a whole.
+    size_t definitionEnd = 0;
+    for (size_t a = FindDirective(text, 0, stop, scan.stopped); a != std::u16string_view::npos;
+         a = FindDirective(text, a + 1, stop, scan.stopped)) {
+        if (StopRequested(stop)) {
+            scan.stopped = true;
+            return scan;
+        }
+        for (; scanned < a; ++scanned) {
+            if ((scanned & (kSearchStretch - 1)) == 0 && StopRequested(stop)) {
+                scan.stopped = true;
+                return scan;
+            }
+            if (text[scanned] == u'\r' && scanned + 1 < text.size() && text[scanned + 1] == u'\n') ++crlfBefore;
+        }
+        const int editorPos = static_cast<int>(a - crlfBefore);
+        if (a < definitionEnd || !IsDirectiveAtLineStart(text, static_cast<int>(a))) continue;
+        const size_t after = a + kDirective.size();
+        if (after >= text.size() || text[after] != u' ') {
+            scan.result = {editorPos, kBadMacroDefinition};
+            return scan;
+        }
+        const size_t e = text.find(u"\r\n", a);
+        if (e == std::u16string_view::npos) {
+            scan.result = {editorPos, kBadMacroDefinition};
+            return scan;
+        }
+        const std::u16string_view line = text.substr(a, e - a);
+        CDefinition definition;
+        const SyntaxResult r = ParseDefinition(line, definition);
+        if (r.kind == kBadMacroDefinition || r.kind == kDeniedMacroNameSymbol) {
+            scan.result = {editorPos, r.kind};
+            return scan;
+        }
+        if (!r.Ok()) {
+            // The position within the whole line, so that the offending
+            // character itself is the one reported.
+            const SyntaxResult inLine = CheckSyntax(line);
+            scan.result = {editorPos + inLine.position, inLine.kind};
+            return scan;
+        }
+        definition.position = editorPos;
+        scan.definitions.push_back(definition);
+        scan.lines.emplace_back(a, e - a + 2);
+        definitionEnd = e + 2;
+    }
+    return scan;
+}
+
+std::u16string WithoutLines(std::u16string_view text, const std::vector<std::pair<size_t, size_t>>& lines) {
+    size_t removed = 0;
+    for (const auto& line : lines) removed += line.second;
+    std::u16string out;
+    out.reserve(text.size() - removed);
+    size_t from = 0;
+    for (const auto& [start, length] : lines) {
+        out.append(text.substr(from, start - from));
+        from = start + length;
+    }
+    out.append(text.substr(from));
+    return out;
+}
+
+CExpanded Expand(std::u16string&& text, std::span<const CDefinition> names, size_t maxLength,
+                 const std::atomic<bool>* stop) {
+    if (names.empty() || text.find(u'%') == std::u16string::npos) {
+        CExpanded unchanged;
+        unchanged.text = std::move(text);
+        return unchanged;
+    }
+    return CMacroExpander(names, maxLength, stop).Expand(std::move(text));
+}
 
 }  // namespace
 
@@ -510,94 +736,67 @@ bool IsDirectiveAtLineStart(std::u16string_view text, int position) {
 }
 
 SyntaxResult ParseMacroDefinition(std::u16string_view line, MacroTable& table) {
-    std::u16string_view s = Trim(line.substr(std::min(line.size(), kDirective.size())));
-    if (s.size() < 3 || s[0] != u'%') return {0, kBadMacroDefinition};
-    const size_t i = s.find(u'%', 1);
-    if (i == std::u16string_view::npos) return {0, kBadMacroDefinition};
-    const std::u16string_view name = s.substr(0, i + 1);
-    if (name == u"%%") return {0, kBadMacroDefinition};
-    if (HasBracket(name)) return {0, kDeniedMacroNameSymbol};
-    s = Trim(s.substr(i + 1));
-    if (s.empty() || s[0] != u'=') return {0, kBadMacroDefinition};
-    const std::u16string_view value = Trim(s.substr(1));
-    const SyntaxResult r = CheckSyntax(value);
-    if (!r.Ok()) return r;
-    table.emplace(std::u16string(name), std::u16string(value));
-    return {};
+    CDefinition definition;
+    const SyntaxResult r = ParseDefinition(line, definition);
+    if (r.Ok()) table.emplace(definition.name, definition.value);
+    return r;
 }
 
 MacroPass ProcessMacros(std::u16string_view text, MacroTable& table, const std::atomic<bool>* stop) {
     MacroPass pass;
-    std::vector<std::pair<size_t, size_t>> ranges;  // definition lines with their CR LF
-    size_t crlfBefore = 0;  // CR LF pairs that begin before scanned
-    size_t scanned = 0;
-    // A bare CR starts a line for IsDirectiveAtLineStart but does not end a
-    // definition line, which runs to the next CR LF: a "#set" after such a CR
-    // is part of the definition before it, whose line is removed as a whole.
-    size_t definitionEnd = 0;
-    for (size_t a = FindDirective(text, 0, stop, pass.stopped); a != std::u16string_view::npos;
-         a = FindDirective(text, a + 1, stop, pass.stopped)) {
-        if (StopRequested(stop)) {
-            pass.stopped = true;
-            return pass;
-        }
-        for (; scanned < a; ++scanned) {
-            if ((scanned & (kSearchStretch - 1)) == 0 && StopRequested(stop)) {
-                pass.stopped = true;
-                return pass;
-            }
-            if (text[scanned] == u'\r' && scanned + 1 < text.size() && text[scanned + 1] == u'\n') ++crlfBefore;
-        }
-        const int editorPos = static_cast<int>(a - crlfBefore);
-        if (a < definitionEnd || !IsDirectiveAtLineStart(text, static_cast<int>(a))) continue;
-        const size_t after = a + kDirective.size();
-        if (after >= text.size() || text[after] != u' ') {
-            pass.result = {editorPos, kBadMacroDefinition};
-            return pass;
-        }
-        const size_t e = text.find(u"\r\n", a);
-        if (e == std::u16string_view::npos) {
-            pass.result = {editorPos, kBadMacroDefinition};
-            return pass;
-        }
-        const std::u16string_view line = text.substr(a, e - a);
-        const SyntaxResult r = ParseMacroDefinition(line, table);
-        if (r.kind == kBadMacroDefinition || r.kind == kDeniedMacroNameSymbol) {
-            pass.result = {editorPos, r.kind};
-            return pass;
-        }
-        if (!r.Ok()) {
-            // The position within the whole line, so that the offending
-            // character itself is the one reported.
-            const SyntaxResult inLine = CheckSyntax(line);
-            pass.result = {editorPos + inLine.position, inLine.kind};
-            return pass;
-        }
-        ranges.emplace_back(a, e - a + 2);
-        definitionEnd = e + 2;
-        // The name as ParseMacroDefinition took it; an earlier line keeps its place.
-        const std::u16string_view definition = Trim(line.substr(kDirective.size()));
-        pass.definitionPositions.emplace(std::u16string(definition.substr(0, definition.find(u'%', 1) + 1)), editorPos);
+    const CDefinitionScan scan = ScanDefinitions(text, stop);
+    for (const CDefinition& definition : scan.definitions) {
+        table.emplace(definition.name, definition.value);
+        pass.definitionPositions.emplace(definition.name, definition.position);
     }
-    if (pass.stopped) return pass;
-    pass.text.reserve(text.size());
-    size_t from = 0;
-    for (const auto& [start, length] : ranges) {
-        pass.text.append(text.substr(from, start - from));
-        from = start + length;
-    }
-    pass.text.append(text.substr(from));
+    pass.stopped = scan.stopped;
+    pass.result = scan.result;
+    if (!pass.stopped && pass.result.Ok()) pass.text = WithoutLines(text, scan.lines);
     return pass;
+}
+
+MacroCheck CheckAndExpandMacros(std::u16string_view text, size_t maxLength, const std::atomic<bool>* stop) {
+    MacroCheck check;
+    CDefinitionScan scan = ScanDefinitions(text, stop);
+    check.stopped = scan.stopped;
+    check.result = scan.result;
+    if (check.stopped || !check.result.Ok()) return check;
+    std::u16string withoutDefinitions = WithoutLines(text, scan.lines);
+    std::vector<std::pair<size_t, size_t>>().swap(scan.lines);
+    // In table order, the first definition of a name first (positions grow
+    // with the text), and only that one kept.
+    std::vector<CDefinition>& names = scan.definitions;
+    std::sort(names.begin(), names.end(), [](const CDefinition& a, const CDefinition& b) {
+        return a.name != b.name ? a.name < b.name : a.position < b.position;
+    });
+    names.erase(std::unique(names.begin(), names.end(),
+                            [](const CDefinition& a, const CDefinition& b) { return a.name == b.name; }),
+                names.end());
+    CExpanded expanded = Expand(std::move(withoutDefinitions), names, maxLength, stop);
+    check.stopped = expanded.stopped;
+    if (expanded.tooLarge >= 0) {
+        check.result = {names[static_cast<size_t>(expanded.tooLarge)].position, kMacroTextTooLarge};
+    } else {
+        check.text = std::move(expanded.text);
+    }
+    return check;
 }
 
 MacroExpansion ExpandMacros(std::u16string&& text, const MacroTable& table, size_t maxLength,
                             const std::atomic<bool>* stop) {
-    if (table.empty() || text.find(u'%') == std::u16string::npos) {
-        MacroExpansion unchanged;
-        unchanged.text = std::move(text);
-        return unchanged;
+    std::vector<CDefinition> names;
+    std::vector<const std::u16string*> keys;
+    for (const auto& [name, value] : table) {
+        if (!IsName(name)) continue;
+        names.push_back({name, value, 0});
+        keys.push_back(&name);
     }
-    return CMacroExpander(table, maxLength, stop).Expand(std::move(text));
+    CExpanded expanded = Expand(std::move(text), names, maxLength, stop);
+    MacroExpansion expansion;
+    expansion.text = std::move(expanded.text);
+    expansion.stopped = expanded.stopped;
+    if (expanded.tooLarge >= 0) expansion.tooLargeName = keys[static_cast<size_t>(expanded.tooLarge)];
+    return expansion;
 }
 
 std::u16string ApplyMacros(std::u16string&& text, const MacroTable& table) {

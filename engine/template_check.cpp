@@ -25,24 +25,14 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std:
     const SyntaxResult r = CheckSyntax(editorText, stop);
     if (stop && stop->load()) return Stopped();
     TemplateCheckResult check;
-    MacroTable table;
-    MacroPass pass = ProcessMacros(editorText, table, stop);
-    if (pass.stopped) return Stopped();
-    if (pass.result.Ok()) {
-        // The same limit that LoadTemplate puts on its prepared text.
-        MacroExpansion expanded = ExpandMacros(std::move(pass.text), table,
-                                               SyntaxStringGenerator::MaxPreparedLength(editorText.size()), stop);
-        if (expanded.stopped) return Stopped();
-        if (expanded.tooLargeName) {
-            pass.result = {pass.definitionPositions.at(*expanded.tooLargeName), kMacroTextTooLarge};
-        } else {
-            check.templateText = std::move(expanded.text);
-        }
-    }
-    if (!pass.result.Ok()) {
-        const int a = pass.result.position;
+    // The same limit that LoadTemplate puts on its prepared text.
+    MacroCheck macros =
+        CheckAndExpandMacros(editorText, SyntaxStringGenerator::MaxPreparedLength(editorText.size()), stop);
+    if (macros.stopped) return Stopped();
+    if (!macros.result.Ok()) {
+        const int a = macros.result.position;
         check.passed = false;
-        check.kind = pass.result.kind;
+        check.kind = macros.result.kind;
         check.position = a;
         check.templateText.assign(editorText);
         if (check.kind == kBadMacroDefinition || check.kind == kDeniedMacroNameSymbol ||
@@ -57,6 +47,7 @@ TemplateCheckResult CheckTemplateText(std::u16string_view editorText, const std:
         }
         return check;
     }
+    check.templateText = std::move(macros.text);
     check.kind = r.kind;
     check.position = r.position;
     if (!r.Ok()) {

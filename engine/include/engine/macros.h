@@ -7,12 +7,15 @@
 //       MacroExpansion expanded = ExpandMacros(std::move(pass.text), table, limit);
 //       if (expanded.tooLargeName) ReportAt(pass.definitionPositions.at(*expanded.tooLargeName));
 //   }
+//   MacroCheck check = CheckAndExpandMacros(editorText, limit);   // the same, without a table
 //
 // Names are replaced one after the other in ascending name order, each
 // replacement seeing the text the earlier ones made (so a value's names are
 // replaced only when they sort after the value's own name). ExpandMacros gives
 // that result in time and memory proportional to the texts it stands for, and
-// refuses before building a text longer than its limit.
+// refuses before building a text longer than its limit. CheckAndExpandMacros
+// keeps the definitions as views into the text it reads, with no table or
+// copies of names and values, for templates that are mostly definitions.
 // Thread safety: pure functions over the caller's table. A stop flag may be
 // set from any thread (or a signal handler) while they run.
 #pragma once
@@ -57,6 +60,18 @@ struct MacroExpansion {
 // the result included, stays within maxLength code units, or nothing is built.
 MacroExpansion ExpandMacros(std::u16string&& text, const MacroTable& table, size_t maxLength,
                             const std::atomic<bool>* stop = nullptr);
+
+struct MacroCheck {
+    // kind 0 on success; a defect of a definition as ProcessMacros reports it,
+    // or kMacroTextTooLarge at the "#set" of the name that would cross the limit
+    SyntaxResult result;
+    std::u16string text;  // the expanded text without definition lines (on success)
+    bool stopped = false;
+};
+
+// ProcessMacros and ExpandMacros in one, without a table: text must stay
+// unchanged while it runs.
+MacroCheck CheckAndExpandMacros(std::u16string_view text, size_t maxLength, const std::atomic<bool>* stop = nullptr);
 
 // ExpandMacros without a limit, for texts known to stay small.
 std::u16string ApplyMacros(std::u16string_view text, const MacroTable& table);
