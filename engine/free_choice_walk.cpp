@@ -20,6 +20,29 @@ class CFreeChoiceCompiler {
 public:
     explicit CFreeChoiceCompiler(std::u16string_view text) : text_(text) {}
 
+    // An upper bound of what compiling text takes at its peak, in bytes,
+    // from its brackets and bars: the groups and alternatives read (each
+    // with a heap block), then the steps and both pools written.
+    static size_t PeakBytes(std::u16string_view text) {
+        size_t groups = 0;
+        size_t bars = 0;
+        size_t utf8Bytes = 0;
+        for (const char16_t c : text) {
+            if (c == u'{' || c == u'[') {
+                ++groups;
+            } else if (c == u'|') {
+                ++bars;
+            }
+            utf8Bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        }
+        constexpr size_t kHeapBlock = 32;
+        const size_t alternatives = groups + bars;
+        const size_t steps = alternatives + groups;
+        return groups * (sizeof(Group) + kHeapBlock + sizeof(uint32_t) + sizeof(CFreeChoiceWalk::Group)) +
+               alternatives * (sizeof(Alternative) + kHeapBlock + 2 * sizeof(uint32_t)) +
+               steps * (2 * sizeof(CFreeChoiceWalk::Piece) + sizeof(int32_t)) + text.size() * sizeof(char16_t) + utf8Bytes;
+    }
+
     std::unique_ptr<CFreeChoiceWalk> Compile() {
         if (!Read()) return nullptr;
         auto walk = std::make_unique<CFreeChoiceWalk>();
@@ -212,6 +235,10 @@ private:
 };
 
 std::unique_ptr<CFreeChoiceWalk> CFreeChoiceWalk::Build(std::u16string_view prepared) {
+    // Loading a template keeps within a fixed memory per input byte: a text
+    // dense with groups is left to the template tree, which gives the same
+    // versions.
+    if (CFreeChoiceCompiler::PeakBytes(prepared) > kBudgetPerUnit * prepared.size() + kBudgetFloor) return nullptr;
     return CFreeChoiceCompiler(prepared).Compile();
 }
 

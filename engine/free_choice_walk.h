@@ -60,7 +60,10 @@ struct CFreeChoiceScratch {
 class CFreeChoiceWalk {
 public:
     // prepared passed CheckSyntax, begins with "{" and ends with "}". Null
-    // when its brackets do not nest.
+    // when its brackets do not nest, or when compiling it would take more
+    // than kBudgetPerUnit bytes per code unit beyond kBudgetFloor.
+    static constexpr size_t kBudgetPerUnit = 4;
+    static constexpr size_t kBudgetFloor = size_t{1} << 20;
     static std::unique_ptr<CFreeChoiceWalk> Build(std::u16string_view prepared);
 
     // Appends one version to out.
