@@ -21,11 +21,11 @@ constexpr double kTwoTo30 = 1073741824.0;
 constexpr double kDistinctLimit = 1e10;
 // Version numbers below this are exact doubles, so the double walk reads them.
 constexpr int64_t kExactDoubles = int64_t{1} << 53;
-// Prepared texts up to this many code units get the compiled walk. Its
-// steps and pools take about as much again as the tree, and compiling it
-// briefly up to a hundred bytes per character of the densest templates, so
-// longer texts, where the walk's gain per byte of output is small anyway,
-// generate from the tree alone and keep the load's memory low.
+// Prepared texts up to this many code units get the compiled walk, unless
+// CFreeChoiceWalk::Build finds that compiling would pass its budget per code
+// unit (the densest templates). Its steps and pools take about as much again
+// as the tree, so longer texts, where the walk's gain per byte of output is
+// small anyway, generate from the tree alone and keep the load's memory low.
 constexpr size_t kFreeChoiceWalkLimit = size_t{1} << 20;
 
 }  // namespace
