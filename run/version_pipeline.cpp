@@ -31,7 +31,11 @@ std::unique_ptr<CVersionChunk> CVersionPipeline::NextBuilt() {
             inFlight_.pop_front();
             return chunk;
         }
-        if (Work(lock, ownBuilder_, {})) continue;
+        // With helpers, the deciding thread builds before it draws: drawing
+        // (for distinct numbers, a look-up far out in memory per version) is
+        // then left to the helpers, which have no deciding and writing of
+        // their own to do.
+        if (Work(lock, ownBuilder_, {}, !helpers_.empty())) continue;
         if (inFlight_.empty() && !drawing_) return nullptr;
         ownerWake_.wait(lock);
     }
@@ -48,37 +52,51 @@ void CVersionPipeline::Decided(std::unique_ptr<CVersionChunk> chunk, int64_t kep
     work_.notify_one();
 }
 
-bool CVersionPipeline::Work(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop) {
+bool CVersionPipeline::Work(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop,
+                           bool buildFirst) {
+    if (buildFirst && !waiting_.empty()) {
+        BuildNext(lock, builder, stop);
+        return true;
+    }
     if (CanDraw()) {
-        drawing_ = true;
-        std::unique_ptr<CVersionChunk> chunk;
-        if (spare_.empty()) {
-            chunk = std::make_unique<CVersionChunk>();
-        } else {
-            chunk = std::move(spare_.back());
-            spare_.pop_back();
-        }
-        const DrawProgress progress = progress_;
-        lock.unlock();
-        chunk->tickets.clear();
-        chunk->exhausted = false;
-        chunk->versions.SetUtf8(setup_.utf8, setup_.separator);
-        chunk->built = false;
-        drawer_.Draw(*chunk, progress, stop);
-        lock.lock();
-        drawing_ = false;
-        if (chunk->tickets.empty() && !chunk->exhausted) {
-            drawBlocked_ = true;
-            spare_.push_back(std::move(chunk));
-        } else {
-            waiting_.push_back(chunk.get());
-            inFlight_.push_back(std::move(chunk));
-            work_.notify_one();
-        }
-        ownerWake_.notify_one();
+        DrawNext(lock, stop);
         return true;
     }
     if (waiting_.empty()) return false;
+    BuildNext(lock, builder, stop);
+    return true;
+}
+
+void CVersionPipeline::DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop) {
+    drawing_ = true;
+    std::unique_ptr<CVersionChunk> chunk;
+    if (spare_.empty()) {
+        chunk = std::make_unique<CVersionChunk>();
+    } else {
+        chunk = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    const DrawProgress progress = progress_;
+    lock.unlock();
+    chunk->tickets.clear();
+    chunk->exhausted = false;
+    chunk->versions.SetUtf8(setup_.utf8, setup_.separator);
+    chunk->built = false;
+    drawer_.Draw(*chunk, progress, stop);
+    lock.lock();
+    drawing_ = false;
+    if (chunk->tickets.empty() && !chunk->exhausted) {
+        drawBlocked_ = true;
+        spare_.push_back(std::move(chunk));
+    } else {
+        waiting_.push_back(chunk.get());
+        inFlight_.push_back(std::move(chunk));
+        work_.notify_one();
+    }
+    ownerWake_.notify_one();
+}
+
+void CVersionPipeline::BuildNext(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop) {
     CVersionChunk* chunk = waiting_.front();
     waiting_.pop_front();
     lock.unlock();
@@ -89,7 +107,6 @@ bool CVersionPipeline::Work(std::unique_lock<std::mutex>& lock, Builder& builder
     chunk->built = true;
     if (count > 0) progress_.unitsPerVersion = unitsPerVersion;
     if (chunk == inFlight_.front().get()) ownerWake_.notify_one();
-    return true;
 }
 
 void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const {
@@ -138,7 +155,7 @@ void CVersionPipeline::HelperLoop(const std::stop_token& stop) {
     Builder builder;
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
-        if (Work(lock, builder, stop)) continue;
+        if (Work(lock, builder, stop, false)) continue;
         if (!work_.wait(lock, stop, [this] { return CanDraw() || !waiting_.empty(); })) return;
     }
 }

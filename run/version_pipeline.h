@@ -13,8 +13,9 @@
 //
 // With threads - 1 helper threads; the calling thread draws and builds too
 // while it waits for the oldest chunk, so one thread means no helper at all.
-// Drawing is not tied to the calling thread: the thread that decides is free
-// to do so while the others keep the chunks coming.
+// Drawing is not tied to the calling thread: helpers draw first and the
+// calling thread builds first, so that the thread that decides and writes is
+// not also the one that draws.
 //
 // Thread safety: the engine must stay loaded and unchanged while the pipeline
 // lives; its drawing members are used by one pipeline thread at a time, its
@@ -111,9 +112,11 @@ private:
     };
     bool CanDraw() const;  // under the lock
     // One piece of work under the lock, which is released while it runs:
-    // a chunk drawn when the window has room, else a waiting chunk built.
-    // False when there was neither.
-    bool Work(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop);
+    // a chunk drawn when the window has room, else a waiting chunk built, or
+    // the other way round when buildFirst. False when there was neither.
+    bool Work(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop, bool buildFirst);
+    void DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
+    void BuildNext(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop);
     void Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const;
     void HelperLoop(const std::stop_token& stop);
 
