@@ -1,4 +1,4 @@
-// The whole generate path on one thread: the run draws versions at random,
+// The whole generate path: the run draws versions at random,
 // builds and auto-corrects them, the sink encodes them to UTF-8 into large
 // blocks and writes those to memory or to a file, as the command line does.
 // Two template shapes (shaped_template.h): ~5 KB with ~150 groups and ~50 KB
@@ -7,7 +7,9 @@
 // BM_MemcpyToRam copies a buffer far larger than the caches; every pipeline
 // benchmark also reports its output rate as a share of that copy rate
 // ("of_memcpy"), both measured in thread CPU time in the same process. The
-// encoder is compared with ICU's converter on the same versions.
+// run on 1 .. all cores (BM_PipelineThreads) is compared with as many separate
+// one-thread runs at once (BM_IndependentPipelines), the most the machine
+// gives. The encoder is compared with ICU's converter on the same versions.
 #include "shaped_template.h"
 
 #include "engine/template_check.h"
@@ -249,6 +251,50 @@ void BM_PipelineThreads(benchmark::State& state) {
                    std::to_string(request.threads) + " threads");
 }
 BENCHMARK(BM_PipelineThreads)
+    ->ArgsProduct({{0, 1}, {0, 1}, benchmark::CreateDenseRange(1, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())), 1)})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The machine's own ceiling for BM_PipelineThreads: the same one-thread run,
+// to memory, on n threads at once, each with its own run and target, and no
+// thread waiting for another. Cores that share caches, memory bandwidth or a
+// clock budget make n such runs slower than one; the ratio of
+// BM_PipelineThreads/n to this row's rate is the share of that ceiling which
+// the parallel run reaches.
+void BM_IndependentPipelines(benchmark::State& state) {
+    const int shape = static_cast<int>(state.range(0));
+    const bool corrected = state.range(1) != 0;
+    const auto count = static_cast<std::size_t>(state.range(2));
+    RunRequest request;
+    request.templateText = Template(shape);
+    request.options.autoCorrection = corrected;
+    request.options.randomOrder = true;
+    request.versionsWanted = (shape == 0 ? 20000 : 2000) / (Smoke() ? 100 : 1);
+    request.seed = 1;
+    request.threads = 1;
+    CGenerationRun counterRun;
+    CWritingSink counter(nullptr);
+    counterRun.RunGeneration(request, counter);
+    const int64_t bytesPerRound = counter.utf8Bytes;
+    std::vector<std::unique_ptr<CGenerationRun>> runs;
+    std::vector<std::unique_ptr<CBlockTarget>> targets;
+    std::vector<std::unique_ptr<CWritingSink>> sinks;
+    for (std::size_t i = 0; i < count; ++i) {
+        runs.push_back(std::make_unique<CGenerationRun>());
+        targets.push_back(std::make_unique<CBlockTarget>(false));
+        sinks.push_back(std::make_unique<CWritingSink>(targets.back().get()));
+    }
+    for (auto _ : state) {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < count; ++i) {
+            threads.emplace_back([&, i] { runs[i]->RunGeneration(request, *sinks[i]); });
+        }
+    }
+    state.SetBytesProcessed(bytesPerRound * static_cast<int64_t>(count) * static_cast<int64_t>(state.iterations()));
+    state.SetLabel(std::string(ShapeName(shape)) + (corrected ? ", default rules, " : ", no correction, ") +
+                   std::to_string(count) + " separate one-thread runs");
+}
+BENCHMARK(BM_IndependentPipelines)
     ->ArgsProduct({{0, 1}, {0, 1}, benchmark::CreateDenseRange(1, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())), 1)})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
