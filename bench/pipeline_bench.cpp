@@ -9,7 +9,8 @@
 // ("of_memcpy"), both measured in thread CPU time in the same process. The
 // run on 1 .. all cores (BM_PipelineThreads) is compared with as many separate
 // one-thread runs at once (BM_IndependentPipelines), the most the machine
-// gives. The encoder is compared with ICU's converter on the same versions.
+// gives. The encoder is compared with ICU's converter on the same versions,
+// and the corrector is measured alone on uncorrected versions of both shapes.
 #include "shaped_template.h"
 
 #include "engine/template_check.h"
@@ -311,6 +312,57 @@ const std::vector<std::u16string>& SampleVersions() {
     }();
     return versions;
 }
+
+// The corrector alone on uncorrected versions of either shape, as UTF-8
+// where they lie in a block, the way the run corrects free-choice versions;
+// each round copies the versions in again, which BM_CopyVersionsUtf8 gives
+// on its own.
+const std::vector<std::string>& RawVersionsUtf8(int shape) {
+    static const std::vector<std::vector<std::string>> versions = [] {
+        std::vector<std::vector<std::string>> all;
+        for (int s = 0; s < 2; ++s) {
+            SyntaxStringGenerator::CStringGenerator engine;
+            engine.LoadTemplate(Template(s));
+            engine.SeedRandom(1);
+            std::vector<std::string> v(s == 0 ? 256 : 32);
+            for (auto& text : v) text = ToNarrow(engine.GenerateRandomVersion(AutoCorrectionOptions::AllOff()));
+            all.push_back(std::move(v));
+        }
+        return all;
+    }();
+    return versions[static_cast<std::size_t>(shape)];
+}
+
+template <typename Treat>
+void RunOnVersions(benchmark::State& state, Treat treat) {
+    const auto& versions = RawVersionsUtf8(static_cast<int>(state.range(0)));
+    std::string block;
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        block.clear();
+        for (const auto& v : versions) {
+            const std::size_t begin = block.size();
+            block += v;
+            treat(block, begin);
+        }
+        bytes += static_cast<int64_t>(block.size());
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetBytesProcessed(bytes);
+    state.SetLabel(ShapeName(static_cast<int>(state.range(0))));
+}
+
+void BM_CorrectVersionsUtf8(benchmark::State& state) {
+    RunOnVersions(state, [](std::string& block, std::size_t begin) {
+        AutoCorrectUtf8Tail(block, begin, AutoCorrectionOptions{});
+    });
+}
+BENCHMARK(BM_CorrectVersionsUtf8)->Arg(0)->Arg(1);
+
+void BM_CopyVersionsUtf8(benchmark::State& state) {
+    RunOnVersions(state, [](std::string&, std::size_t) {});
+}
+BENCHMARK(BM_CopyVersionsUtf8)->Arg(0)->Arg(1);
 
 template <typename Encode>
 void RunEncoder(benchmark::State& state, Encode encode) {

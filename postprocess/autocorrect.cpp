@@ -1,6 +1,7 @@
 #include "postprocess/autocorrect.h"
 
 #include "capitalization.h"
+#include "unit_classes.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
@@ -203,208 +204,205 @@ struct TagSpan {
 // order the rules apply: each stage takes the previous stage's output one
 // character at a time and holds back only what it cannot decide yet (whether
 // a mark gets a space, a run of spaces, a run of full stops), which is the
-// same as running each rule over the whole stretch before the next. After a
-// character that is neither a space nor a mark every stage is idle, and then
-// no rule changes anything up to the next mark or pair of spaces (or the
-// space before one): such runs, most of any prose, are copied whole.
+// same as running each rule over the whole stretch before the next. When
+// every stage is idle, no rule changes anything up to the next mark or pair
+// of spaces (or the space before a mark): such runs, most of any prose, are
+// copied whole, found with masks of 64 units; the commonest edits (one space
+// before a mark, a mark before a word, two full stops) are made there too,
+// and the stages see only what is left.
 template <typename Char>
 class CStretchEditor {
 public:
-    static constexpr std::size_t kSlack = 16;
+    // Runs are copied a whole chunk at a time: the output needs room for
+    // that many units beyond its end.
+    static constexpr std::size_t kChunk = kClassChunk;
+    static constexpr std::size_t kSlack = kChunk;
 
-    CStretchEditor(const AutoCorrectionOptions& o, std::vector<uint32_t>& sentenceEnds)
+    // Corrects text[0, size) stretch by stretch (and copies the tags) into
+    // out, which needs room for twice the text plus kSlack + 1 units.
+    CStretchEditor(const AutoCorrectionOptions& o, std::vector<uint32_t>& sentenceEnds, const Char* text,
+                   std::size_t size, const UnitClasses* classes, Char* out)
         : addSpaces_(o.addSpacesAfterPunctuation),
           removeExtraSpaces_(o.removeExtraSpaces),
           removeSpacesBefore_(o.removeSpacesBeforePunctuation),
           removeExtraStops_(o.removeExtraPunctuation),
           recordEnds_(o.capitalizeSentences),
-          sentenceEnds_(sentenceEnds) {}
+          sentenceEnds_(sentenceEnds),
+          text_(text),
+          size_(size),
+          classes_(classes),
+          base_(out),
+          w_(out) {}
 
-    // Corrects in[0, n) into w, which advances; base is the output's start,
-    // for the positions of the sentence ends.
-    void Stretch(const Char* in, std::size_t n, const Char* text, std::size_t textSize, Char* base, Char*& w) {
-        base_ = base;
-        w_ = w;
+    Char* Written() const { return w_; }
+
+    // Corrects text[from, to), the stretch that ends there (at a tag's "<" or
+    // the text's end).
+    void Stretch(std::size_t from, std::size_t to) {
         pendingMark_ = false;
         seen_ = 0;
         previous_ = 0;
         spaces_ = 0;
         stops_ = 0;
-        std::size_t i = 0;
-        while (i < n) {
+        std::size_t i = from;
+        while (i < to) {
             if (Idle()) {
-                i = CopyIdle(in, i, n, text + textSize);
-                if (i == n) break;
+                const std::size_t next = CopyIdle(i, to);
+                if (next == to) break;
+                if (next > i) {
+                    // What the stages would hold after taking text[i, next)
+                    // themselves: every one of them idle, the last character
+                    // taken the one before next (an added space is always
+                    // followed by the character that caused it), and past
+                    // the stretch's first two (a space that starts a stretch
+                    // is always an edit, so the fast path never passes it).
+                    previous_ = Unit(text_[next - 1]);
+                    seen_ = std::max<std::size_t>(seen_, 2);
+                }
+                i = next;
             }
-            AddSpaceStage(in[i++]);
+            AddSpaceStage(text_[i++]);
         }
         if (pendingMark_) SpaceStage(' ');
         for (; spaces_ > 0; --spaces_) StopStage(' ');
         FlushStops();
-        w = w_;
+    }
+
+    // Copies text[from, to), a tag's inside, unchanged.
+    void Verbatim(std::size_t from, std::size_t to) {
+        for (std::size_t next; from < to; from = next) {
+            next = std::min(to, from + kChunk);
+            CopyRun(from, next, w_);
+        }
     }
 
 private:
+    // A run of spaces at a stretch's start is the one edit that depends on
+    // the position (the stages' count of characters); it is always an edit
+    // for the fast path, so the count is not part of being idle.
     bool Idle() const {
-        return !pendingMark_ && (!removeExtraSpaces_ || (seen_ >= 2 && previous_ != ' ')) && spaces_ == 0 &&
-               stops_ == 0;
+        return !pendingMark_ && (!removeExtraSpaces_ || previous_ != ' ') && spaces_ == 0 && stops_ == 0;
     }
 
-    // While every stage is idle: copies what no rule changes and returns the
-    // position of the next character the stages must see (or n). The state
-    // lives in locals here, since stores through a char pointer could alias
-    // the editor's fields.
-    std::size_t CopyIdle(const Char* in, std::size_t i, std::size_t n, const Char* end) {
+    // Copies text[i, j), at most one chunk, to w and advances w.
+    void CopyRun(std::size_t i, std::size_t j, Char*& w) const {
+        if (i + kChunk <= size_)
+            std::memcpy(w, text_ + i, kChunk * sizeof(Char));
+        else
+            std::copy(text_ + i, text_ + j, w);
+        w += j - i;
+    }
+
+    void Record(const Char* mark) { sentenceEnds_.push_back(static_cast<uint32_t>(mark - base_)); }
+
+    // The sentence end at mark is followed by its gap and then c, which the
+    // capitalisation rule upper-cases: a lower-case ASCII letter is done at
+    // once (at); anything that could be a gap, a tag or a longer character
+    // is left to CapitalizeSentences.
+    void CapitalizeAfter(const Char* mark, Char* at, uint32_t c) {
+        if (c - 'a' < 26u)
+            *at = static_cast<Char>(c - ('a' - 'A'));
+        else if (c >= 0x80 || c == '<' || c == '\r' || c == '\n' || c == '\t')
+            Record(mark);
+    }
+
+    // Whether a run of full stops ends before k once the spaces before marks
+    // are gone: text[k] is no full stop, nor (with that rule) one space and
+    // a full stop; longer runs of spaces are not looked into.
+    bool TwoStopsEnd(std::size_t k) const {
+        if (k >= size_) return true;
+        const uint32_t c = Unit(text_[k]);
+        if (c == '.') return false;
+        if (c != ' ' || !removeSpacesBefore_) return true;
+        if (k + 1 >= size_) return true;
+        const uint32_t after = Unit(text_[k + 1]);
+        return after != '.' && after != ' ';
+    }
+
+    // While every stage is idle: copies what no rule changes, makes the
+    // simple edits, and returns the position of the next character the
+    // stages must see (or to). Positions are the text's; the chunk classes
+    // are kept from call to call.
+    std::size_t CopyIdle(std::size_t i, std::size_t to) {
         Char* w = w_;
-        std::size_t seen = seen_;
-        uint32_t previous = previous_;
         for (;;) {
-            std::size_t j = CopyToNextEdit(in, i, n, end, w);
-            if (j > i && Unit(in[j - 1]) == ' ') --j;  // a lone space before a mark: R3 may drop it
-            if (j > i) {
-                w += j - i;
-                seen += j - i;
-                previous = Unit(in[j - 1]);
-                i = j;
-                if (i == n) break;
+            const UnitClasses now = classes_[i / kChunk];
+            const UnitClasses ahead = classes_[i / kChunk + 1];
+            const std::size_t c = i - i % kChunk;
+            const uint64_t space = now.space, mark = now.mark;
+            const uint64_t space1 = space >> 1 | ahead.space << 63, space2 = space >> 2 | ahead.space << 62;
+            const uint64_t mark1 = mark >> 1 | ahead.mark << 63, mark2 = mark >> 2 | ahead.mark << 62;
+            // A mark, one space and then neither: no rule changes it.
+            const uint64_t spacedMark = mark & space1 & ~space2 & ~mark2;
+            const std::size_t first = i - c;
+            const std::size_t last = std::min(to - c, kChunk);
+            uint64_t window = ~uint64_t{0} << first;
+            if (last < kChunk) window &= (uint64_t{1} << last) - 1;
+            const uint64_t edits = ((space & (space1 | mark1)) | (mark & ~spacedMark)) & window;
+            const std::size_t stop = edits != 0 ? static_cast<std::size_t>(std::countr_zero(edits)) : last;
+            Char* const runStart = w;
+            CopyRun(i, c + stop, w);
+            if (recordEnds_) {
+                // The units two after these ends were copied with the run.
+                uint64_t ends = now.end & spacedMark & window;
+                if (stop < kChunk) ends &= (uint64_t{1} << stop) - 1;
+                for (; ends != 0; ends &= ends - 1) {
+                    const std::size_t at = c + static_cast<std::size_t>(std::countr_zero(ends));
+                    Char* const out = runStart + (at - i);
+                    if (at + 2 < c + stop)
+                        CapitalizeAfter(out, out + 2, Unit(text_[at + 2]));
+                    else
+                        Record(out);
+                }
             }
-            // The commonest edit position, a mark followed by one space and a
-            // word, is one no rule changes: it goes out as it is.
-            if (i + 2 < n && Unit(in[i + 1]) == ' ' && Unit(in[i + 2]) != ' ' && IsMark(Unit(in[i])) &&
-                !IsMark(Unit(in[i + 2]))) {
-                RecordEnd(in[i], w);
-                w[0] = in[i];
-                w[1] = ' ';
-                w[2] = in[i + 2];
-                w += 3;
-                seen += 3;
-                previous = Unit(in[i + 2]);
-                i += 3;
+            if (edits == 0) {
+                i = c + last;
+                if (i >= to) break;
                 continue;
             }
-            // A mark followed by a word gets the space between them when that
-            // rule is on, and nothing else changes.
-            if (i + 1 < n && Unit(in[i + 1]) != ' ' && IsMark(Unit(in[i])) && !IsMark(Unit(in[i + 1]))) {
-                RecordEnd(in[i], w);
-                *w++ = in[i];
-                if (addSpaces_) *w++ = ' ';
-                *w++ = in[i + 1];
-                seen += addSpaces_ ? 3 : 2;
-                previous = Unit(in[i + 1]);
-                i += 2;
+            const std::size_t p = c + stop;
+            const uint64_t bit = uint64_t{1} << stop;
+            if (space & bit) {
+                if (space1 & bit) {  // a run of spaces
+                    i = p;
+                    break;
+                }
+                // One space before a mark (inside the stretch: its right
+                // neighbour is a "<" or nothing): it goes, and the mark is
+                // taken as if it had none.
+                if (!removeSpacesBefore_) *w++ = ' ';
+                i = p + 1;
                 continue;
             }
-            break;
+            if (mark1 & bit) {
+                // Exactly two full stops: the first goes, the second is
+                // taken as a mark of its own.
+                if (removeExtraStops_ && Unit(text_[p]) == '.' && Unit(text_[p + 1]) == '.' && TwoStopsEnd(p + 2)) {
+                    i = p + 1;
+                    continue;
+                }
+                i = p;
+                break;
+            }
+            if ((space1 & bit) || p + 1 >= to) {
+                i = p;
+                break;
+            }
+            // A mark followed by a word inside the stretch: the space rule
+            // puts a space between them, nothing else changes.
+            const Char markUnit = text_[p];
+            const uint32_t next = Unit(text_[p + 1]);
+            Char* const out = w;
+            *w++ = markUnit;
+            if (addSpaces_) *w++ = ' ';
+            *w = text_[p + 1];
+            if (recordEnds_ && IsSentenceEnd(Unit(markUnit))) CapitalizeAfter(out, w, next);
+            ++w;
+            i = p + 2;
+            if (i >= to) break;
         }
         w_ = w;
-        seen_ = seen;
-        previous_ = previous;
-        return i;
-    }
-
-    void RecordEnd(Char c, const Char* at) {
-        if (recordEnds_ && IsSentenceEnd(Unit(c))) sentenceEnds_.push_back(static_cast<uint32_t>(at - base_));
-    }
-
-#if defined(__SSE2__)
-    // Bit k of each mask stands for unit k of a block of sixteen.
-    struct BlockClasses {
-        uint32_t space, mark, end, needsCase;
-    };
-
-    static uint32_t NonAsciiBits(const char* p) {
-        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
-    }
-    static uint32_t NonAsciiBits(const char16_t* p) {
-        const auto* at = reinterpret_cast<const __m128i*>(p);
-        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i ascii = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(_mm_loadu_si128(at), high), zero),
-                                              _mm_cmpeq_epi16(_mm_and_si128(_mm_loadu_si128(at + 1), high), zero));
-        return ~static_cast<uint32_t>(_mm_movemask_epi8(ascii)) & 0xFFFF;
-    }
-
-    // The spaces and the units in "!" .. "?", where all six marks lie (with
-    // digits and a few others): a block with neither, nor a space before
-    // either, is copied without a closer look.
-    static void Sift(const Char* p, uint32_t& space, uint32_t& candidate) {
-        const __m128i v = Load16(p);
-        space = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
-        candidate = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-            _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('!')), _mm_set1_epi8('?' - '!')), _mm_setzero_si128())));
-    }
-
-    // needsCase: what a sentence end's capitalisation could change or must
-    // look past: a lower-case ASCII letter, anything not ASCII, a line
-    // break, a TAB or a "<".
-    static BlockClasses Classify(const Char* p) {
-        const __m128i v = Load16(p);
-        const auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-        const __m128i ends = _mm_or_si128(is('.'), _mm_or_si128(is('!'), is('?')));
-        const __m128i marks = _mm_or_si128(ends, _mm_or_si128(is(','), _mm_or_si128(is(':'), is(';'))));
-        const __m128i lower = _mm_cmpeq_epi8(
-            _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('a')), _mm_set1_epi8('z' - 'a')), _mm_setzero_si128());
-        const __m128i other = _mm_or_si128(_mm_or_si128(is('\r'), is('\n')), _mm_or_si128(is('\t'), is('<')));
-        return {static_cast<uint32_t>(_mm_movemask_epi8(is(' '))), static_cast<uint32_t>(_mm_movemask_epi8(marks)),
-                static_cast<uint32_t>(_mm_movemask_epi8(ends)),
-                static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(lower, other))) | NonAsciiBits(p)};
-    }
-#endif
-
-    // Copies in[i, p) to out and returns p, the first position at or after i
-    // that the stages must see, inside the stretch [.., n); n when there is
-    // none. end: the end of the whole text, the limit of what may be read.
-    // Whole blocks are stored, so out needs room for kSlack units more than
-    // it gets.
-    std::size_t CopyToNextEdit(const Char* in, std::size_t i, std::size_t n, const Char* end, Char* out) {
-        out -= i;
-#if defined(__SSE2__)
-        // Blocks of sixteen, each classified once, with the next block's
-        // classes for the two units a position looks ahead. Seen are a pair
-        // of spaces, a space before a mark, and a mark unless one space and
-        // then neither a space nor a mark follow it; such a sentence end is
-        // recorded for capitalisation, unless what follows its space is a
-        // character that capitalisation would leave as it is. The two units
-        // after a stretch's last are a tag's "<" or lie past the text.
-        if (i + 16 <= n && in + i + 32 <= end) {
-            uint32_t nowSpace = 0, nowCandidate = 0;
-            Sift(in + i, nowSpace, nowCandidate);
-            for (; i + 16 <= n && in + i + 32 <= end; i += 16) {
-                std::memcpy(out + i, in + i, 16 * sizeof(Char));
-                uint32_t aheadSpace = 0, aheadCandidate = 0;
-                Sift(in + i + 16, aheadSpace, aheadCandidate);
-                const uint32_t spaces = nowSpace | aheadSpace << 16;
-                const uint32_t candidates = nowCandidate | aheadCandidate << 16;
-                const bool plain = ((nowCandidate | (spaces & ((spaces | candidates) >> 1))) & 0xFFFF) == 0;
-                nowSpace = aheadSpace;
-                nowCandidate = aheadCandidate;
-                if (plain) continue;
-                const BlockClasses now = Classify(in + i);
-                const BlockClasses ahead = Classify(in + i + 16);
-                const uint32_t space = now.space | ahead.space << 16;
-                const uint32_t mark = now.mark | ahead.mark << 16;
-                const uint32_t spacedMark = (space >> 1) & ~(space >> 2) & ~(mark >> 2);
-                const uint32_t edits = ((space & ((space >> 1) | (mark >> 1))) | (mark & ~spacedMark)) & 0xFFFF;
-                const std::size_t stop = edits != 0 ? static_cast<std::size_t>(std::countr_zero(edits)) : 16;
-                if (recordEnds_) {
-                    const uint32_t needsCase = now.needsCase | ahead.needsCase << 16;
-                    uint32_t ends = now.end & spacedMark & (needsCase >> 2) & ((uint32_t{1} << stop) - 1);
-                    for (; ends != 0; ends &= ends - 1)
-                        sentenceEnds_.push_back(
-                            static_cast<uint32_t>(out + i + static_cast<std::size_t>(std::countr_zero(ends)) - base_));
-                }
-                if (edits != 0) return i + stop;
-            }
-        }
-#else
-        (void)end;
-#endif
-        for (; i < n; ++i) {
-            const uint32_t c = Unit(in[i]);
-            if (IsMark(c) || (c == ' ' && i + 1 < n && Unit(in[i + 1]) == ' ')) return i;
-            out[i] = in[i];
-        }
-        return n;
+        return std::min(i, to);
     }
 
     // A mark gets a space after it unless a space or another mark follows.
@@ -463,14 +461,17 @@ private:
     }
 
     void Put(Char c) {
-        if (recordEnds_ && IsSentenceEnd(Unit(c))) sentenceEnds_.push_back(static_cast<uint32_t>(w_ - base_));
+        if (recordEnds_ && IsSentenceEnd(Unit(c))) Record(w_);
         *w_++ = c;
     }
 
     const bool addSpaces_, removeExtraSpaces_, removeSpacesBefore_, removeExtraStops_, recordEnds_;
     std::vector<uint32_t>& sentenceEnds_;
-    Char* base_ = nullptr;
-    Char* w_ = nullptr;
+    const Char* const text_;
+    const std::size_t size_;
+    const UnitClasses* const classes_;
+    Char* const base_;
+    Char* w_;
     bool pendingMark_ = false;   // the last character was a mark, its space undecided
     std::size_t seen_ = 0;       // characters the space stage has taken in this stretch
     uint32_t previous_ = 0;      // the last of them
@@ -657,6 +658,7 @@ struct Scratch {
     CUnitBuffer<char> utf8;
     std::vector<TagSpan> tags, movedTags;
     std::vector<uint32_t> sentenceEnds;
+    std::vector<UnitClasses> classes;
     CTagFinder<char16_t> wideFinder;
     CTagFinder<char> utf8Finder;
 
@@ -673,6 +675,7 @@ struct Scratch {
         if (tags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(tags);
         if (movedTags.capacity() > kKeep / 4) std::vector<TagSpan>().swap(movedTags);
         if (sentenceEnds.capacity() > kKeep / 4) std::vector<uint32_t>().swap(sentenceEnds);
+        if (classes.capacity() > kKeep / 64) std::vector<UnitClasses>().swap(classes);
         wideFinder.Trim(kKeep);
         utf8Finder.Trim(kKeep);
     }
@@ -680,24 +683,15 @@ struct Scratch {
 
 thread_local Scratch scratch;
 
-// The first position of "<" in t at or after i, or n.
-std::size_t FirstAngle(const char* t, std::size_t i, std::size_t n) {
-    const void* at = i < n ? std::memchr(t + i, '<', n - i) : nullptr;
-    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - t) : n;
-}
-
-std::size_t FirstAngle(const char16_t* t, std::size_t i, std::size_t n) {
-#if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(u'<'));
-    for (; i + 8 <= n; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-        const auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)));
-        if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+// The first position of "<" at or after i in a text of n units, or n.
+std::size_t FirstAngle(const UnitClasses* classes, std::size_t i, std::size_t n) {
+    constexpr std::size_t kChunk = kClassChunk;
+    uint64_t bits = classes[i / kChunk].angle & (~uint64_t{0} << (i % kChunk));
+    for (std::size_t k = i / kChunk;;) {
+        if (bits != 0) return k * kChunk + static_cast<std::size_t>(std::countr_zero(bits));
+        if (++k * kChunk >= n) return n;
+        bits = classes[k].angle;
     }
-#endif
-    for (; i < n; ++i)
-        if (t[i] == u'<') return i;
-    return n;
 }
 
 enum class TagLook { kTag, kNoTag, kUnknown };
@@ -722,13 +716,14 @@ TagLook LookAtTag(const Char* t, std::size_t angle, std::size_t n, std::size_t& 
 }
 
 template <typename Char>
-void FindTags(const Char* t, std::size_t n, std::size_t begin, Scratch& s) {
+void FindTags(const Char* t, std::size_t n, Scratch& s) {
     s.tags.clear();
     CTagFinder<Char>& finder = s.Finder(Char{});
     bool finderStarted = false;
-    std::size_t search = begin;
+    std::size_t search = 0;
     for (;;) {
-        const std::size_t angle = FirstAngle(t, search, n);
+        if (search >= n) return;
+        const std::size_t angle = FirstAngle(s.classes.data(), search, n);
         if (angle == n) return;
         std::size_t start = angle, close = 0;
         const TagLook look = finderStarted ? TagLook::kUnknown : LookAtTag(t, angle, n, close);
@@ -750,28 +745,28 @@ template <typename String>
 void CorrectStretches(String& text, std::size_t begin, const AutoCorrectionOptions& o) {
     using Char = typename String::value_type;
     Scratch& s = scratch;
-    const Char* src = text.data();
+    const std::size_t size = text.size() - begin;
+    const Char* const src = text.data() + begin;
+    ClassifyText(src, size, s.classes);
     if (o.skipHtmlTags)
-        FindTags(src, text.size(), begin, s);
+        FindTags(src, size, s);
     else
         s.tags.clear();
     s.sentenceEnds.clear();
     s.movedTags.clear();
     // Only the space rule adds characters, at most one per character.
-    Char* const base = s.Buffer(Char{}).Get((text.size() - begin) * 2 + 1 + CStretchEditor<Char>::kSlack);
-    Char* w = base;
-    CStretchEditor<Char> editor(o, s.sentenceEnds);
-    std::size_t pos = begin;
+    Char* const base = s.Buffer(Char{}).Get(size * 2 + 1 + CStretchEditor<Char>::kSlack);
+    CStretchEditor<Char> editor(o, s.sentenceEnds, src, size, s.classes.data(), base);
+    std::size_t pos = 0;
     for (const TagSpan& tag : s.tags) {
-        editor.Stretch(src + pos, tag.start - pos, src, text.size(), base, w);
-        const std::size_t start = static_cast<std::size_t>(w - base);
-        const std::size_t inside = tag.close - tag.start;
-        std::copy(src + tag.start, src + tag.close, w);
-        w += inside;
-        s.movedTags.push_back({start, start + inside});
+        editor.Stretch(pos, tag.start);
+        const std::size_t movedStart = static_cast<std::size_t>(editor.Written() - base);
+        editor.Verbatim(tag.start, tag.close);
+        s.movedTags.push_back({movedStart, movedStart + (tag.close - tag.start)});
         pos = tag.close;
     }
-    editor.Stretch(src + pos, text.size() - pos, src, text.size(), base, w);
+    editor.Stretch(pos, size);
+    Char* const w = editor.Written();
     text.resize(begin);
     text.append(base, static_cast<std::size_t>(w - base));
     if (o.capitalizeSentences) {

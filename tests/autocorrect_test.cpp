@@ -1,5 +1,6 @@
 #include "postprocess/autocorrect.h"
 #include "capitalization.h"
+#include "unit_classes.h"
 
 #include "bracket_matches.h"
 #include "text/text_encoding.h"
@@ -295,6 +296,51 @@ TEST(AutoCorrect, MatchesTheRulesAsWritten) {
         std::string utf8 = ToNarrow(before + text);
         AutoCorrectUtf8Tail(utf8, ToNarrow(before).size(), options);
         ASSERT_EQ(utf8, ToNarrow(before + expected)) << "before: " << ToNarrow(before) << " text: " << ToNarrow(text);
+    }
+}
+
+// Every classifier this processor runs gives the masks of the plain
+// definition, on bytes of every value (the wide ones are chosen at run time,
+// so the rule tests above reach only one of them), and so does the UTF-16
+// form on units that saturate when narrowed.
+TEST(UnitClasses, EveryClassifierGivesTheDefinedMasks) {
+    auto expected = [](const auto& text, std::size_t chunk) {
+        UnitClasses k;
+        for (std::size_t j = 0; j < kClassChunk; ++j) {
+            const std::size_t at = chunk * kClassChunk + j;
+            if (at >= text.size()) break;
+            const int c = static_cast<int>(text[at]) & (sizeof(text[at]) == 1 ? 0xFF : 0xFFFF);
+            k.space |= uint64_t{c == ' '} << j;
+            k.mark |= uint64_t{reference::IsMark(c)} << j;
+            k.end |= uint64_t{reference::IsSentenceEnd(c)} << j;
+            k.angle |= uint64_t{c == '<'} << j;
+        }
+        return k;
+    };
+    const char16_t wideUnits[] = {u' ', u'.', u',', u'!', u'?', u':', u';', u'<', u'x', 0x012E, 0x013A,
+                                  0x0120, 0xFF2E, 0x8020, 0xD83D, 0xDC2E};
+    std::mt19937 rng(77);
+    for (int round = 0; round < 200; ++round) {
+        const std::size_t size = rng() % 700;
+        std::string bytes(size, '\0');
+        std::u16string wide(size, u'\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>(rng() % 3 == 0 ? ".,!?:; <x"[rng() % 9] : rng() % 256);
+            wide[i] = wideUnits[rng() % std::size(wideUnits)];
+        }
+        std::vector<UnitClasses> classes;
+        ClassifyText(bytes.data(), size, classes);
+        ASSERT_EQ(classes.size(), size / kClassChunk + 2);
+        for (std::size_t k = 0; k < classes.size(); ++k) ASSERT_EQ(classes[k], expected(bytes, k)) << k;
+        ClassifyText(wide.data(), size, classes);
+        for (std::size_t k = 0; k < classes.size(); ++k) ASSERT_EQ(classes[k], expected(wide, k)) << k;
+        for (ClassifierKind kind : {ClassifierKind::kPortable, ClassifierKind::kAvx2, ClassifierKind::kAvx512}) {
+            if (!ClassifierRuns(kind)) continue;
+            std::vector<UnitClasses> whole(size / kClassChunk);
+            ClassifyChunks(kind, bytes.data(), whole.size(), whole.data());
+            for (std::size_t k = 0; k < whole.size(); ++k)
+                ASSERT_EQ(whole[k], expected(bytes, k)) << "kind " << int(kind) << " chunk " << k;
+        }
     }
 }
 
