@@ -218,6 +218,24 @@ void GuiFrameTest::generationFromEditorToList() {
     QVERIFY(frame->Progress()->isHidden());
     QVERIFY(shown_.empty());
 
+    // Characters beyond the BMP, and a lone surrogate, which the list keeps as it is.
+    std::u16string lone = u"{e?|f}";
+    lone[2] = 0xDC00;
+    for (const std::u16string& text : {std::u16string(u"{d\U0001F600|f}"), lone}) {
+        frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
+        frame->DataPage()->Editor()->SetText(text);
+        frame->CommandAction(CMainFrame::kGenerate)->trigger();
+        WaitIdle(*frame);
+        texts.clear();
+        for (std::size_t i = 0; i < model->RowCount(); ++i) {
+            texts.push_back(Row(model, i));
+            QCOMPARE(model->data(model->index(int(i), CResultsModel::kLengthColumn)).toString(),
+                     QString::number(texts.back().size()));
+        }
+        std::sort(texts.begin(), texts.end());
+        QCOMPARE(texts, (std::vector<std::u16string>{text.substr(1, text.size() - 4), u"f"}));
+    }
+
     // Auto-correction, a count and a length range from the panel.
     frame->Pages()->setCurrentIndex(CMainFrame::kDataPage);
     frame->DataPage()->Editor()->SetText(u"{hello|hi|hey}  ,world{|.}");
