@@ -273,6 +273,10 @@ public:
         const double fit =
             std::clamp(std::floor(kChunkUnits / unitsPerVersion), 1.0, static_cast<double>(kMaxChunkVersions));
         const auto count = static_cast<std::size_t>(std::min({fit, open, left}));
+        // A chunk's texts fill about kChunkUnits, and one more version's
+        // room beyond the last: made once, the room is kept while the chunk
+        // is reused.
+        chunk.versions.Reserve(static_cast<std::size_t>(kChunkUnits) + static_cast<std::size_t>(kChunkUnits) / 4);
         chunk.firstIndex = next_;
         SyntaxStringGenerator::VersionTicket ticket;
         for (std::size_t j = 0; j < count; ++j) {

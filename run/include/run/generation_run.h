@@ -130,6 +130,15 @@ public:
         ends_.push_back(bytes_.size());
         bytes_.append(separator_);
     }
+    // Room for units code units of texts, or bytes in a UTF-8 block, so
+    // that filling the block does not move it.
+    void Reserve(std::size_t units) {
+        if (utf8_) {
+            bytes_.reserve(units);
+        } else {
+            texts_.reserve(units);
+        }
+    }
     // Numbers the texts from firstOrdinal on, keeping them.
     void Renumber(int64_t firstOrdinal) { firstOrdinal_ = firstOrdinal; }
 
