@@ -128,7 +128,7 @@ void ClassifyAll(const Char* text, std::size_t size, std::vector<UnitClasses>& c
     Char padded[kChunk];
     std::fill(padded, padded + kChunk, Char('x'));
     std::copy(text + whole * kChunk, text + size, padded);
-    classes[whole] = ClassifyChunk(padded);
+    ClassifyWhole(padded, 1, classes.data() + whole);
     classes[whole + 1] = UnitClasses{};
 }
 
