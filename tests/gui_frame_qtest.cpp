@@ -68,8 +68,11 @@ private:
         config.templateLocation = CTemplateFileLocation::At(folder_->filePath("DefaultText.txt"));
         return std::make_unique<CMainFrame>(config);
     }
+    // The run's end reaches the commands through the window's event queue, a
+    // little after the run itself is idle: a command triggered before then
+    // is still disabled and does nothing.
     static void WaitIdle(CMainFrame& frame) {
-        QTRY_VERIFY_WITH_TIMEOUT(frame.CanStartJob(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(frame.CanStartJob() && frame.CommandAction(CMainFrame::kGenerate)->isEnabled(), 30000);
         QApplication::processEvents();
     }
     static void UseSeriesWithoutCorrection(CMainFrame& frame) {
