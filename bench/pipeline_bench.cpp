@@ -191,22 +191,38 @@ private:
     CBlockTarget* target_;
 };
 
-void BM_Pipeline(benchmark::State& state) {
-    const int shape = static_cast<int>(state.range(0));
-    const bool corrected = state.range(1) != 0;
-    const bool toFile = state.range(2) != 0;
+// A random-order run of versions versions of a shape on threads threads,
+// with the default rules or without correction.
+RunRequest ShapedRequest(int shape, bool corrected, int64_t versions, unsigned threads) {
     RunRequest request;
     request.templateText = Template(shape);
     request.options.autoCorrection = corrected;
     request.options.randomOrder = true;
-    request.versionsWanted = (shape == 0 ? 4000 : 400) / (Smoke() ? 20 : 1);
+    request.versionsWanted = versions;
     request.seed = 1;
-    request.threads = 1;
+    request.threads = threads;
+    return request;
+}
+
+// Versions per round of the runs on several threads.
+int64_t ThreadRoundVersions(int shape) { return (shape == 0 ? 20000 : 2000) / (Smoke() ? 100 : 1); }
+
+// The UTF-8 bytes one run of request writes; the seed is fixed, so every
+// round writes the same bytes.
+int64_t BytesPerRound(const RunRequest& request) {
     CGenerationRun run;
-    // The seed is fixed, so every round writes the same bytes.
     CWritingSink counter(nullptr);
     run.RunGeneration(request, counter);
-    const int64_t bytesPerRound = counter.utf8Bytes;
+    return counter.utf8Bytes;
+}
+
+void BM_Pipeline(benchmark::State& state) {
+    const int shape = static_cast<int>(state.range(0));
+    const bool corrected = state.range(1) != 0;
+    const bool toFile = state.range(2) != 0;
+    const RunRequest request = ShapedRequest(shape, corrected, (shape == 0 ? 4000 : 400) / (Smoke() ? 20 : 1), 1);
+    const int64_t bytesPerRound = BytesPerRound(request);
+    CGenerationRun run;
     CBlockTarget target(toFile);
     CWritingSink sink(&target);
     const double memcpyRate = MemcpyRate();
@@ -233,17 +249,10 @@ BENCHMARK(BM_Pipeline)->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})->Unit(benchmark::k
 void BM_PipelineThreads(benchmark::State& state) {
     const int shape = static_cast<int>(state.range(0));
     const bool corrected = state.range(1) != 0;
-    RunRequest request;
-    request.templateText = Template(shape);
-    request.options.autoCorrection = corrected;
-    request.options.randomOrder = true;
-    request.versionsWanted = (shape == 0 ? 20000 : 2000) / (Smoke() ? 100 : 1);
-    request.seed = 1;
-    request.threads = static_cast<unsigned>(state.range(2));
+    const RunRequest request =
+        ShapedRequest(shape, corrected, ThreadRoundVersions(shape), static_cast<unsigned>(state.range(2)));
+    const int64_t bytesPerRound = BytesPerRound(request);
     CGenerationRun run;
-    CWritingSink counter(nullptr);
-    run.RunGeneration(request, counter);
-    const int64_t bytesPerRound = counter.utf8Bytes;
     CBlockTarget target(false);
     CWritingSink sink(&target);
     for (auto _ : state) run.RunGeneration(request, sink);
@@ -266,17 +275,8 @@ void BM_IndependentPipelines(benchmark::State& state) {
     const int shape = static_cast<int>(state.range(0));
     const bool corrected = state.range(1) != 0;
     const auto count = static_cast<std::size_t>(state.range(2));
-    RunRequest request;
-    request.templateText = Template(shape);
-    request.options.autoCorrection = corrected;
-    request.options.randomOrder = true;
-    request.versionsWanted = (shape == 0 ? 20000 : 2000) / (Smoke() ? 100 : 1);
-    request.seed = 1;
-    request.threads = 1;
-    CGenerationRun counterRun;
-    CWritingSink counter(nullptr);
-    counterRun.RunGeneration(request, counter);
-    const int64_t bytesPerRound = counter.utf8Bytes;
+    const RunRequest request = ShapedRequest(shape, corrected, ThreadRoundVersions(shape), 1);
+    const int64_t bytesPerRound = BytesPerRound(request);
     std::vector<std::unique_ptr<CGenerationRun>> runs;
     std::vector<std::unique_ptr<CBlockTarget>> targets;
     std::vector<std::unique_ptr<CWritingSink>> sinks;

@@ -176,16 +176,6 @@ void UpperCaseReached(String& text, std::size_t& k) {
     if (k < n) UpperCaseCharacter(text, k);
 }
 
-#if defined(__SSE2__)
-// Sixteen units as sixteen bytes; a UTF-16 unit above 255 saturates to 0 or
-// 255, which the searches below never look for.
-inline __m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline __m128i Load16(const char16_t* p) {
-    const auto* at = reinterpret_cast<const __m128i*>(p);
-    return _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
-}
-#endif
-
 // A tag in tag mode: "<" at start, its ">" at close. The characters from
 // start up to close are left alone; the ">" opens the next stretch.
 struct TagSpan {

@@ -17,16 +17,6 @@ constexpr std::size_t kChunk = kClassChunk;
 inline uint32_t Unit(char c) { return static_cast<unsigned char>(c); }
 inline uint32_t Unit(char16_t c) { return c; }
 
-#if defined(__SSE2__)
-// Sixteen units as sixteen bytes; a UTF-16 unit above 255 saturates to 0 or
-// 255, neither of which is looked for.
-inline __m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline __m128i Load16(const char16_t* p) {
-    const auto* at = reinterpret_cast<const __m128i*>(p);
-    return _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
-}
-#endif
-
 template <typename Char>
 UnitClasses ClassifyChunk(const Char* p) {
     UnitClasses k;

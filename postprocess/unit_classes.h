@@ -15,6 +15,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Bit k of each mask stands for unit 64 * chunk + k. Units past the text are
 // none of these.
 struct UnitClasses {
@@ -23,6 +27,16 @@ struct UnitClasses {
 };
 
 inline constexpr std::size_t kClassChunk = 64;
+
+#if defined(__SSE2__)
+// Sixteen units as sixteen bytes; a UTF-16 unit above 255 saturates to 0 or
+// 255, neither of which a classifier or a search looks for.
+inline __m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load16(const char16_t* p) {
+    const auto* at = reinterpret_cast<const __m128i*>(p);
+    return _mm_packus_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+}
+#endif
 
 enum class ClassifierKind { kPortable, kAvx2, kAvx512 };
 
