@@ -22,28 +22,52 @@ public:
 
     // An upper bound of what compiling text takes at its peak, in bytes,
     // from its brackets and bars: the groups and alternatives read (each
-    // with a heap block), then the steps and both pools written.
+    // with a heap block), the steps and both pools written; or, once the
+    // groups read are released, the steps, the pools and the entries.
     static size_t PeakBytes(std::u16string_view text) {
         size_t groups = 0;
         size_t bars = 0;
+        size_t arrangementBars = 0;
         size_t utf8Bytes = 0;
+        std::vector<bool> arrangements;  // the open brackets: "[" or not
         for (const char16_t c : text) {
             if (c == u'{' || c == u'[') {
                 ++groups;
+                arrangements.push_back(c == u'[');
+            } else if (c == u'}' || c == u']') {
+                if (!arrangements.empty()) arrangements.pop_back();
             } else if (c == u'|') {
                 ++bars;
+                if (!arrangements.empty() && arrangements.back()) ++arrangementBars;
             }
             utf8Bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
         }
         constexpr size_t kHeapBlock = 32;
         const size_t alternatives = groups + bars;
         const size_t steps = alternatives + groups;
-        return groups * (sizeof(Group) + kHeapBlock + sizeof(uint32_t) + sizeof(CFreeChoiceWalk::Group)) +
-               alternatives * (sizeof(Alternative) + kHeapBlock + 2 * sizeof(uint32_t)) +
-               steps * (2 * sizeof(CFreeChoiceWalk::Piece) + sizeof(int32_t)) + text.size() * sizeof(char16_t) + utf8Bytes;
+        const size_t stepBytes = steps * (2 * sizeof(CFreeChoiceWalk::Piece) + sizeof(int32_t));
+        const size_t pools = text.size() * sizeof(char16_t) + utf8Bytes;
+        const size_t reading = groups * (sizeof(Group) + kHeapBlock + sizeof(uint32_t) + sizeof(CFreeChoiceWalk::Group)) +
+                               alternatives * (sizeof(Alternative) + kHeapBlock + 2 * sizeof(uint32_t)) + stepBytes +
+                               pools;
+        // An entry per alternative, per piece after a group and per
+        // arrangement separator, and one more per arrangement to go on after
+        // it; while they are written, the owner and next group of each, and
+        // of each step the group whose sequence holds it and the entry of the
+        // piece after a group.
+        const size_t entries = alternatives + arrangementBars + 3 * groups;
+        const size_t writing = stepBytes + steps * 2 * sizeof(uint32_t) + groups * 2 * sizeof(uint32_t) +
+                               entries * (sizeof(uint32_t) + sizeof(CFreeChoiceWalk::Group) +
+                                          sizeof(CFreeChoiceWalk::Link) + 2 * sizeof(CFreeChoiceWalk::Piece)) +
+                               pools;
+        return std::max(reading, writing);
     }
+    // What one code unit copied into an entry that joins pieces costs: the
+    // unit and its UTF-8 form.
+    static constexpr size_t kJoinedUnitBytes = sizeof(char16_t) + 3;
 
-    std::unique_ptr<CFreeChoiceWalk> Compile() {
+    // joinAllowance: the code units the entries that join pieces may copy.
+    std::unique_ptr<CFreeChoiceWalk> Compile(size_t joinAllowance) {
         if (!Read()) return nullptr;
         auto walk = std::make_unique<CFreeChoiceWalk>();
         walk_ = walk.get();
@@ -57,11 +81,21 @@ public:
         }
         for (size_t id = 0; id < groups_.size(); ++id) WriteSteps(id);
         WriteCounts();
-        walk_->EncodePieces();
+        std::vector<Group>().swap(groups_);
+        const bool encoded = walk_->EncodePieces();
+        const bool utf8 = WriteEntries(joinAllowance, encoded) && encoded;
         walk_->pool_.resize(walk_->pool_.size() + CFreeChoiceWalk::kBlockBytes / sizeof(char16_t), u'\0');
         walk_->pool_.shrink_to_fit();
         walk_->pieces_.shrink_to_fit();
         walk_->after_.shrink_to_fit();
+        if (utf8) {
+            walk_->pool8_.resize(walk_->pool8_.size() + CFreeChoiceWalk::kBlockBytes, '\0');
+            walk_->pool8_.shrink_to_fit();
+        } else {
+            std::string().swap(walk_->pool8_);
+            std::vector<CFreeChoiceWalk::Piece>().swap(walk_->pieces8_);
+            std::vector<CFreeChoiceWalk::Piece>().swap(walk_->entryPieces8_);
+        }
         return walk;
     }
 
@@ -221,6 +255,125 @@ private:
         }
     }
 
+    // The entries of the free walk: each alternative, item and separator
+    // begins one with its first piece, an arrangement has one more to go on
+    // after it, and the piece after each group makes one of its own, which
+    // the walk reaches as a group of one alternative. An entry that goes on
+    // to a group of one alternative then takes in that entry's piece and
+    // goes on where it does, while the pieces taken in are short and the
+    // copies of joined texts stay within allowance code units. False when
+    // the UTF-8 pool would pass its 32-bit positions.
+    bool WriteEntries(size_t allowance, bool utf8) {
+        using WalkGroup = CFreeChoiceWalk::Group;
+        constexpr uint32_t kNone = CFreeChoiceWalk::kNone;
+        CFreeChoiceWalk& w = *walk_;
+        const size_t steps = w.pieces_.size();
+        const size_t groups = compiled_.size();
+        const auto sequencesOf = [&](size_t id) {
+            const int32_t n = compiled_[id].n;
+            return n < 0 ? 2 * static_cast<uint32_t>(-n) : static_cast<uint32_t>(n);
+        };
+        std::vector<uint32_t> base(groups);
+        uint32_t count = 0;
+        for (size_t id = 0; id < groups; ++id) {
+            base[id] = count;
+            count += sequencesOf(id) + (compiled_[id].n < 0 ? 1 : 0);
+        }
+        std::vector<uint32_t> ownerStep(groups, kNone);
+        std::vector<uint32_t> tail(steps, kNone);  // by step: the entry of the piece after a group
+        for (size_t k = 0; k < steps; ++k) {
+            if (stepGroup_[k] == kNone) continue;
+            ownerStep[stepGroup_[k]] = static_cast<uint32_t>(k);
+            tail[k + 1] = count++;
+        }
+        std::vector<uint32_t> ownerGroup(steps, kNone);  // by step: the group whose sequence holds it
+        for (size_t id = 0; id < groups; ++id) {
+            const CFreeChoiceWalk::Sequence* sequences = w.sequences_.data() + compiled_[id].first;
+            for (uint32_t i = 0; i < sequencesOf(id); ++i) {
+                if (sequences[i].first == kNone) continue;
+                for (uint32_t c = 0; c <= sequences[i].groups; ++c) ownerGroup[sequences[i].first + c] = static_cast<uint32_t>(id);
+            }
+        }
+
+        const auto enter = [&](uint32_t id) { return WalkGroup{compiled_[id].n, base[id]}; };
+        // Where the walk goes once group id is written: the root ends the version.
+        const auto after = [&](uint32_t id) { return id == 0 ? WalkGroup{0, 0} : WalkGroup{1, tail[ownerStep[id] + 1]}; };
+        // ... and once a sequence of group id is: an arrangement's next item,
+        // and what follows the arrangement, wait in the walk's queue.
+        const auto sequenceEnd = [&](uint32_t id) { return compiled_[id].n < 0 ? WalkGroup{0, 0} : after(id); };
+        std::vector<uint32_t> own(count, kNone);  // by entry: the step of its first piece
+        std::vector<WalkGroup> next(count, WalkGroup{0, 0});
+        for (size_t id = 0; id < groups; ++id) {
+            const CFreeChoiceWalk::Sequence* sequences = w.sequences_.data() + compiled_[id].first;
+            const uint32_t n = sequencesOf(id);
+            for (uint32_t i = 0; i < n; ++i) {
+                const CFreeChoiceWalk::Sequence s = sequences[i];
+                if (s.first == kNone) continue;
+                own[base[id] + i] = s.first;
+                next[base[id] + i] = s.groups > 0 ? enter(stepGroup_[s.first]) : sequenceEnd(static_cast<uint32_t>(id));
+            }
+            if (compiled_[id].n < 0) next[base[id] + n] = after(static_cast<uint32_t>(id));
+        }
+        for (size_t k = 0; k < steps; ++k) {
+            if (tail[k] == kNone) continue;
+            own[tail[k]] = static_cast<uint32_t>(k);
+            next[tail[k]] = stepGroup_[k] != kNone ? enter(stepGroup_[k]) : sequenceEnd(ownerGroup[k]);
+        }
+
+        const auto link = [](WalkGroup g) {
+            return CFreeChoiceWalk::Link{g.n, g.first * static_cast<uint32_t>(sizeof(CFreeChoiceWalk::Link))};
+        };
+        w.start_ = link(enter(0));
+        w.entryNext_.resize(count);
+        w.entryPieces_.resize(count);
+        if (utf8) w.entryPieces8_.resize(count);
+        std::vector<uint32_t> joined;
+        const auto pieceLength = [&](uint32_t e) { return own[e] == kNone ? 0u : w.pieces_[own[e]].length; };
+        for (uint32_t e = 0; e < count; ++e) {
+            joined.clear();
+            if (pieceLength(e) > 0) joined.push_back(own[e]);
+            uint32_t length = pieceLength(e);
+            WalkGroup to = next[e];
+            while (to.n == 1) {
+                const uint32_t taken = pieceLength(to.first);
+                if (taken > 0) {
+                    if (!joined.empty()) {
+                        const size_t cost = taken + (joined.size() == 1 ? length : 0);
+                        if (length + taken > kJoinedUnits || cost > allowance) break;
+                        allowance -= cost;
+                    }
+                    joined.push_back(own[to.first]);
+                    length += taken;
+                }
+                to = next[to.first];
+            }
+            w.entryNext_[e] = link(to);
+            w.entryPieces_[e] = JoinedPiece(w.pool_, w.pieces_, joined);
+            if (utf8) w.entryPieces8_[e] = JoinedPiece(w.pool8_, w.pieces8_, joined);
+        }
+        return w.pool8_.size() <= UINT32_MAX - CFreeChoiceWalk::kBlockBytes;
+    }
+
+    // The pieces of the given steps one after the other: the step's own piece
+    // for one step, else their copies at the end of the pool.
+    template <typename Pool>
+    static CFreeChoiceWalk::Piece JoinedPiece(Pool& pool, const std::vector<CFreeChoiceWalk::Piece>& pieces,
+                                             const std::vector<uint32_t>& steps) {
+        if (steps.empty()) return {0, 0};
+        if (steps.size() == 1) return pieces[steps[0]];
+        const auto from = static_cast<uint32_t>(pool.size());
+        for (const uint32_t step : steps) {
+            const CFreeChoiceWalk::Piece piece = pieces[step];
+            const size_t at = pool.size();
+            pool.resize(at + piece.length);
+            std::copy_n(pool.begin() + piece.from, piece.length, pool.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        return {from, static_cast<uint32_t>(pool.size() - from)};
+    }
+
+    // The longest text an entry that joins pieces copies.
+    static constexpr uint32_t kJoinedUnits = 64;
+
     uint32_t PoolPiece(int from, int to) {
         const auto at = static_cast<uint32_t>(walk_->pool_.size());
         if (to > from) walk_->pool_.insert(walk_->pool_.end(), text_.begin() + from, text_.begin() + to);
@@ -238,12 +391,17 @@ std::unique_ptr<CFreeChoiceWalk> CFreeChoiceWalk::Build(std::u16string_view prep
     // Loading a template keeps within a fixed memory per input byte: a text
     // dense with groups is left to the template tree, which gives the same
     // versions.
-    if (CFreeChoiceCompiler::PeakBytes(prepared) > kBudgetPerUnit * prepared.size() + kBudgetFloor) return nullptr;
-    return CFreeChoiceCompiler(prepared).Compile();
+    const size_t budget = kBudgetPerUnit * prepared.size() + kBudgetFloor;
+    const size_t peak = CFreeChoiceCompiler::PeakBytes(prepared);
+    if (peak > budget) return nullptr;
+    // Joined pieces use what the budget leaves.
+    const size_t allowance = (budget - peak) / CFreeChoiceCompiler::kJoinedUnitBytes;
+    return CFreeChoiceCompiler(prepared).Compile(allowance);
 }
 
 // The UTF-8 pool holds the pieces in step order, as the UTF-16 pool does.
-void CFreeChoiceWalk::EncodePieces() {
+// False, and no pool, when a piece has no UTF-8 form of its own.
+bool CFreeChoiceWalk::EncodePieces() {
     const auto isSurrogate = [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; };
     std::string pool;
     pool.reserve(pool_.size() * 3 / 2 + kBlockBytes);
@@ -251,32 +409,31 @@ void CFreeChoiceWalk::EncodePieces() {
     pieces.reserve(pieces_.size());
     for (const Piece& piece : pieces_) {
         const char16_t* units = pool_.data() + piece.from;
-        if (piece.length > 0 && (isSurrogate(units[0]) || isSurrogate(units[piece.length - 1]))) return;
+        if (piece.length > 0 && (isSurrogate(units[0]) || isSurrogate(units[piece.length - 1]))) return false;
         // A lone surrogate would be written as "?", which correction takes for a mark.
         for (uint32_t i = 0; i < piece.length; ++i) {
             if (!isSurrogate(units[i])) continue;
-            if (units[i] >= 0xDC00 || i + 1 == piece.length || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return;
+            if (units[i] >= 0xDC00 || i + 1 == piece.length || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
             ++i;
         }
         const auto at = pool.size();
         pool.resize(at + MaxUtf8Bytes(piece.length));
         const size_t bytes = EncodeUtf8(std::u16string_view(units, piece.length), pool.data() + at);
         pool.resize(at + bytes);
-        if (pool.size() > UINT32_MAX - kBlockBytes) return;
+        if (pool.size() > UINT32_MAX - kBlockBytes) return false;
         pieces.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(bytes)});
     }
-    pool.resize(pool.size() + kBlockBytes, '\0');
-    pool.shrink_to_fit();
     pool8_ = std::move(pool);
     pieces8_ = std::move(pieces);
+    return true;
 }
 
 void CFreeChoiceWalk::Generate(std::u16string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const {
-    Run(out, pool_.data(), pieces_.data(), rng, scratch);
+    Run(out, pool_.data(), entryPieces_.data(), rng, scratch);
 }
 
 void CFreeChoiceWalk::GenerateUtf8(std::string& out, CRandom15& rng, CFreeChoiceScratch& scratch) const {
-    Run(out, pool8_.data(), pieces8_.data(), rng, scratch);
+    Run(out, pool8_.data(), entryPieces8_.data(), rng, scratch);
 }
 
 void CFreeChoiceWalk::GenerateNumber(double index, std::u16string& out, CFreeChoiceScratch& scratch) const {
@@ -295,18 +452,15 @@ void CFreeChoiceWalk::GenerateNumberUtf8(double index, std::string& out, CFreeCh
 template <typename Char>
 class CFreeChoiceWalk::CWriter {
 public:
-    CWriter(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, std::size_t lastLength)
-        : out_(out), pool_(pool), pieces_(pieces), begin_(out.size()) {
+    CWriter(std::basic_string<Char>& out, const Char* pool, std::size_t lastLength)
+        : out_(out), pool_(pool), begin_(out.size()) {
         out.resize(begin_ + std::min(lastLength, size_t{1} << 17) + 256);
         w_ = out.data() + begin_;
         end_ = out.data() + out.size();
     }
 
-    [[gnu::always_inline]] void Write(uint32_t step) { Write(pieces_[step]); }
-
     // The first length units of the piece: all of it or none.
-    [[gnu::always_inline]] void WriteIf(uint32_t step, bool whole) {
-        Piece piece = pieces_[step];
+    [[gnu::always_inline]] void WriteIf(Piece piece, bool whole) {
         piece.length &= -static_cast<uint32_t>(whole);
         Write(piece);
     }
@@ -342,62 +496,59 @@ private:
 
     std::basic_string<Char>& out_;
     const Char* pool_;
-    const Piece* pieces_;
     size_t begin_;
     Char* w_;
     Char* end_;
 };
 
 template <typename Char>
-void CFreeChoiceWalk::Run(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, CRandom15& rng,
+void CFreeChoiceWalk::Run(std::basic_string<Char>& out, const Char* pool, const Piece* entryPieces, CRandom15& rng,
                           CFreeChoiceScratch& scratch) const {
     if (scratch.stack.size() < stackDepth_) scratch.stack.resize(stackDepth_);
     uint32_t* const bottom = scratch.stack.data();
     uint32_t* sp = bottom;
     CRandom15 random = rng;
-    CWriter<Char> writer(out, pool, pieces, scratch.lastLength);
-    const Group* const after = after_.data();
-    const Sequence* const sequences = sequences_.data();
-    uint32_t at = root_.first;
+    CWriter<Char> writer(out, pool, scratch.lastLength);
+    const char* const links = reinterpret_cast<const char*>(entryNext_.data());
+    const char* const pieces = reinterpret_cast<const char*>(entryPieces);
+    constexpr auto kEntryBytes = static_cast<uint32_t>(sizeof(Link));
+    Link link = start_;
     for (;;) {
-        writer.Write(at);
-        const Group group = after[at++];
-        if (group.n == 0) {
+        // The entry: i past offset. Its link and piece are found from offset
+        // before the draw, so reading the entry waits only for the draw's
+        // index; the empty asm keeps the compiler from adding offset after it.
+        uint32_t offset;
+        int64_t i = 0;
+        if (link.n > 0) {
+            offset = link.offset;
+            if (link.n > 1) i = RandomIndex64(random.Next(), link.n);
+        } else if (link.n == 0) {
             if (sp == bottom) break;
-            at = *--sp;
-            continue;
+            offset = *--sp;
+        } else {
+            // An arrangement: one swap per alternative, then what follows it
+            // queued, and before that the items in their new order, each
+            // followed by the separator of its position.
+            const int n = -link.n;
+            std::vector<int>& order = scratch.order;
+            order.resize(static_cast<size_t>(n));
+            std::iota(order.begin(), order.end(), 0);
+            for (int j = 0; j < n; ++j) {
+                std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(random.Next(), n))]);
+            }
+            const auto count = static_cast<uint32_t>(n);
+            *sp++ = link.offset + 2 * count * kEntryBytes;
+            for (uint32_t j = count; j-- > 0;) {
+                *sp++ = link.offset + (count + j) * kEntryBytes;
+                *sp++ = link.offset + static_cast<uint32_t>(order[j]) * kEntryBytes;
+            }
+            offset = *--sp;
         }
-        if (group.n > 0) {
-            const uint32_t i = group.n > 1 ? static_cast<uint32_t>(RandomIndex(random.Next(), group.n)) : 0;
-            const Sequence chosen = sequences[group.first + i];
-            // An alternative of plain text is written at once and the walk
-            // goes on after the group; any other is entered, to resume after
-            // the group. Which one comes is as random as the draw, so both
-            // are done without a branch.
-            const bool plain = chosen.groups == 0;
-            writer.WriteIf(chosen.first, plain);
-            *sp = at;
-            sp += plain ? 0 : 1;
-            at = plain ? at : chosen.first;
-            continue;
-        }
-        // An arrangement: one swap per alternative, then the items queued in
-        // their new order, each followed by the separator of its position.
-        const int n = -group.n;
-        std::vector<int>& order = scratch.order;
-        order.resize(static_cast<size_t>(n));
-        std::iota(order.begin(), order.end(), 0);
-        for (int j = 0; j < n; ++j) {
-            std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(random.Next(), n))]);
-        }
-        *sp++ = at;
-        const Sequence* items = sequences + group.first;
-        const Sequence* separators = items + n;
-        for (int j = n - 1; j >= 0; --j) {
-            if (separators[j].first != kNone) *sp++ = separators[j].first;
-            *sp++ = items[order[static_cast<size_t>(j)]].first;
-        }
-        at = *--sp;
+        const Link* options = reinterpret_cast<const Link*>(links + offset);
+        const Piece* optionPieces = reinterpret_cast<const Piece*>(pieces + offset);
+        asm("" : "+r"(options), "+r"(optionPieces));
+        writer.Write(optionPieces[i]);
+        link = options[i];
     }
     scratch.lastLength = writer.Finish();
     rng = random;
@@ -426,14 +577,14 @@ void CFreeChoiceWalk::RunNumber(double x, std::basic_string<Char>& out, const Ch
     Resume* const bottom = scratch.resumes.data();
     Resume* sp = bottom;
     double* const digits = scratch.digits.data();
-    CWriter<Char> writer(out, pool, pieces, scratch.lastLength);
+    CWriter<Char> writer(out, pool, scratch.lastLength);
     const Group* const after = after_.data();
     SequenceDigits(root_, x, digits);
     int32_t digit = 0;                              // the digit of the next group
     auto top = static_cast<int32_t>(root_.groups);  // digits in use
     uint32_t at = root_.first;
     for (;;) {
-        writer.Write(at);
+        writer.Write(pieces[at]);
         const Group group = after[at++];
         if (group.n == 0) {
             if (sp == bottom) break;
@@ -469,7 +620,7 @@ void CFreeChoiceWalk::RunNumber(double x, std::basic_string<Char>& out, const Ch
         }
         const Sequence chosen = sequences_[group.first + i];
         if (chosen.groups == 0) {
-            writer.Write(chosen.first);
+            writer.Write(pieces[chosen.first]);
             continue;
         }
         *sp++ = {at, digit, top};

@@ -2,13 +2,18 @@
 // steps, a piece of text followed by the group written after it, and the
 // texts lie back to back in a pool of their own. A version then costs one
 // table look-up and one copy of a fixed size per group, where the template
-// tree decodes a record per group. Two walks read the steps:
+// tree decodes a record per group. Two walks read it:
 // - free choice in every group (the random versions of templates with more
 //   than 10^10 versions): one draw per choice group, drawn from the generator
-//   exactly as CTemplateTree::Generate does with random on;
+//   exactly as CTemplateTree::Generate does with random on. This walk reads
+//   entries: the text written after a draw up to the next group to draw in,
+//   and that group. A plain alternative, the text after its group and any
+//   group of one alternative after that make one entry while their copies
+//   stay within the memory budget, so that the next draw's alternative is
+//   read right after the draw;
 // - version number x (series order, and random order up to 10^10 versions):
 //   the alternatives and orders that CTemplateTree::Generate picks for x, read
-//   with the tree's own counts and double arithmetic.
+//   from the steps with the tree's own counts and double arithmetic.
 // Both give the same text as the tree. The pieces are kept in UTF-8 as well,
 // so a version can be written as UTF-8 bytes directly, the same bytes as its
 // text encoded by EncodeUtf8.
@@ -20,8 +25,8 @@
 //   walk->GenerateNumber(42, out, scratch);          // appends version number 42
 //   if (walk->HasUtf8()) walk->GenerateUtf8(bytes, rng, scratch);
 //
-// Generating needs no call-stack depth: the steps still to take wait on the
-// scratch's stack, one entry per group being written.
+// Generating needs no call-stack depth: what is still to write waits on the
+// scratch's stacks, at most one entry per group being written.
 // Thread safety: immutable once built; several threads may generate at once,
 // each with its own generator and scratch.
 #pragma once
@@ -47,7 +52,7 @@ struct CFreeChoiceScratch {
         int32_t digit;
         int32_t top;
     };
-    std::vector<uint32_t> stack;
+    std::vector<uint32_t> stack;  // entries of the free walk still to write (their offsets)
     std::vector<Resume> resumes;
     std::vector<double> digits;  // of the groups being written, by number
     std::vector<double> radix;
@@ -102,6 +107,14 @@ private:
         uint32_t first;
         uint32_t groups;
     };
+    // In the free walk, the group to draw in next: n as in Group, and where
+    // its entries begin, in bytes from the first entry, so that one offset
+    // finds both an entry's link and its piece.
+    struct Link {
+        int32_t n;
+        uint32_t offset;
+    };
+    static_assert(sizeof(Link) == sizeof(Piece));
     static constexpr uint32_t kNone = UINT32_MAX;
     // Copies run in blocks of this many bytes, so the pools and the output
     // keep that much room after their last unit.
@@ -112,7 +125,7 @@ private:
     class CWriter;
 
     template <typename Char>
-    void Run(std::basic_string<Char>& out, const Char* pool, const Piece* pieces, CRandom15& rng,
+    void Run(std::basic_string<Char>& out, const Char* pool, const Piece* entryPieces, CRandom15& rng,
              CFreeChoiceScratch& scratch) const;
     template <typename Char>
     void RunNumber(double x, std::basic_string<Char>& out, const Char* pool, const Piece* pieces,
@@ -121,13 +134,21 @@ private:
                                      double* digits, CFreeChoiceScratch& scratch) const;
     // The digits of x over the groups of sequence s.
     void SequenceDigits(const Sequence& s, double x, double* digits) const;
-    void EncodePieces();
+    bool EncodePieces();
 
+    // The pools hold the steps' pieces, then the texts of the entries that
+    // join several of them.
     std::vector<char16_t> pool_;
     std::vector<Piece> pieces_;
     std::vector<Group> after_;         // per step: the group after its piece
     std::string pool8_;                // empty without UTF-8 pieces
     std::vector<Piece> pieces8_;
+    // The free walk's entries: a piece, then the group to draw in next, or
+    // n == 0 to go on with the entry queued last.
+    std::vector<Link> entryNext_;
+    std::vector<Piece> entryPieces_;
+    std::vector<Piece> entryPieces8_;  // the same pieces in pool8_
+    Link start_{};                     // the root, a group of one alternative
     std::vector<Sequence> sequences_;
     Sequence root_{};
     // For version numbers, per step: the count of the group after its piece,

@@ -22,19 +22,27 @@ public:
     // stream; the top 15 bits of each output are the draw.
     int Next() {
         state_ += 0x9E3779B97F4A7C15ull;
-        return static_cast<int>(Mix64(state_) >> 49);
+        return static_cast<int>(Mix64Unfinished(state_) >> 49);
     }
 
     static uint64_t Mix64(uint64_t z) {
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z = Mix64Unfinished(z);
         return z ^ (z >> 31);
     }
 
 private:
+    // Mix64 without its last step, which leaves the top 33 bits as they are:
+    // enough for a draw.
+    static uint64_t Mix64Unfinished(uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        return (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    }
+
     uint64_t state_ = 0;
 };
 
 // trunc(r / 32768 * n): an index in 0 .. n-1 for a draw r. In doubles r / 32768
 // and its product with n (below 2^46) are exact, so the integer form is the same.
 inline int RandomIndex(int r, int n) { return static_cast<int>((int64_t{r} * n) >> 15); }
+// The same index, wide enough to address with at once.
+inline int64_t RandomIndex64(int r, int n) { return (int64_t{r} * n) >> 15; }

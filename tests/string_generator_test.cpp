@@ -380,7 +380,8 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
 
 // Shapes the property templates leave out: empty alternatives and pieces,
 // groups back to back, lone separator brackets, a last alternative's "<x>",
-// groups at the very start and end, pieces longer than one copy block, and
+// groups at the very start and end, pieces longer than one copy block or
+// too long to be joined with the alternatives before them, and
 // counts past 2^53 and past n! in a double, where version numbers are read
 // with rounded doubles. Free choice and version numbers, in UTF-16 and UTF-8.
 TEST(GenerationProperties, CompiledWalkMatchesTheTreeOnEdgeShapes) {
@@ -396,6 +397,7 @@ TEST(GenerationProperties, CompiledWalkMatchesTheTreeOnEdgeShapes) {
         "{aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa|b}ccccccccccccccccccccccccccccccccccc{d|eeeeeeeeeeeeeeeee}",
         "{ёж|café}größe{\xE2\x82\xAC|x}", "{\xF0\x9F\x98\x80|a}", "xy\xF0\x9F\x98\x80x{a|b}",
         "{a|b|c|d|e|f|g|h|i|j|k|l}{1|2[x|y]|3}", wide, deep, Square(172),
+        "{x{a|b}" + std::string(70, 'p') + "|y}" + std::string(80, 'q') + "[m|n" + std::string(70, 'r') + "{s|t}]{u|v}",
     };
     for (const std::string& templ : templates) {
         const std::u16string text = U16(templ);
