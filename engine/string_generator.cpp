@@ -66,6 +66,15 @@ public:
         Place(v);
     }
 
+    // Room in the hash set for count more numbers; past the count at which
+    // the set turns into bits anyway, no more than up to there.
+    void Reserve(uint64_t count) {
+        if (dense_) return;
+        const uint64_t expected = std::min(size_ + count, universe_ / 64);
+        const auto capacity = static_cast<size_t>(std::bit_ceil(std::max<uint64_t>(64, 2 * expected)));
+        if (capacity > slots_.size()) Rehash(capacity);
+    }
+
     // The free number of rank k (0-based, in increasing order); needs k < universe - size.
     uint64_t SelectFree(uint64_t k) {
         if (!dense_) MakeDense();
@@ -342,6 +351,10 @@ std::u16string CStringGenerator::GenerateRandomVersion(const AutoCorrectionOptio
     std::u16string out;
     GenerateRandomVersion(options, out);
     return out;
+}
+
+void CStringGenerator::ReserveDraws(uint64_t count) {
+    if (usedNumbers_) usedNumbers_->Reserve(count);
 }
 
 double CStringGenerator::DrawVersionNumber() {

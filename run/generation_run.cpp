@@ -504,6 +504,7 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     const std::string separator = utf8 ? sink.Utf8Separator() : std::string();
     CKeptBatch batch(sink, plan.batchSize, utf8, separator);
     bool stoppedByRun = false;
+    if (!plan.series) engine_.ReserveDraws(static_cast<uint64_t>(std::min(plan.target, 0x1p62)));
     {
         CTicketDrawer drawer(engine_, plan);
         CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting, utf8, separator},

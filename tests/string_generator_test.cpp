@@ -212,6 +212,32 @@ TEST(RandomOrder, CountBetween2To30And10To10SpreadsDistinctNumbers) {
     EXPECT_LT(upperHalf, 11000);
 }
 
+// Room reserved ahead, before the first draw or part way, small or past
+// where the set turns into bits, must not change a single draw.
+TEST(RandomOrder, ReservingRoomChangesNoDraw) {
+    std::string wide;
+    for (int i = 0; i < 33; ++i) wide += "{a|b}";  // 2^33 versions, drawn by 30-bit slot
+    struct Case {
+        std::string templ;
+        uint64_t reserve;
+        int reserveAfter;  // draws made before reserving
+    };
+    const Case cases[] = {{"[a|b|c|d|e|f|g|h|i]", 1000000, 0}, {"[a|b|c|d|e|f|g|h|i]", 3000, 100},
+                          {wide, 20000, 0}, {wide, 100, 0}, {wide, 1u << 20, 5000}, {"{a|b|c}", 5, 0}};
+    for (const Case& c : cases) {
+        CStringGenerator plain;
+        CStringGenerator reserved;
+        ASSERT_TRUE(plain.LoadTemplate(U16(c.templ)).Ok());
+        ASSERT_TRUE(reserved.LoadTemplate(U16(c.templ)).Ok());
+        plain.SeedRandom(9);
+        reserved.SeedRandom(9);
+        for (int i = 0; i < 20000; ++i) {
+            if (i == c.reserveAfter) reserved.ReserveDraws(c.reserve);
+            ASSERT_EQ(plain.DrawVersionNumber(), reserved.DrawVersionNumber()) << c.templ << " draw " << i;
+        }
+    }
+}
+
 TEST(RandomOrder, AboveTenToTheTenEveryGroupChoosesFreely) {
     std::string templ = "{0|1|2|3|4|5|6|7|8|9}";
     for (int i = 0; i < 10; ++i) templ += "{a|b|c|d|e|f|g|h|i|j}";  // 10^11 versions

@@ -159,6 +159,10 @@ public:
     // Above 10^10 versions nothing is recorded: the result is a plain
     // floor(count * r / 2^30) and never -1.
     double DrawVersionNumber();
+    // Room for count more distinct draws, made now: the set of drawn numbers
+    // otherwise grows by rehashing while drawing, and on a run with several
+    // threads every other thread would wait for that. Draws stay the same.
+    void ReserveDraws(uint64_t count);
 
     void SeedRandom(uint32_t seed);
 
