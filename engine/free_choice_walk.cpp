@@ -446,10 +446,12 @@ void CFreeChoiceWalk::GenerateNumberUtf8(double index, std::string& out, CFreeCh
 
 // Writes pieces through a pointer into room made beforehand, as much as the
 // last version took; the room doubles when it runs out. A piece is mostly a
-// word or two, so one fixed-size copy, whose tail the next piece overwrites.
+// word or two, so one copy of blockBytes, whose tail the next piece
+// overwrites; blockBytes is at most kBlockBytes, and pieces whose lengths
+// vary around one block cost a mispredicted branch each.
 // The writer lives in the walk's registers: nothing outside holds its address,
 // so the bytes it stores cannot make the compiler reload it.
-template <typename Char>
+template <typename Char, size_t blockBytes>
 class CFreeChoiceWalk::CWriter {
 public:
     CWriter(std::basic_string<Char>& out, const Char* pool, std::size_t lastLength)
@@ -459,23 +461,20 @@ public:
         end_ = out.data() + out.size();
     }
 
-    // The first length units of the piece: all of it or none.
-    [[gnu::always_inline]] void WriteIf(Piece piece, bool whole) {
-        piece.length &= -static_cast<uint32_t>(whole);
-        Write(piece);
-    }
-
     [[gnu::always_inline]] void Write(const Piece piece) {
         if (static_cast<size_t>(end_ - w_) < piece.length + kBlock) [[unlikely]] {
             w_ = Grow(out_, w_, piece.length, begin_);
             end_ = out_.data() + out_.size();
         }
         const Char* from = pool_ + piece.from;
-        size_t k = 0;
-        do {
-            std::memcpy(w_ + k, from + k, kBlockBytes);
-            k += kBlock;
-        } while (k < piece.length);
+        std::memcpy(w_, from, blockBytes);
+        if (piece.length > kBlock) [[unlikely]] {
+            size_t k = kBlock;
+            do {
+                std::memcpy(w_ + k, from + k, blockBytes);
+                k += kBlock;
+            } while (k < piece.length);
+        }
         w_ += piece.length;
     }
 
@@ -486,7 +485,8 @@ public:
     }
 
 private:
-    static constexpr size_t kBlock = kBlockBytes / sizeof(Char);
+    static_assert(blockBytes <= kBlockBytes);
+    static constexpr size_t kBlock = blockBytes / sizeof(Char);
 
     [[gnu::noinline]] static Char* Grow(std::basic_string<Char>& out, Char* w, size_t length, size_t begin) {
         const auto used = static_cast<size_t>(w - out.data());
@@ -501,57 +501,112 @@ private:
     Char* end_;
 };
 
+// One free walk: the group to draw in next, the generator, the entries
+// queued and the writer, all held in registers while it runs.
+template <typename Char>
+class CFreeChoiceWalk::CFreeRun {
+public:
+    CFreeRun(const CFreeChoiceWalk& walk, std::basic_string<Char>& out, const Char* pool, const Piece* entryPieces,
+             CRandom15& rng, CFreeChoiceScratch& scratch)
+        : rng_(rng),
+          scratch_(scratch),
+          links_(reinterpret_cast<const char*>(walk.entryNext_.data())),
+          pieces_(reinterpret_cast<const char*>(entryPieces)),
+          link_(walk.start_),
+          random_(rng),
+          writer_(out, pool, scratch.lastLength) {
+        if (scratch.stack.size() < walk.stackDepth_) scratch.stack.resize(walk.stackDepth_);
+        bottom_ = scratch.stack.data();
+        sp_ = bottom_;
+    }
+
+    // Draws in the next group and writes the entry drawn; false once the
+    // version is complete, and from then on.
+    [[gnu::always_inline]] bool Step() {
+        // The entry: i past offset. Both its link and its piece are found
+        // from offset, known before the draw.
+        uint32_t offset;
+        int64_t i = 0;
+        if (link_.n > 0) {
+            offset = link_.offset;
+            if (link_.n > 1) i = RandomIndex(random_.Next(), link_.n);
+        } else if (link_.n == 0) {
+            if (sp_ == bottom_) return false;
+            offset = *--sp_;
+        } else {
+            offset = QueueArrangement();
+        }
+        writer_.Write(reinterpret_cast<const Piece*>(pieces_ + offset)[i]);
+        link_ = reinterpret_cast<const Link*>(links_ + offset)[i];
+        return true;
+    }
+
+    void Finish() {
+        scratch_.lastLength = writer_.Finish();
+        rng_ = random_;
+    }
+
+private:
+    // An arrangement: one swap per alternative, then what follows it queued,
+    // and before that the items in their new order, each followed by the
+    // separator of its position. Returns the first item's offset.
+    [[gnu::always_inline]] uint32_t QueueArrangement() {
+        constexpr auto kEntryBytes = static_cast<uint32_t>(sizeof(Link));
+        const int n = -link_.n;
+        std::vector<int>& order = scratch_.order;
+        order.resize(static_cast<size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        for (int j = 0; j < n; ++j) {
+            std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(random_.Next(), n))]);
+        }
+        const auto count = static_cast<uint32_t>(n);
+        *sp_++ = link_.offset + 2 * count * kEntryBytes;
+        for (uint32_t j = count; j-- > 0;) {
+            *sp_++ = link_.offset + (count + j) * kEntryBytes;
+            *sp_++ = link_.offset + static_cast<uint32_t>(order[j]) * kEntryBytes;
+        }
+        return *--sp_;
+    }
+
+    CRandom15& rng_;
+    CFreeChoiceScratch& scratch_;
+    const char* links_;
+    const char* pieces_;
+    Link link_;
+    CRandom15 random_;
+    uint32_t* bottom_;
+    uint32_t* sp_;
+    // Entries that join pieces are often longer than half a block.
+    CWriter<Char, kBlockBytes> writer_;
+};
+
 template <typename Char>
 void CFreeChoiceWalk::Run(std::basic_string<Char>& out, const Char* pool, const Piece* entryPieces, CRandom15& rng,
                           CFreeChoiceScratch& scratch) const {
-    if (scratch.stack.size() < stackDepth_) scratch.stack.resize(stackDepth_);
-    uint32_t* const bottom = scratch.stack.data();
-    uint32_t* sp = bottom;
-    CRandom15 random = rng;
-    CWriter<Char> writer(out, pool, scratch.lastLength);
-    const char* const links = reinterpret_cast<const char*>(entryNext_.data());
-    const char* const pieces = reinterpret_cast<const char*>(entryPieces);
-    constexpr auto kEntryBytes = static_cast<uint32_t>(sizeof(Link));
-    Link link = start_;
-    for (;;) {
-        // The entry: i past offset. Its link and piece are found from offset
-        // before the draw, so reading the entry waits only for the draw's
-        // index; the empty asm keeps the compiler from adding offset after it.
-        uint32_t offset;
-        int64_t i = 0;
-        if (link.n > 0) {
-            offset = link.offset;
-            if (link.n > 1) i = RandomIndex64(random.Next(), link.n);
-        } else if (link.n == 0) {
-            if (sp == bottom) break;
-            offset = *--sp;
-        } else {
-            // An arrangement: one swap per alternative, then what follows it
-            // queued, and before that the items in their new order, each
-            // followed by the separator of its position.
-            const int n = -link.n;
-            std::vector<int>& order = scratch.order;
-            order.resize(static_cast<size_t>(n));
-            std::iota(order.begin(), order.end(), 0);
-            for (int j = 0; j < n; ++j) {
-                std::swap(order[static_cast<size_t>(j)], order[static_cast<size_t>(RandomIndex(random.Next(), n))]);
-            }
-            const auto count = static_cast<uint32_t>(n);
-            *sp++ = link.offset + 2 * count * kEntryBytes;
-            for (uint32_t j = count; j-- > 0;) {
-                *sp++ = link.offset + (count + j) * kEntryBytes;
-                *sp++ = link.offset + static_cast<uint32_t>(order[j]) * kEntryBytes;
-            }
-            offset = *--sp;
-        }
-        const Link* options = reinterpret_cast<const Link*>(links + offset);
-        const Piece* optionPieces = reinterpret_cast<const Piece*>(pieces + offset);
-        asm("" : "+r"(options), "+r"(optionPieces));
-        writer.Write(optionPieces[i]);
-        link = options[i];
+    CFreeRun<Char> run(*this, out, pool, entryPieces, rng, scratch);
+    while (run.Step()) {
     }
-    scratch.lastLength = writer.Finish();
-    rng = random;
+    run.Finish();
+}
+
+// One step of each in turn: each step waits for the entry its draw picks,
+// and the other's step fills that wait.
+void CFreeChoiceWalk::GenerateUtf8Pair(std::string& out, CRandom15& rng, CFreeChoiceScratch& scratch,
+                                       std::string& secondOut, CRandom15& secondRng,
+                                       CFreeChoiceScratch& secondScratch) const {
+    CFreeRun<char> first(*this, out, pool8_.data(), entryPieces8_.data(), rng, scratch);
+    CFreeRun<char> second(*this, secondOut, pool8_.data(), entryPieces8_.data(), secondRng, secondScratch);
+    for (;;) {
+        const bool firstGoesOn = first.Step();
+        const bool secondGoesOn = second.Step();
+        if (!firstGoesOn || !secondGoesOn) break;
+    }
+    while (first.Step()) {
+    }
+    while (second.Step()) {
+    }
+    first.Finish();
+    second.Finish();
 }
 
 void CFreeChoiceWalk::SequenceDigits(const Sequence& s, double x, double* digits) const {
@@ -577,7 +632,7 @@ void CFreeChoiceWalk::RunNumber(double x, std::basic_string<Char>& out, const Ch
     Resume* const bottom = scratch.resumes.data();
     Resume* sp = bottom;
     double* const digits = scratch.digits.data();
-    CWriter<Char> writer(out, pool, scratch.lastLength);
+    CWriter<Char, kBlockBytes / 2> writer(out, pool, scratch.lastLength);
     const Group* const after = after_.data();
     SequenceDigits(root_, x, digits);
     int32_t digit = 0;                              // the digit of the next group

@@ -44,5 +44,3 @@ private:
 // trunc(r / 32768 * n): an index in 0 .. n-1 for a draw r. In doubles r / 32768
 // and its product with n (below 2^46) are exact, so the integer form is the same.
 inline int RandomIndex(int r, int n) { return static_cast<int>((int64_t{r} * n) >> 15); }
-// The same index, wide enough to address with at once.
-inline int64_t RandomIndex64(int r, int n) { return (int64_t{r} * n) >> 15; }

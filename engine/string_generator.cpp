@@ -28,7 +28,26 @@ constexpr int64_t kExactDoubles = int64_t{1} << 53;
 // small anyway, generate from the tree alone and keep the load's memory low.
 constexpr size_t kFreeChoiceWalkLimit = size_t{1} << 20;
 
+std::atomic<uint64_t> gLoadSerial{0};
+
 }  // namespace
+
+// The free-choice version of the stream after the one a workspace built last,
+// built along with it: the walk of two versions in turn takes little more
+// time than one, since each fills the other's waits for the entries it
+// reads. It is kept while workspace's streams go up one by one, so a thread
+// whose streams come in another order builds each one alone.
+struct CFreeVersionAhead {
+    CFreeChoiceScratch scratch;
+    std::string bytes;
+    // The last version the workspace built, and whether bytes hold the one
+    // of the stream after it.
+    bool any = false;
+    uint64_t loadSerial = 0;
+    uint32_t seed = 0;
+    uint64_t stream = 0;
+    bool ready = false;
+};
 
 // The numbers 0 .. universe-1 already drawn. A hash set of 32-bit values while
 // few are drawn; a bitmap with a Fenwick tree of per-block counts once the hash
@@ -159,7 +178,8 @@ private:
 CVersionWorkspace::CVersionWorkspace()
     : scratch_(std::make_unique<CGenerationScratch>()),
       freeChoiceScratch_(std::make_unique<CFreeChoiceScratch>()),
-      random_(std::make_unique<CRandom15>()) {}
+      random_(std::make_unique<CRandom15>()),
+      ahead_(std::make_unique<CFreeVersionAhead>()) {}
 
 CVersionWorkspace::~CVersionWorkspace() = default;
 
@@ -180,6 +200,7 @@ LoadResult CStringGenerator::LoadTemplate(std::u16string&& text, const std::atom
 LoadResult CStringGenerator::Load(std::u16string_view text, std::u16string* owner, const std::atomic<bool>* stop) {
     versionCount_ = 0;
     nextStream_ = 0;
+    loadSerial_ = ++gLoadSerial;
     usedNumbers_.reset();
     templateText_.clear();
     exact_.reset();
@@ -293,8 +314,7 @@ void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const Auto
     if (freeChoice_ && freeChoice_->HasUtf8()) {
         const std::size_t begin = out.size();
         if (ticket.freeChoice) {
-            workspace.random_->SeedStream(seed_, ticket.stream);
-            freeChoice_->GenerateUtf8(out, *workspace.random_, *workspace.freeChoiceScratch_);
+            WalkFreeUtf8(ticket.stream, workspace, out);
         } else {
             freeChoice_->GenerateNumberUtf8(ticket.number, out, *workspace.freeChoiceScratch_);
         }
@@ -307,6 +327,32 @@ void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const Auto
     const std::size_t at = out.size();
     out.resize(at + MaxUtf8Bytes(text.size()));
     out.resize(at + EncodeUtf8(text, out.data() + at));
+}
+
+void CStringGenerator::WalkFreeUtf8(uint64_t stream, CVersionWorkspace& workspace, std::string& out) const {
+    CFreeVersionAhead& ahead = *workspace.ahead_;
+    const bool follows =
+        ahead.any && ahead.loadSerial == loadSerial_ && ahead.seed == seed_ && ahead.stream + 1 == stream;
+    const bool built = follows && ahead.ready;
+    ahead.any = true;
+    ahead.loadSerial = loadSerial_;
+    ahead.seed = seed_;
+    ahead.stream = stream;
+    ahead.ready = follows && !built;
+    if (built) {
+        out += ahead.bytes;
+        return;
+    }
+    CRandom15& random = *workspace.random_;
+    random.SeedStream(seed_, stream);
+    if (!follows) {
+        freeChoice_->GenerateUtf8(out, random, *workspace.freeChoiceScratch_);
+        return;
+    }
+    CRandom15 next;
+    next.SeedStream(seed_, stream + 1);
+    ahead.bytes.clear();
+    freeChoice_->GenerateUtf8Pair(out, random, *workspace.freeChoiceScratch_, ahead.bytes, next, ahead.scratch);
 }
 
 mpz_class CStringGenerator::GetExactVersionCount() {

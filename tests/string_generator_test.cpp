@@ -257,20 +257,22 @@ TEST(RandomOrder, AboveTenToTheTenEveryGroupChoosesFreely) {
     }
 }
 
-// The UTF-8 form of every kind of version: free choice written directly or
-// through the text (corrected, or a piece with half a pair at its edge or a
-// lone surrogate, whose "?" is no mark), numbered versions, all appended
+// The UTF-8 form of every kind of version: free choice written directly
+// (streams in a row built two at a time, or not in a row, in two workspaces)
+// or through the text (corrected, or a piece with half a pair at its edge or
+// a lone surrogate, whose "?" is no mark), numbered versions, all appended
 // after what the output already holds.
 TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
-    std::string wide = "{ёж|\xF0\x9F\x98\x80 x|café|ıı. ſ}";
-    for (int i = 0; i < 17; ++i) wide += "{a. b|größe|c,d|  e|. ɐ}";
+    std::string groups;
+    for (int i = 0; i < 17; ++i) groups += "{a. b|größe|c,d|  e|. ɐ}";
+    const std::string wide = "{ёж|\xF0\x9F\x98\x80 x|café|ıı. ſ}" + groups;
     const std::u16string lone = u"{x" + std::u16string(1, char16_t(0xDC01)) + u"y|z}";
-    for (const std::u16string& templ :
-         {U16(wide), U16("{\xF0\x9F\x98\x80|y}" + wide), U16("{a|é} [x|y]"), lone + U16(wide)}) {
+    for (const std::u16string& templ : {U16(wide), U16("{\xF0\x9F\x98\x80|y}" + wide), U16("{a|é} [x|y]"),
+                                        lone + U16(wide), U16("{ёж|x\xF0\x9F\x98\x80 x|café|ıı. ſ}" + groups)}) {
         CStringGenerator engine;
         ASSERT_TRUE(engine.LoadTemplate(templ).Ok()) << ToNarrow(templ);
         engine.SeedRandom(3);
-        SyntaxStringGenerator::CVersionWorkspace workspace;
+        SyntaxStringGenerator::CVersionWorkspace workspace, other;
         for (const AutoCorrectionOptions& options : {kOff, AutoCorrectionOptions{}}) {
             for (int i = 0; i < 50; ++i) {
                 SyntaxStringGenerator::VersionTicket ticket = CStringGenerator::SeriesTicket(i);
@@ -279,7 +281,7 @@ TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
                 std::u16string text = u"ä";
                 engine.AppendVersion(ticket, options, workspace, text);
                 std::string bytes = "ä";
-                engine.AppendVersionUtf8(ticket, options, workspace, bytes);
+                engine.AppendVersionUtf8(ticket, options, i % 12 < 8 ? workspace : other, bytes);
                 ASSERT_EQ(bytes, ToNarrow(text)) << ToNarrow(templ) << " #" << i;
             }
         }
@@ -387,11 +389,14 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
         }
 
         // Free choice draws in the same order as the reference, in the tree
-        // and in the compiled walk.
+        // and in the compiled walk, also when it walks two versions in turn.
         const auto walk = SyntaxStringGenerator::CFreeChoiceWalk::Build(prepared);
         ASSERT_NE(walk, nullptr) << templ;
-        SyntaxStringGenerator::CFreeChoiceScratch scratch;
-        CRandom15 a(static_cast<uint32_t>(round)), b(static_cast<uint32_t>(round)), c(static_cast<uint32_t>(round));
+        ASSERT_TRUE(walk->HasUtf8()) << templ;
+        SyntaxStringGenerator::CFreeChoiceScratch scratch, otherScratch;
+        const auto seed = static_cast<uint32_t>(round);
+        CRandom15 a(seed), b(seed), c(seed), d(seed), other(seed + 1), otherAlone(seed + 1);
+        std::string pairFirsts, pairSeconds, seconds, expectedFirsts;
         for (int s = 0; s < 20; ++s) {
             std::u16string expected, actual, compiled = u"kept";
             reference::Generate(*refRoot, -1, expected, prepared, true, a);
@@ -399,7 +404,12 @@ TEST(GenerationProperties, MatchesTheTemporaryTreeMethodAndIsDistinct) {
             ASSERT_EQ(actual, expected) << templ;
             walk->Generate(compiled, c, scratch);
             ASSERT_EQ(compiled, u"kept" + expected) << templ;
+            walk->GenerateUtf8Pair(pairFirsts, d, scratch, pairSeconds, other, otherScratch);
+            walk->GenerateUtf8(seconds, otherAlone, scratch);
+            expectedFirsts += ToNarrow(expected);
         }
+        EXPECT_EQ(pairFirsts, expectedFirsts) << templ;
+        EXPECT_EQ(pairSeconds, seconds) << templ;
     }
     EXPECT_GT(templatesWithArrangements, 150);
 }

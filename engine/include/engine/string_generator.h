@@ -41,6 +41,7 @@ class CExactCounts;
 class CGenerationScratch;
 class CFreeChoiceWalk;
 struct CFreeChoiceScratch;
+struct CFreeVersionAhead;
 
 // The longest template text LoadTemplate takes, in code units: its prepared
 // text may grow to 16 times the template plus 16 Mi code units, and every
@@ -69,6 +70,7 @@ private:
     std::unique_ptr<CFreeChoiceScratch> freeChoiceScratch_;
     std::unique_ptr<CRandom15> random_;
     std::u16string text_;  // a version on its way to UTF-8
+    std::unique_ptr<CFreeVersionAhead> ahead_;
 };
 
 // A template that fails CheckSyntax gets that check's kind and position. A
@@ -170,6 +172,9 @@ private:
     LoadResult Load(std::u16string_view text, std::u16string* owner, const std::atomic<bool>* stop);
     // Appends the version of a ticket, uncorrected.
     void Walk(const VersionTicket& ticket, CVersionWorkspace& workspace, std::u16string& out) const;
+    // Appends the free-choice version of a stream as UTF-8, uncorrected; needs
+    // the compiled walk's UTF-8 pieces.
+    void WalkFreeUtf8(uint64_t stream, CVersionWorkspace& workspace, std::string& out) const;
 
     std::unique_ptr<CDrawnNumbers> usedNumbers_;
     double versionCount_ = 0;
@@ -181,6 +186,7 @@ private:
     std::unique_ptr<CRandom15> random_;
     uint32_t seed_ = 1;
     uint64_t nextStream_ = 0;
+    uint64_t loadSerial_ = 0;  // of the last load, unique among all engines
 };
 
 }  // namespace SyntaxStringGenerator
