@@ -1,5 +1,7 @@
 #include "files/row_store.h"
 
+#include "narrow_text.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -9,9 +11,6 @@
 
 #if defined(__GLIBC__)
 #include <malloc.h>
-#endif
-#if defined(__SSE2__)
-#include <emmintrin.h>
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -46,31 +45,6 @@ void Prefault(char* data, std::size_t bytes) {
     (void)data;
     (void)bytes;
 #endif
-}
-
-// Writes the text one byte per character while every character is below
-// U+0100, sixteen at a time; false, with target partly written, at the first
-// one that is not. This runs once for every kept version of a run.
-bool NarrowInto(char* target, std::u16string_view text) {
-    const char16_t* source = text.data();
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i highBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 8));
-        const __m128i over = _mm_and_si128(_mm_or_si128(low, next), highBytes);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)) != 0xFFFF) return false;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_packus_epi16(low, next));
-    }
-#endif
-    for (; i < n; ++i) {
-        if (source[i] >= 0x100) return false;
-        target[i] = static_cast<char>(source[i]);
-    }
-    return true;
 }
 
 // Where a text of this width goes in a buffer filled up to used: UTF-16 on an
@@ -201,7 +175,7 @@ void CRowStore::Clear() {
 }
 
 CStoredText CRowStore::WriteText(char* buffer, std::size_t& used, std::u16string_view text) {
-    if (NarrowInto(buffer + used, text)) {
+    if (NarrowText(buffer + used, text)) {
         const CStoredText stored(buffer + used, text.size(), true);
         used += text.size();
         return stored;

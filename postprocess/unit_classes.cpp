@@ -55,15 +55,28 @@ void ClassifyPortable(const Char* p, std::size_t chunks, UnitClasses* out) {
 }
 
 #if defined(PHRASEMILL_WIDE_CLASSIFIERS)
-// No lambdas here: they would not inherit the target.
-__attribute__((target("avx2"))) void ClassifyAvx2(const char* p, std::size_t chunks, UnitClasses* out) {
+// No lambdas here: they would not inherit the target. UTF-16 units are
+// narrowed as Load16 narrows them; the packs work within 128-bit lanes, so
+// their 64-bit pieces are put back in order.
+__attribute__((target("avx2"))) inline __m256i Load32(const char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+__attribute__((target("avx2"))) inline __m256i Load32(const char16_t* p) {
+    const auto* at = reinterpret_cast<const __m256i*>(p);
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1)),
+                                    0b11'01'10'00);
+}
+
+template <typename Char>
+__attribute__((target("avx2"))) void ClassifyAvx2(const Char* p, std::size_t chunks, UnitClasses* out) {
     const __m256i space = _mm256_set1_epi8(' '), stop = _mm256_set1_epi8('.'), bang = _mm256_set1_epi8('!'),
                   question = _mm256_set1_epi8('?'), comma = _mm256_set1_epi8(','), colon = _mm256_set1_epi8(':'),
                   angle = _mm256_set1_epi8('<'), colonMask = _mm256_set1_epi8(static_cast<char>(0xFE));
     for (std::size_t k = 0; k < chunks; ++k) {
         UnitClasses c;
         for (int half = 0; half < 2; ++half) {
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k * kChunk + 32 * half));
+            const __m256i v = Load32(p + k * kChunk + 32 * half);
             const __m256i ends =
                 _mm256_or_si256(_mm256_cmpeq_epi8(v, stop),
                                 _mm256_or_si256(_mm256_cmpeq_epi8(v, bang), _mm256_cmpeq_epi8(v, question)));
@@ -82,12 +95,20 @@ __attribute__((target("avx2"))) void ClassifyAvx2(const char* p, std::size_t chu
     }
 }
 
-__attribute__((target("avx512bw"))) void ClassifyAvx512(const char* p, std::size_t chunks, UnitClasses* out) {
+__attribute__((target("avx512bw"))) inline __m512i Load64(const char* p) { return _mm512_loadu_si512(p); }
+
+__attribute__((target("avx512bw"))) inline __m512i Load64(const char16_t* p) {
+    const __m512i packed = _mm512_packus_epi16(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 32));
+    return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), packed);
+}
+
+template <typename Char>
+__attribute__((target("avx512bw"))) void ClassifyAvx512(const Char* p, std::size_t chunks, UnitClasses* out) {
     const __m512i space = _mm512_set1_epi8(' '), stop = _mm512_set1_epi8('.'), bang = _mm512_set1_epi8('!'),
                   question = _mm512_set1_epi8('?'), comma = _mm512_set1_epi8(','), colon = _mm512_set1_epi8(':'),
                   angle = _mm512_set1_epi8('<'), colonMask = _mm512_set1_epi8(static_cast<char>(0xFE));
     for (std::size_t k = 0; k < chunks; ++k) {
-        const __m512i v = _mm512_loadu_si512(p + k * kChunk);
+        const __m512i v = Load64(p + k * kChunk);
         const uint64_t ends =
             _mm512_cmpeq_epi8_mask(v, stop) | _mm512_cmpeq_epi8_mask(v, bang) | _mm512_cmpeq_epi8_mask(v, question);
         const uint64_t marks = ends | _mm512_cmpeq_epi8_mask(v, comma) |
@@ -103,12 +124,20 @@ ClassifierKind BestKind() {
     return ClassifierKind::kPortable;
 }
 
-void ClassifyWhole(const char* p, std::size_t chunks, UnitClasses* out) {
-    static const ClassifierKind best = BestKind();
-    ClassifyChunks(best, p, chunks, out);
+template <typename Char>
+void ClassifyWide(ClassifierKind kind, const Char* p, std::size_t chunks, UnitClasses* out) {
+#if defined(PHRASEMILL_WIDE_CLASSIFIERS)
+    if (kind == ClassifierKind::kAvx512) return ClassifyAvx512(p, chunks, out);
+    if (kind == ClassifierKind::kAvx2) return ClassifyAvx2(p, chunks, out);
+#endif
+    ClassifyPortable(p, chunks, out);
 }
 
-void ClassifyWhole(const char16_t* p, std::size_t chunks, UnitClasses* out) { ClassifyPortable(p, chunks, out); }
+template <typename Char>
+void ClassifyWhole(const Char* p, std::size_t chunks, UnitClasses* out) {
+    static const ClassifierKind best = BestKind();
+    ClassifyWide(best, p, chunks, out);
+}
 
 template <typename Char>
 void ClassifyAll(const Char* text, std::size_t size, std::vector<UnitClasses>& classes) {
@@ -134,11 +163,11 @@ bool ClassifierRuns(ClassifierKind kind) {
 }
 
 void ClassifyChunks(ClassifierKind kind, const char* p, std::size_t chunks, UnitClasses* out) {
-#if defined(PHRASEMILL_WIDE_CLASSIFIERS)
-    if (kind == ClassifierKind::kAvx512) return ClassifyAvx512(p, chunks, out);
-    if (kind == ClassifierKind::kAvx2) return ClassifyAvx2(p, chunks, out);
-#endif
-    ClassifyPortable(p, chunks, out);
+    ClassifyWide(kind, p, chunks, out);
+}
+
+void ClassifyChunks(ClassifierKind kind, const char16_t* p, std::size_t chunks, UnitClasses* out) {
+    ClassifyWide(kind, p, chunks, out);
 }
 
 void ClassifyText(const char* text, std::size_t size, std::vector<UnitClasses>& classes) {

@@ -6,8 +6,8 @@
 //   ClassifyText(text.data(), text.size(), classes);
 //   bool spaceAt70 = classes[1].space >> 6 & 1;
 //
-// Bytes are classified with the widest vectors the processor has (chosen
-// once, at run time); every kind gives the same masks.
+// Bytes and UTF-16 units are classified with the widest vectors the
+// processor has (chosen once, at run time); every kind gives the same masks.
 // Thread safety: pure functions.
 #pragma once
 
@@ -42,8 +42,9 @@ enum class ClassifierKind { kPortable, kAvx2, kAvx512 };
 
 bool ClassifierRuns(ClassifierKind kind);
 
-// Classifies chunks * 64 bytes at p into out[0, chunks); kind must run here.
+// Classifies chunks * 64 units at p into out[0, chunks); kind must run here.
 void ClassifyChunks(ClassifierKind kind, const char* p, std::size_t chunks, UnitClasses* out);
+void ClassifyChunks(ClassifierKind kind, const char16_t* p, std::size_t chunks, UnitClasses* out);
 
 // The classes of text[0, size): one entry per chunk begun and one more past
 // the end, so that every chunk of the text has a next one.

@@ -300,9 +300,9 @@ TEST(AutoCorrect, MatchesTheRulesAsWritten) {
 }
 
 // Every classifier this processor runs gives the masks of the plain
-// definition, on bytes of every value (the wide ones are chosen at run time,
-// so the rule tests above reach only one of them), and so does the UTF-16
-// form on units that saturate when narrowed.
+// definition, on bytes of every value and on UTF-16 units, among them units
+// that saturate when narrowed (the wide ones are chosen at run time, so the
+// rule tests above reach only one of them).
 TEST(UnitClasses, EveryClassifierGivesTheDefinedMasks) {
     auto expected = [](const auto& text, std::size_t chunk) {
         UnitClasses k;
@@ -317,8 +317,8 @@ TEST(UnitClasses, EveryClassifierGivesTheDefinedMasks) {
         }
         return k;
     };
-    const char16_t wideUnits[] = {u' ', u'.', u',', u'!', u'?', u':', u';', u'<', u'x', 0x012E, 0x013A,
-                                  0x0120, 0xFF2E, 0x8020, 0xD83D, 0xDC2E};
+    const char16_t wideUnits[] = {u' ', u'.', u',', u'!', u'?', u':', u';', u'<', u'x', 0x00FF, 0x0100, 0x012E,
+                                  0x013A, 0x0120, 0x7F3B, 0xFF2E, 0x8020, 0xD83D, 0xDC2E};
     std::mt19937 rng(77);
     for (int round = 0; round < 200; ++round) {
         const std::size_t size = rng() % 700;
@@ -340,6 +340,9 @@ TEST(UnitClasses, EveryClassifierGivesTheDefinedMasks) {
             ClassifyChunks(kind, bytes.data(), whole.size(), whole.data());
             for (std::size_t k = 0; k < whole.size(); ++k)
                 ASSERT_EQ(whole[k], expected(bytes, k)) << "kind " << int(kind) << " chunk " << k;
+            ClassifyChunks(kind, wide.data(), whole.size(), whole.data());
+            for (std::size_t k = 0; k < whole.size(); ++k)
+                ASSERT_EQ(whole[k], expected(wide, k)) << "UTF-16, kind " << int(kind) << " chunk " << k;
         }
     }
 }

@@ -4,8 +4,9 @@
 // (also prepared on another thread with changes in between), the packing of
 // the texts after a large removal (also on a helper while rows arrive),
 // snapshots that outlive every change, and snapshots taken by readers while
-// the owner changes the rows.
+// the owner changes the rows; the narrowing copy of every kind the processor runs.
 #include "files/row_store.h"
+#include "narrow_text.h"
 
 #include <gtest/gtest.h>
 
@@ -447,6 +448,34 @@ TEST(RowStore, ReadersSeeWholeStatesWhileTheOwnerChangesRows) {
     second.join();
     EXPECT_EQ(mismatches.load(), 0);
     ExpectSame(store, ref);
+}
+
+// Every narrowing copy this processor runs agrees with the plain one: the
+// same answer and, for narrow texts, the same bytes and nothing written past
+// them; at every length around the vector steps, with the one unit that is
+// too wide (U+0100, a surrogate, U+FFFF) at every place, and U+00FF, the
+// widest that fits.
+TEST(NarrowText, EveryKindAgreesWithThePlainCopy) {
+    const char16_t tooWide[] = {0x0100, 0xD83D, 0xDE00, 0xFFFF, 0x7F41};
+    std::mt19937 rng(5);
+    for (std::size_t length = 0; length <= 100; ++length) {
+        for (std::size_t wideAt = 0; wideAt <= length; ++wideAt) {
+            std::u16string text(length, u'\0');
+            for (char16_t& unit : text) unit = rng() % 4 == 0 ? char16_t{0xFF} : static_cast<char16_t>(rng() % 0x100);
+            if (wideAt < length) text[wideAt] = tooWide[rng() % std::size(tooWide)];
+            const bool narrow = wideAt == length;
+            for (NarrowerKind kind : {NarrowerKind::kPortable, NarrowerKind::kAvx2, NarrowerKind::kAvx512}) {
+                if (!NarrowerRuns(kind)) continue;
+                std::string target(length + 8, '#');
+                ASSERT_EQ(NarrowText(kind, target.data(), text), narrow)
+                    << "kind " << int(kind) << " length " << length << " at " << wideAt;
+                if (!narrow) continue;
+                for (std::size_t i = 0; i < length; ++i)
+                    ASSERT_EQ(static_cast<unsigned char>(target[i]), text[i]) << "kind " << int(kind) << " at " << i;
+                ASSERT_EQ(target.substr(length), std::string(8, '#')) << "kind " << int(kind);
+            }
+        }
+    }
 }
 
 }  // namespace
