@@ -2,8 +2,6 @@
 
 #include "text/text_encoding.h"
 
-#include <algorithm>
-
 bool CanKeep(const GenerationOptions& options, std::size_t length) {
     const auto n = static_cast<int64_t>(length);
     return n > 0 && (!options.lengthLimit || (n >= options.minLength && n <= options.maxLength));
@@ -12,14 +10,9 @@ bool CanKeep(const GenerationOptions& options, std::size_t length) {
 CVersionPipeline::CVersionPipeline(const SyntaxStringGenerator::CStringGenerator& engine, const VersionSetup& setup,
                                    unsigned threads, CChunkDrawer& drawer)
     : engine_(engine), setup_(setup), drawer_(drawer), window_(2 * static_cast<std::size_t>(threads) + 1) {
-    for (unsigned i = 0; i < std::max(1u, threads); ++i) {
-        builders_.push_back(std::make_unique<Builder>());
-        builders_.back()->index = i;
-    }
     for (unsigned i = 1; i < threads; ++i) {
         helpers_.push_back(std::make_unique<CBackgroundWork>());
-        Builder& builder = *builders_[i];
-        helpers_.back()->Start([this, &builder](std::stop_token stop) { HelperLoop(stop, builder); });
+        helpers_.back()->Start([this](std::stop_token stop) { HelperLoop(stop); });
     }
 }
 
@@ -42,7 +35,7 @@ std::unique_ptr<CVersionChunk> CVersionPipeline::NextBuilt() {
         // (for distinct numbers, a look-up far out in memory per version) is
         // then left to the helpers, which have no deciding and writing of
         // their own to do.
-        if (Work(lock, *builders_[0], {}, !helpers_.empty())) continue;
+        if (Work(lock, ownBuilder_, {}, !helpers_.empty())) continue;
         if (inFlight_.empty() && !drawing_) return nullptr;
         ownerWake_.wait(lock);
     }
@@ -106,7 +99,6 @@ void CVersionPipeline::DrawNext(std::unique_lock<std::mutex>& lock, const std::s
 void CVersionPipeline::BuildNext(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop) {
     CVersionChunk* chunk = waiting_.front();
     waiting_.pop_front();
-    TakeBlock(*chunk, builder);
     lock.unlock();
     Build(*chunk, builder, stop);
     const std::size_t count = chunk->tickets.size();
@@ -115,19 +107,6 @@ void CVersionPipeline::BuildNext(std::unique_lock<std::mutex>& lock, Builder& bu
     chunk->built = true;
     if (count > 0) progress_.unitsPerVersion = unitsPerVersion;
     if (chunk == inFlight_.front().get()) ownerWake_.notify_one();
-}
-
-void CVersionPipeline::TakeBlock(CVersionChunk& chunk, Builder& builder) {
-    if (chunk.blockOwner == builder.index || !chunk.versions.Empty()) return;
-    if (!builder.spareBlocks.empty()) {
-        CVersionBlock own = std::move(builder.spareBlocks.back());
-        builder.spareBlocks.pop_back();
-        own.SetUtf8(setup_.utf8, setup_.separator);
-        own.Clear(chunk.versions.FirstOrdinal());
-        std::swap(own, chunk.versions);
-        builders_[chunk.blockOwner]->spareBlocks.push_back(std::move(own));
-    }
-    chunk.blockOwner = builder.index;
 }
 
 void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const {
@@ -172,7 +151,8 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
     }
 }
 
-void CVersionPipeline::HelperLoop(const std::stop_token& stop, Builder& builder) {
+void CVersionPipeline::HelperLoop(const std::stop_token& stop) {
+    Builder builder;
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
         if (Work(lock, builder, stop, false)) continue;

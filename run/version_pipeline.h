@@ -15,10 +15,7 @@
 // while it waits for the oldest chunk, so one thread means no helper at all.
 // Drawing is not tied to the calling thread: helpers draw first and the
 // calling thread builds first, so that the thread that decides and writes is
-// not also the one that draws. A thread builds into the version blocks it
-// filled before, taking a chunk's block over only when it has none spare:
-// the bytes it writes then stay in its own cache instead of being fetched
-// from the cache of the thread that filled the block last.
+// not also the one that draws.
 //
 // Thread safety: the engine must stay loaded and unchanged while the pipeline
 // lives; its drawing members are used by one pipeline thread at a time, its
@@ -53,7 +50,6 @@ struct CVersionChunk {
     std::vector<std::size_t> lengths;
 
     bool built = false;  // guarded by the pipeline's mutex while in flight
-    unsigned blockOwner = 0;  // the pipeline thread whose spare blocks versions came from (pipeline's mutex)
 };
 
 // What every version of a run goes through before the run decides about it.
@@ -111,10 +107,6 @@ public:
 
 private:
     struct Builder {
-        unsigned index = 0;  // 0 is the owner's thread
-        // Version blocks this thread filled last, given back by chunks that
-        // another thread builds next (pipeline's mutex).
-        std::vector<CVersionBlock> spareBlocks;
         SyntaxStringGenerator::CVersionWorkspace workspace;
         std::u16string text;  // a version on its way to UTF-8 when its text is needed too
     };
@@ -126,13 +118,12 @@ private:
     void DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
     void BuildNext(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop);
     void Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const;
-    void HelperLoop(const std::stop_token& stop, Builder& builder);
-    void TakeBlock(CVersionChunk& chunk, Builder& builder);  // under the lock
+    void HelperLoop(const std::stop_token& stop);
 
     const SyntaxStringGenerator::CStringGenerator& engine_;
     const VersionSetup setup_;
     CChunkDrawer& drawer_;
-    std::vector<std::unique_ptr<Builder>> builders_;  // the owner's first
+    Builder ownBuilder_;
     // Chunks drawn and not decided about: enough to keep every thread busy
     // while the oldest is decided about, few enough that memory stays flat.
     std::size_t window_;
