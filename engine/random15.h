@@ -31,7 +31,7 @@ public:
     }
 
 private:
-    // Mix64 without its last step, which leaves the top 33 bits as they are:
+    // Mix64 without its last step, which leaves the top 31 bits as they are:
     // enough for a draw.
     static uint64_t Mix64Unfinished(uint64_t z) {
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
