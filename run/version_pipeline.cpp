@@ -86,7 +86,10 @@ void CVersionPipeline::DrawNext(std::unique_lock<std::mutex>& lock, const std::s
     lock.lock();
     drawing_ = false;
     if (chunk->tickets.empty() && !chunk->exhausted) {
-        drawBlocked_ = true;
+        // Nothing to draw as far as this draw's progress went; a decision
+        // made while it ran may have opened room, and its own unblocking
+        // came before this, so only an unchanged progress blocks drawing.
+        if (progress_.decidedTickets == progress.decidedTickets) drawBlocked_ = true;
         spare_.push_back(std::move(chunk));
     } else {
         waiting_.push_back(chunk.get());
