@@ -4,6 +4,7 @@
 #include "app/load_error_source.h"
 #include "app/option_dialogs.h"
 #include "app/translations.h"
+#include "background/background_work.h"
 #include "views/analysis_panel.h"
 #include "views/options_panel.h"
 #include "chrome/message_box.h"
@@ -79,6 +80,8 @@ void ConfigureApplication() {
     // title, and the narrow dialogs would show their own title cut short.
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quillbrook.Phrasemill"));
+    // Runs, saves and jobs use every core; the window must still answer.
+    CBackgroundWork::YieldToInteractive();
 }
 
 CMainFrame::CMainFrame(FrameConfig config, QWidget* parent) : QMainWindow(parent), config_(std::move(config)) {

@@ -34,6 +34,7 @@
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    ConfigureApplication();  // as the program itself: the run's threads yield to the window's
     const bool fromFile = argc > 2;
     const int exponent = argc > 1 && !fromFile ? std::clamp(std::atoi(argv[1]), 1, 7) : 6;
 

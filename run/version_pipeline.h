@@ -123,12 +123,15 @@ private:
     const SyntaxStringGenerator::CStringGenerator& engine_;
     const VersionSetup setup_;
     CChunkDrawer& drawer_;
-    Builder ownBuilder_;
+    // The owner's thread writes its builder for every version and the lock
+    // for every chunk, while helpers read setup_ for every version: neither
+    // shares a cache line with setup_.
+    alignas(64) Builder ownBuilder_;
     // Chunks drawn and not decided about: enough to keep every thread busy
     // while the oldest is decided about, few enough that memory stays flat.
     std::size_t window_;
 
-    std::mutex mutex_;
+    alignas(64) std::mutex mutex_;
     std::condition_variable_any work_;  // helpers: a chunk to draw or to build, or stop
     std::condition_variable ownerWake_;  // the oldest chunk is built, or there is work
     std::deque<std::unique_ptr<CVersionChunk>> inFlight_;  // drawn, not yet handed out, in run order

@@ -8,6 +8,11 @@
 #include <chrono>
 #include <thread>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 TEST(BackgroundWork, OwnerStopsJoinsAndRestarts) {
@@ -50,5 +55,33 @@ TEST(BackgroundWork, OwnerStopsJoinsAndRestarts) {
     EXPECT_TRUE(worker.StopRequested());
     worker.Join();
 }
+
+#if defined(__linux__)
+// The window's thread keeps its priority; work started after the call runs
+// below it, and work started by such work runs at the same priority, not
+// lower again.
+TEST(BackgroundWork, WorkStartedAfterYieldingRunsBelowTheStartingThread) {
+    const auto niceOf = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
+    const int owner = niceOf();
+    if (owner >= 19) GTEST_SKIP() << "the test runs at the lowest priority already";
+    int before = -100;
+    int after = -100;
+    int nested = -100;
+    CBackgroundWork worker;
+    worker.Start([&](std::stop_token) { before = niceOf(); });
+    worker.Join();
+    CBackgroundWork::YieldToInteractive();
+    worker.Start([&](std::stop_token) {
+        after = niceOf();
+        CBackgroundWork inner;
+        inner.Start([&](std::stop_token) { nested = niceOf(); });
+    });
+    worker.Join();
+    EXPECT_EQ(before, owner);
+    EXPECT_EQ(niceOf(), owner);
+    EXPECT_GT(after, owner);
+    EXPECT_EQ(nested, after);
+}
+#endif
 
 }  // namespace

@@ -13,6 +13,12 @@
 //   worker.RequestStop();                     // cooperative: the work checks its token
 //   worker.Join();                            // or leave both to the destructor
 //
+// A program with a thread that must keep answering (the window's) calls
+// YieldToInteractive once, before it starts any work: every thread started
+// after that runs at a lower scheduling priority, so that when all cores are
+// busy building versions the window's thread still gets a core as soon as it
+// wakes, instead of waiting for a time slice.
+//
 // Threading: everything from the owner's thread, except IsFinished, which any
 // thread may ask; the work itself sees a stop through its token. Whatever the
 // work wrote is visible to the owner once Join has returned.
@@ -29,6 +35,10 @@ public:
     ~CBackgroundWork();  // asks the work to stop and waits for it
     CBackgroundWork(const CBackgroundWork&) = delete;
     CBackgroundWork& operator=(const CBackgroundWork&) = delete;
+
+    // Threads started from now on run below the priority of the threads that
+    // were not started here (where the system allows a thread to lower its own).
+    static void YieldToInteractive();
 
     // Waits for the previous work (without asking it to stop), then starts this.
     void Start(std::function<void(std::stop_token)> work);

@@ -185,8 +185,11 @@ private:
     std::unique_ptr<CVersionWorkspace> workspace_;
     std::unique_ptr<CRandom15> random_;
     uint32_t seed_ = 1;
-    uint64_t nextStream_ = 0;
     uint64_t loadSerial_ = 0;  // of the last load, unique among all engines
+    // The drawing thread writes this for every ticket while building threads
+    // read the fields above for every version: on a cache line of its own,
+    // the two would otherwise take that line from each other's cache.
+    alignas(64) uint64_t nextStream_ = 0;
 };
 
 }  // namespace SyntaxStringGenerator

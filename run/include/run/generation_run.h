@@ -269,7 +269,9 @@ private:
     std::atomic<bool> stopRequested_{false};  // set by Stop: ends the template load too
     std::atomic<bool> resultSetIdle_{true};
     std::atomic<bool> workerActive_{false};
-    std::atomic<int64_t> attemptCount_{-1};
+    // Written for every version while building threads read the engine for
+    // every version: the counters start a cache line of their own.
+    alignas(64) std::atomic<int64_t> attemptCount_{-1};
     std::atomic<int64_t> keptCount_{-1};
     std::atomic<double> maxPossible_{-1.0};
     std::atomic<bool> runSkipSimilar_{false};
