@@ -263,9 +263,11 @@ VersionTicket CStringGenerator::SeriesTicket(int64_t index) {
     return {static_cast<double>(std::max<int64_t>(0, index)), 0, false};
 }
 
+bool CStringGenerator::DrawsStreams() const { return root_ && versionCount_ > kDistinctLimit; }
+
 bool CStringGenerator::DrawRandomTicket(VersionTicket& ticket) {
     if (!root_) return false;
-    if (versionCount_ > kDistinctLimit) {
+    if (DrawsStreams()) {
         ticket = {-1, nextStream_++, true};
         return true;
     }

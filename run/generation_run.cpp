@@ -303,6 +303,12 @@ public:
         }
     }
 
+    // Series numbers and random streams follow one another; distinct numbers
+    // and exact series numbers (built while drawn) do not come cheap.
+    bool DrawsCheaply() const override {
+        return plan_.series ? !plan_.exactSeries : engine_.DrawsStreams();
+    }
+
 private:
     SyntaxStringGenerator::CStringGenerator& engine_;
     const RunPlan& plan_;

@@ -2,6 +2,8 @@
 
 #include "text/text_encoding.h"
 
+#include <algorithm>
+
 bool CanKeep(const GenerationOptions& options, std::size_t length) {
     const auto n = static_cast<int64_t>(length);
     return n > 0 && (!options.lengthLimit || (n >= options.minLength && n <= options.maxLength));
@@ -9,10 +11,15 @@ bool CanKeep(const GenerationOptions& options, std::size_t length) {
 
 CVersionPipeline::CVersionPipeline(const SyntaxStringGenerator::CStringGenerator& engine, const VersionSetup& setup,
                                    unsigned threads, CChunkDrawer& drawer)
-    : engine_(engine), setup_(setup), drawer_(drawer), window_(2 * static_cast<std::size_t>(threads) + 1) {
+    : engine_(engine),
+      setup_(setup),
+      drawer_(drawer),
+      window_(2 * static_cast<std::size_t>(threads) + 1),
+      drawsCheaply_(drawer.DrawsCheaply()),
+      spares_(std::max(threads, 1u)) {
     for (unsigned i = 1; i < threads; ++i) {
         helpers_.push_back(std::make_unique<CBackgroundWork>());
-        helpers_.back()->Start([this](std::stop_token stop) { HelperLoop(stop); });
+        helpers_.back()->Start([this, i](std::stop_token stop) { HelperLoop(stop, i); });
     }
 }
 
@@ -37,7 +44,9 @@ std::unique_ptr<CVersionChunk> CVersionPipeline::NextBuilt() {
         // their own to do.
         if (Work(lock, ownBuilder_, {}, !helpers_.empty())) continue;
         if (inFlight_.empty() && !drawing_) return nullptr;
+        ownerIdle_ = true;
         ownerWake_.wait(lock);
+        ownerIdle_ = false;
     }
 }
 
@@ -47,7 +56,7 @@ void CVersionPipeline::Decided(std::unique_ptr<CVersionChunk> chunk, int64_t kep
         progress_.decidedTickets += static_cast<int64_t>(chunk->tickets.size());
         progress_.kept = kept;
         drawBlocked_ = false;
-        spare_.push_back(std::move(chunk));
+        spares_[chunk->builtBy].push_back(std::move(chunk));
     }
     work_.notify_one();
 }
@@ -59,7 +68,13 @@ bool CVersionPipeline::Work(std::unique_lock<std::mutex>& lock, Builder& builder
         return true;
     }
     if (CanDraw()) {
-        DrawNext(lock, stop);
+        // A helper builds a cheap chunk it drew while its tickets are still
+        // in its own cache, unless the owner has nothing else to do; the
+        // owner leaves its draws to whoever is free.
+        const bool queue = buildFirst || ownerIdle_ || !drawsCheaply_;
+        if (CVersionChunk* drawn = DrawNext(lock, stop, builder.index, queue); drawn && !queue) {
+            BuildChunk(lock, *drawn, builder, stop);
+        }
         return true;
     }
     if (waiting_.empty()) return false;
@@ -67,15 +82,10 @@ bool CVersionPipeline::Work(std::unique_lock<std::mutex>& lock, Builder& builder
     return true;
 }
 
-void CVersionPipeline::DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop) {
+CVersionChunk* CVersionPipeline::DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop,
+                                          unsigned drawer, bool queue) {
     drawing_ = true;
-    std::unique_ptr<CVersionChunk> chunk;
-    if (spare_.empty()) {
-        chunk = std::make_unique<CVersionChunk>();
-    } else {
-        chunk = std::move(spare_.back());
-        spare_.pop_back();
-    }
+    std::unique_ptr<CVersionChunk> chunk = TakeSpare(drawer);
     const DrawProgress progress = progress_;
     lock.unlock();
     chunk->tickets.clear();
@@ -85,31 +95,54 @@ void CVersionPipeline::DrawNext(std::unique_lock<std::mutex>& lock, const std::s
     drawer_.Draw(*chunk, progress, stop);
     lock.lock();
     drawing_ = false;
+    CVersionChunk* drawn = nullptr;
     if (chunk->tickets.empty() && !chunk->exhausted) {
         // Nothing to draw as far as this draw's progress went; a decision
         // made while it ran may have opened room, and its own unblocking
         // came before this, so only an unchanged progress blocks drawing.
         if (progress_.decidedTickets == progress.decidedTickets) drawBlocked_ = true;
-        spare_.push_back(std::move(chunk));
+        spares_[drawer].push_back(std::move(chunk));
     } else {
-        waiting_.push_back(chunk.get());
+        drawn = chunk.get();
         inFlight_.push_back(std::move(chunk));
-        work_.notify_one();
+        if (queue) {
+            waiting_.push_back(drawn);
+            work_.notify_one();
+        }
     }
     ownerWake_.notify_one();
+    return drawn;
+}
+
+std::unique_ptr<CVersionChunk> CVersionPipeline::TakeSpare(unsigned thread) {
+    for (std::size_t k = 0; k < spares_.size(); ++k) {
+        auto& spares = spares_[(thread + k) % spares_.size()];
+        if (!spares.empty()) {
+            std::unique_ptr<CVersionChunk> chunk = std::move(spares.back());
+            spares.pop_back();
+            return chunk;
+        }
+    }
+    return std::make_unique<CVersionChunk>();
 }
 
 void CVersionPipeline::BuildNext(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop) {
     CVersionChunk* chunk = waiting_.front();
     waiting_.pop_front();
+    BuildChunk(lock, *chunk, builder, stop);
+}
+
+void CVersionPipeline::BuildChunk(std::unique_lock<std::mutex>& lock, CVersionChunk& chunk, Builder& builder,
+                                  const std::stop_token& stop) {
+    chunk.builtBy = builder.index;
     lock.unlock();
-    Build(*chunk, builder, stop);
-    const std::size_t count = chunk->tickets.size();
-    const double unitsPerVersion = count > 0 ? static_cast<double>(chunk->versions.Units()) / count : 0;
+    Build(chunk, builder, stop);
+    const std::size_t count = chunk.tickets.size();
+    const double unitsPerVersion = count > 0 ? static_cast<double>(chunk.versions.Units()) / count : 0;
     lock.lock();
-    chunk->built = true;
+    chunk.built = true;
     if (count > 0) progress_.unitsPerVersion = unitsPerVersion;
-    if (chunk == inFlight_.front().get()) ownerWake_.notify_one();
+    if (&chunk == inFlight_.front().get()) ownerWake_.notify_one();
 }
 
 void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const {
@@ -154,8 +187,9 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
     }
 }
 
-void CVersionPipeline::HelperLoop(const std::stop_token& stop) {
+void CVersionPipeline::HelperLoop(const std::stop_token& stop, unsigned index) {
     Builder builder;
+    builder.index = index;
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
         if (Work(lock, builder, stop, false)) continue;

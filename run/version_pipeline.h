@@ -15,7 +15,8 @@
 // while it waits for the oldest chunk, so one thread means no helper at all.
 // Drawing is not tied to the calling thread: helpers draw first and the
 // calling thread builds first, so that the thread that decides and writes is
-// not also the one that draws.
+// not also the one that draws. Where drawing costs little, a helper builds
+// the chunk it drew itself.
 //
 // Thread safety: the engine must stay loaded and unchanged while the pipeline
 // lives; its drawing members are used by one pipeline thread at a time, its
@@ -50,6 +51,7 @@ struct CVersionChunk {
     std::vector<std::size_t> lengths;
 
     bool built = false;  // guarded by the pipeline's mutex while in flight
+    unsigned builtBy = 0;  // the pipeline thread that built it last (pipeline's mutex)
 };
 
 // What every version of a run goes through before the run decides about it.
@@ -77,6 +79,11 @@ public:
     // ever again. Called by one pipeline thread at a time; stop asks a long
     // draw to end early (the pipeline is going away).
     virtual void Draw(CVersionChunk& chunk, const DrawProgress& progress, const std::stop_token& stop) = 0;
+    // Whether a chunk costs little to draw next to building it: then the
+    // thread that draws a chunk builds it too, where its tickets are still
+    // in cache. Costly draws are left to the helpers, and the chunks they
+    // draw to every thread.
+    virtual bool DrawsCheaply() const = 0;
 };
 
 // Whether a version of this length can be kept at all: inside the length
@@ -107,6 +114,7 @@ public:
 
 private:
     struct Builder {
+        unsigned index = 0;  // of its thread: 0 is the owner's
         SyntaxStringGenerator::CVersionWorkspace workspace;
         std::u16string text;  // a version on its way to UTF-8 when its text is needed too
     };
@@ -115,10 +123,17 @@ private:
     // a chunk drawn when the window has room, else a waiting chunk built, or
     // the other way round when buildFirst. False when there was neither.
     bool Work(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop, bool buildFirst);
-    void DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
+    // The chunk drawn, in flight, and waiting for a builder when queue; null
+    // when nothing was drawn.
+    CVersionChunk* DrawNext(std::unique_lock<std::mutex>& lock, const std::stop_token& stop, unsigned drawer,
+                            bool queue);
+    // A spare chunk, one that thread built last when there is one (under the lock).
+    std::unique_ptr<CVersionChunk> TakeSpare(unsigned thread);
     void BuildNext(std::unique_lock<std::mutex>& lock, Builder& builder, const std::stop_token& stop);
+    void BuildChunk(std::unique_lock<std::mutex>& lock, CVersionChunk& chunk, Builder& builder,
+                    const std::stop_token& stop);
     void Build(CVersionChunk& chunk, Builder& builder, const std::stop_token& stop) const;
-    void HelperLoop(const std::stop_token& stop);
+    void HelperLoop(const std::stop_token& stop, unsigned index);
 
     const SyntaxStringGenerator::CStringGenerator& engine_;
     const VersionSetup setup_;
@@ -130,15 +145,20 @@ private:
     // Chunks drawn and not decided about: enough to keep every thread busy
     // while the oldest is decided about, few enough that memory stays flat.
     std::size_t window_;
+    bool drawsCheaply_;
 
     alignas(64) std::mutex mutex_;
     std::condition_variable_any work_;  // helpers: a chunk to draw or to build, or stop
     std::condition_variable ownerWake_;  // the oldest chunk is built, or there is work
     std::deque<std::unique_ptr<CVersionChunk>> inFlight_;  // drawn, not yet handed out, in run order
     std::deque<CVersionChunk*> waiting_;                   // drawn, not yet picked up by a builder
-    std::vector<std::unique_ptr<CVersionChunk>> spare_;
+    // Decided chunks, by the thread that built them: a thread that draws and
+    // builds into its own finds their memory in its own cache, not in another
+    // core's.
+    std::vector<std::vector<std::unique_ptr<CVersionChunk>>> spares_;
     DrawProgress progress_;
     bool drawing_ = false;       // a thread is drawing a chunk
+    bool ownerIdle_ = false;     // the owner waits for a chunk to be built or to build
     bool drawBlocked_ = false;   // the last draw found nothing to draw; the next decision may change that
     std::vector<std::unique_ptr<CBackgroundWork>> helpers_;  // last: they stop and join before the rest goes
 };

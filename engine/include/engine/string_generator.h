@@ -132,6 +132,9 @@ public:
     // the supply never runs out. False without a tree or once every number is
     // drawn.
     bool DrawRandomTicket(VersionTicket& ticket);
+    // Whether DrawRandomTicket hands out streams, which costs nothing, rather
+    // than distinct numbers, which cost a look-up each.
+    bool DrawsStreams() const;
     static VersionTicket SeriesTicket(int64_t index);  // a negative index counts as 0
 
     // The version of a ticket, auto-corrected, into out (cleared first; empty
