@@ -40,13 +40,12 @@ std::atomic<uint64_t> gLoadSerial{0};
 struct CFreeVersionAhead {
     CFreeChoiceScratch scratch;
     std::string bytes;
-    // The last version the workspace built, and whether bytes hold the one
-    // of the stream after it.
-    bool any = false;
+    // Whether bytes hold the uncorrected version of this stream, of this
+    // load and seed, built together with the one before it.
+    bool ready = false;
     uint64_t loadSerial = 0;
     uint32_t seed = 0;
     uint64_t stream = 0;
-    bool ready = false;
 };
 
 // The numbers 0 .. universe-1 already drawn. A hash set of 32-bit values while
@@ -311,12 +310,14 @@ void CStringGenerator::AppendVersion(const VersionTicket& ticket, const AutoCorr
 }
 
 void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
-                                         CVersionWorkspace& workspace, std::string& out) const {
+                                         CVersionWorkspace& workspace, std::string& out,
+                                         const VersionTicket* next) const {
     if (!root_) return;
     if (freeChoice_ && freeChoice_->HasUtf8()) {
         const std::size_t begin = out.size();
         if (ticket.freeChoice) {
-            WalkFreeUtf8(ticket.stream, workspace, out);
+            const bool nextFollows = next && next->freeChoice && next->stream == ticket.stream + 1;
+            WalkFreeUtf8(ticket.stream, nextFollows, workspace, out);
         } else {
             freeChoice_->GenerateNumberUtf8(ticket.number, out, *workspace.freeChoiceScratch_);
         }
@@ -331,23 +332,18 @@ void CStringGenerator::AppendVersionUtf8(const VersionTicket& ticket, const Auto
     out.resize(at + EncodeUtf8(text, out.data() + at));
 }
 
-void CStringGenerator::WalkFreeUtf8(uint64_t stream, CVersionWorkspace& workspace, std::string& out) const {
+void CStringGenerator::WalkFreeUtf8(uint64_t stream, bool nextFollows, CVersionWorkspace& workspace,
+                                    std::string& out) const {
     CFreeVersionAhead& ahead = *workspace.ahead_;
-    const bool follows =
-        ahead.any && ahead.loadSerial == loadSerial_ && ahead.seed == seed_ && ahead.stream + 1 == stream;
-    const bool built = follows && ahead.ready;
-    ahead.any = true;
-    ahead.loadSerial = loadSerial_;
-    ahead.seed = seed_;
-    ahead.stream = stream;
-    ahead.ready = follows && !built;
+    const bool built = ahead.ready && ahead.loadSerial == loadSerial_ && ahead.seed == seed_ && ahead.stream == stream;
+    ahead.ready = false;
     if (built) {
         out += ahead.bytes;
         return;
     }
     CRandom15& random = *workspace.random_;
     random.SeedStream(seed_, stream);
-    if (!follows) {
+    if (!nextFollows) {
         freeChoice_->GenerateUtf8(out, random, *workspace.freeChoiceScratch_);
         return;
     }
@@ -355,6 +351,10 @@ void CStringGenerator::WalkFreeUtf8(uint64_t stream, CVersionWorkspace& workspac
     next.SeedStream(seed_, stream + 1);
     ahead.bytes.clear();
     freeChoice_->GenerateUtf8Pair(out, random, *workspace.freeChoiceScratch_, ahead.bytes, next, ahead.scratch);
+    ahead.ready = true;
+    ahead.loadSerial = loadSerial_;
+    ahead.seed = seed_;
+    ahead.stream = stream + 1;
 }
 
 mpz_class CStringGenerator::GetExactVersionCount() {

@@ -270,8 +270,11 @@ public:
         // single version may be megabytes long: the first chunks hold one
         // version each.
         const double unitsPerVersion = progress.unitsPerVersion > 0 ? std::max(1.0, progress.unitsPerVersion) : kChunkUnits;
-        const double fit =
+        double fit =
             std::clamp(std::floor(kChunkUnits / unitsPerVersion), 1.0, static_cast<double>(kMaxChunkVersions));
+        // Free-choice versions are built two streams at a time: an even
+        // count keeps each pair inside one chunk, and so on one thread.
+        if (fit >= 2 && !plan_.series && engine_.DrawsStreams()) fit = 2 * std::floor(fit / 2);
         const auto count = static_cast<std::size_t>(std::min({fit, open, left}));
         // A chunk's texts fill about kChunkUnits, and one more version's
         // room beyond the last: made once, the room is kept while the chunk

@@ -156,7 +156,8 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
         if (setup_.utf8 && !needsText) {
             if (j >= chunk.versions.Size()) {
                 chunk.versions.AddWrittenUtf8([&](std::string& bytes) {
-                    engine_.AppendVersionUtf8(chunk.tickets[j], setup_.correction, builder.workspace, bytes);
+                    engine_.AppendVersionUtf8(chunk.tickets[j], setup_.correction, builder.workspace, bytes,
+                                              j + 1 < count ? &chunk.tickets[j + 1] : nullptr);
                 });
             }
             continue;

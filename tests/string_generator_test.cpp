@@ -258,11 +258,14 @@ TEST(RandomOrder, AboveTenToTheTenEveryGroupChoosesFreely) {
 }
 
 // The UTF-8 form of every kind of version: free choice written directly
-// (streams in a row built two at a time, or not in a row, in two workspaces)
-// or through the text (corrected, or a piece with half a pair at its edge or
-// a lone surrogate, whose "?" is no mark), numbered versions, all appended
-// after what the output already holds.
+// (streams in a row built two at a time when the caller names the next one,
+// also with a numbered version or the other workspace in between, and a
+// promised next stream that does not come) or through the text (corrected,
+// or a piece with half a pair at its edge or a lone surrogate, whose "?" is
+// no mark), numbered versions, all appended after what the output already
+// holds.
 TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
+    using SyntaxStringGenerator::VersionTicket;
     std::string groups;
     for (int i = 0; i < 17; ++i) groups += "{a. b|größe|c,d|  e|. ɐ}";
     const std::string wide = "{ёж|\xF0\x9F\x98\x80 x|café|ıı. ſ}" + groups;
@@ -272,16 +275,26 @@ TEST(RandomOrder, Utf8VersionsAreTheTextsEncoded) {
         CStringGenerator engine;
         ASSERT_TRUE(engine.LoadTemplate(templ).Ok()) << ToNarrow(templ);
         engine.SeedRandom(3);
+        // Runs of three draws and a numbered version; a small template's
+        // numbers run out, and the series ticket stays then.
+        std::vector<VersionTicket> tickets;
+        for (int i = 0; i < 50; ++i) {
+            VersionTicket ticket = CStringGenerator::SeriesTicket(i);
+            if (i % 4 != 3) engine.DrawRandomTicket(ticket);
+            tickets.push_back(ticket);
+        }
         SyntaxStringGenerator::CVersionWorkspace workspace, other;
         for (const AutoCorrectionOptions& options : {kOff, AutoCorrectionOptions{}}) {
-            for (int i = 0; i < 50; ++i) {
-                SyntaxStringGenerator::VersionTicket ticket = CStringGenerator::SeriesTicket(i);
-                // A small template's numbers run out; the series ticket stays then.
-                if (i % 2 == 0) engine.DrawRandomTicket(ticket);
+            for (std::size_t i = 0; i < tickets.size(); ++i) {
+                const VersionTicket& ticket = tickets[i];
                 std::u16string text = u"ä";
                 engine.AppendVersion(ticket, options, workspace, text);
+                VersionTicket promised = ticket;
+                ++promised.stream;
+                const VersionTicket* next = i + 1 < tickets.size() ? &tickets[i + 1] : nullptr;
+                if (i % 5 == 4) next = &promised;
                 std::string bytes = "ä";
-                engine.AppendVersionUtf8(ticket, options, i % 12 < 8 ? workspace : other, bytes);
+                engine.AppendVersionUtf8(ticket, options, i % 12 < 8 ? workspace : other, bytes, next);
                 ASSERT_EQ(bytes, ToNarrow(text)) << ToNarrow(templ) << " #" << i;
             }
         }

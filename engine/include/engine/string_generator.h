@@ -147,9 +147,14 @@ public:
                        CVersionWorkspace& workspace, std::u16string& out) const;
     // The same version as UTF-8 appended to out: the bytes EncodeUtf8 gives
     // for its text. A version of a template whose prepared text has at most
-    // 1 Mi code units is written, and corrected, as UTF-8 directly.
+    // 1 Mi code units is written, and corrected, as UTF-8 directly. next,
+    // when given, is the ticket the caller asks for next with this
+    // workspace: a free-choice version followed by the next stream is built
+    // together with that one, which the next call then takes from the
+    // workspace. Any other ticket next builds as usual.
     void AppendVersionUtf8(const VersionTicket& ticket, const AutoCorrectionOptions& options,
-                           CVersionWorkspace& workspace, std::string& out) const;
+                           CVersionWorkspace& workspace, std::string& out,
+                           const VersionTicket* next = nullptr) const;
 
     // A version number not drawn since the last load: 0 first, then
     // floor(count * r / 2^30) for a 30-bit r made of two 15-bit draws,
@@ -176,8 +181,9 @@ private:
     // Appends the version of a ticket, uncorrected.
     void Walk(const VersionTicket& ticket, CVersionWorkspace& workspace, std::u16string& out) const;
     // Appends the free-choice version of a stream as UTF-8, uncorrected; needs
-    // the compiled walk's UTF-8 pieces.
-    void WalkFreeUtf8(uint64_t stream, CVersionWorkspace& workspace, std::string& out) const;
+    // the compiled walk's UTF-8 pieces. With nextFollows the next stream's
+    // version is built with it and kept in the workspace.
+    void WalkFreeUtf8(uint64_t stream, bool nextFollows, CVersionWorkspace& workspace, std::string& out) const;
 
     std::unique_ptr<CDrawnNumbers> usedNumbers_;
     double versionCount_ = 0;
