@@ -111,15 +111,10 @@ void CQtRunSink::AppendVersions(std::vector<KeptVersion>&& batch) {
 // here on the worker, into a buffer that the list then keeps as it is.
 void CQtRunSink::AppendBlock(const CVersionBlock& block) {
     if (block.Empty()) return;
-    if (block.IsUtf8()) {
-        CRunSink::AppendBlock(block);
-        return;
-    }
     if (!written_.empty() && block.FirstOrdinal() != firstWrittenOrdinal_ + static_cast<int64_t>(written_.size()))
         HandOverRows();
     for (std::size_t i = 0; i < block.Size(); ++i) {
-        const std::u16string_view text = block.Text(i);
-        const std::size_t most = CRowStore::MaxTextBytes(text.size());
+        const std::size_t most = CRowStore::MaxTextBytes(block.Length(i));
         if (bufferCapacity_ - bufferUsed_ < most) {
             HandOverRows();
             bufferCapacity_ = std::max(kBufferBytes, most);
@@ -127,7 +122,8 @@ void CQtRunSink::AppendBlock(const CVersionBlock& block) {
             bufferUsed_ = 0;
         }
         if (written_.empty()) firstWrittenOrdinal_ = block.Ordinal(i);
-        written_.push_back(CRowStore::WriteText(buffer_.get(), bufferUsed_, text));
+        written_.push_back(block.IsUtf8() ? CRowStore::WriteUtf8Text(buffer_.get(), bufferUsed_, block.Bytes(i), scratch_)
+                                          : CRowStore::WriteText(buffer_.get(), bufferUsed_, block.Text(i)));
     }
     if (std::chrono::steady_clock::now() - lastHandOver_ >= std::chrono::milliseconds(kHandOverMilliseconds))
         HandOverRows();

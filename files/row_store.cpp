@@ -1,6 +1,7 @@
 #include "files/row_store.h"
 
 #include "narrow_text.h"
+#include "text/text_encoding.h"
 
 #include <algorithm>
 #include <atomic>
@@ -185,6 +186,19 @@ CStoredText CRowStore::WriteText(char* buffer, std::size_t& used, std::u16string
     const CStoredText stored(buffer + used, text.size(), false);
     used += stored.Bytes();
     return stored;
+}
+
+CStoredText CRowStore::WriteUtf8Text(char* buffer, std::size_t& used, std::string_view bytes,
+                                     std::u16string& scratch) {
+    const std::size_t narrow = NarrowUtf8(buffer + used, bytes);
+    if (narrow != kNotNarrow) {
+        const CStoredText stored(buffer + used, narrow, true);
+        used += narrow;
+        return stored;
+    }
+    scratch.clear();
+    if (AppendUtf8Prefix(bytes, scratch) != bytes.size()) scratch = FromNarrowLossy(bytes);
+    return WriteText(buffer, used, scratch);
 }
 
 CStoredText CRowStore::Store(std::u16string_view text) {

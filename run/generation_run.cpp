@@ -320,6 +320,12 @@ private:
     bool drawing_ = true;
 };
 
+// A lone surrogate becomes "?" in UTF-8; a template without any surrogate
+// makes none.
+bool HasSurrogate(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+}
+
 // At most once per kStatusInterval, counted across runs.
 void RefreshStatusIfDue(CRunSink& sink) {
     const int64_t nowMs = NowMs();
@@ -508,8 +514,9 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     // Versions past 2^53 in series order come built from the drawer, as
     // UTF-8 when the sink takes that; the building threads then have no
     // text to measure and fingerprint.
-    const bool utf8 = sink.TakesUtf8() && !sink.RetainsVersions() &&
-                      !(plan.exactSeries && (options.skipSimilar || options.lengthLimit));
+    const bool needsText = options.skipSimilar || options.lengthLimit;
+    const bool utf8 = sink.TakesUtf8() && !(plan.exactSeries && needsText) &&
+                      (!sink.RetainsVersions() || (!needsText && !HasSurrogate(request.templateText)));
     const std::string separator = utf8 ? sink.Utf8Separator() : std::string();
     CKeptBatch batch(sink, plan.batchSize, utf8, separator);
     bool stoppedByRun = false;

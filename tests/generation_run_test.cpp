@@ -26,6 +26,11 @@ public:
         for (auto& version : batch) versions.push_back(std::move(version));
     }
     bool RetainsVersions() const override { return retains; }
+    bool TakesUtf8() const override { return takesUtf8; }
+    void AppendBlock(const CVersionBlock& block) override {
+        if (block.IsUtf8()) ++utf8Blocks;
+        CRunSink::AppendBlock(block);
+    }
     void JobStarted(int64_t range, JobKind kind) override {
         std::lock_guard lock(mutex);
         ranges.push_back(range);
@@ -61,6 +66,8 @@ public:
 
     std::mutex mutex;
     bool retains = false;
+    bool takesUtf8 = false;
+    int utf8Blocks = 0;
     int clears = 0;
     int ended = 0;
     std::vector<KeptVersion> versions;
@@ -421,6 +428,46 @@ TEST(GenerationRunTest, MemoryBudgetStopsEarlyAndKeepsRows) {
     plain.memoryBudgetBytes = 256 * 1024;
     EXPECT_EQ(run.RunGeneration(plain, streaming).end, RunEnd::kDone);
     EXPECT_EQ(run.KeptCount(), 20000);
+}
+
+// A sink that keeps the versions gets them as UTF-8 only where the bytes give
+// back every text exactly and no decision looks at a text; otherwise as
+// UTF-16. Either way the texts are those of one version at a time.
+TEST(GenerationRunTest, KeepingSinkTakesUtf8OnlyWhereItLosesNothing) {
+    const std::u16string wide = u"{caf\u00e9|na\u00efve|\u0416ук|\u00fcber} [<, >\u00e0|b|\u00e7] {x|y|z}, {ok|fine}.";
+    const std::u16string surrogates = u"{\U0001F600|a|b} {\xD83D|c} {d|e|f} {g|h|i} words.";
+    struct Case {
+        const char* name;
+        std::u16string text;
+        bool lengthLimit;
+        bool expectUtf8;
+    };
+    const Case cases[] = {
+        {"letters beyond ASCII", wide, false, true},
+        {"surrogates, one of them alone", surrogates, false, false},
+        {"length range", wide, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRequest request = Request(c.text, 40, true);
+        request.options.autoCorrection = true;
+        request.options.lengthLimit = c.lengthLimit;
+        request.options.minLength = 0;
+        request.options.maxLength = 1000;
+        const std::vector<KeptVersion> expected = OneAtATime(request);
+        ASSERT_GT(expected.size(), 20u);
+        for (unsigned threads : {1u, 2u}) {
+            request.threads = threads;
+            CGenerationRun run;
+            CRecordingSink sink;
+            sink.retains = true;
+            sink.takesUtf8 = true;
+            run.RunGeneration(request, sink);
+            EXPECT_EQ(sink.utf8Blocks > 0, c.expectUtf8);
+            ASSERT_EQ(sink.versions.size(), expected.size());
+            for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(sink.versions[i].text, expected[i].text) << i;
+        }
+    }
 }
 
 TEST(GenerationRunTest, BatchesAndLargeTargets) {

@@ -6,10 +6,11 @@
 // latest one is kept for the window's timer to show.
 //
 // Kept versions are written once, on the worker, straight from the run's
-// blocks into a large buffer that the list then keeps (one byte per character
-// where the text allows, see CRowStore::WriteText); the rows written so far go
-// to the list every kHandOverMilliseconds, when a buffer is full, and before
-// any other report, so that they arrive in order.
+// blocks (UTF-8 where the run can give them so) into a large buffer that the
+// list then keeps (one byte per character where the text allows, see
+// CRowStore::WriteText); the rows written so far go to the list every
+// kHandOverMilliseconds, when a buffer is full, and before any other report,
+// so that they arrive in order.
 //
 //   CQtRunSink sink(client, model);          // client: the window's CRunSinkClient
 //   run.StartGeneration(request, sink);
@@ -65,6 +66,7 @@ public:
     void AppendVersions(std::vector<KeptVersion>&& batch) override;
     void AppendBlock(const CVersionBlock& block) override;  // one copy of the texts, kept by the list
     bool RetainsVersions() const override { return true; }
+    bool TakesUtf8() const override { return true; }  // where the run can give every text back exactly
     void JobStarted(int64_t range, JobKind kind) override;
     void JobProgress(int64_t position) override;
     void JobEnded() override;
@@ -106,6 +108,7 @@ private:
     std::size_t bufferCapacity_ = 0;
     std::size_t bufferUsed_ = 0;
     std::vector<CStoredText> written_;
+    std::u16string scratch_;  // a UTF-8 text that is not ASCII, decoded
     int64_t firstWrittenOrdinal_ = 0;
     std::chrono::steady_clock::time_point lastHandOver_;
 };

@@ -31,6 +31,7 @@
 //   rows.Append(batch);                      // numbers as given
 //   auto buffer = CRowStore::NewTextBuffer(bytes);   // filled by the caller:
 //   texts.push_back(CRowStore::WriteText(buffer.get(), used, u"delta"));
+//   texts.push_back(CRowStore::WriteUtf8Text(buffer.get(), used, "epsilon", scratch));
 //   rows.AppendPacked(buffer, texts, 5);     // texts kept in the caller's buffer
 //   std::u16string scratch;
 //   std::u16string_view text = rows.RowText(0).View(scratch);   // u"alpha"
@@ -170,6 +171,10 @@ public:
     // Writes text at buffer + used, narrow when it can be, and advances used.
     // The buffer must have MaxTextBytes(text.size()) bytes left. Any thread.
     static CStoredText WriteText(char* buffer, std::size_t& used, std::u16string_view text);
+    // The same for a text given as UTF-8; one with a character above U+00FF
+    // is decoded into scratch first (an invalid sequence as U+FFFD). The buffer must have MaxTextBytes(bytes.size()) bytes left.
+    static CStoredText WriteUtf8Text(char* buffer, std::size_t& used, std::string_view bytes,
+                                     std::u16string& scratch);
     static constexpr std::size_t MaxTextBytes(std::size_t units) { return units * sizeof(char16_t) + 1; }
     // Indices out of range or repeated are ignored.
     void RemoveRows(const std::vector<std::size_t>& ascendingRows);
