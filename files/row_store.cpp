@@ -34,14 +34,19 @@ constexpr std::size_t kBlockMask = kBlockRows - 1;
 // twice what was removed since the last time.
 constexpr std::size_t kCompactMinDeadBytes = std::size_t{8} << 20;
 
-// The pages of a fresh chunk in one call rather than one fault each, which in
-// a virtual machine costs more than the copy into them.
+// The pages of a fresh chunk in a few calls rather than one fault each, which
+// in a virtual machine costs more than the copy into them. Each call holds the
+// process's memory map while the system clears the pages, which where the host
+// backs them slowly takes milliseconds: in 2 MB steps, another thread that
+// maps or frees memory (the window's) waits for one step, not the chunk.
 void Prefault(char* data, std::size_t bytes) {
 #if defined(MADV_POPULATE_WRITE)
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(data + bytes)) & ~(page - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    constexpr std::uintptr_t kStep = std::uintptr_t{2} << 20;
+    for (std::uintptr_t at = begin; at < end; at += kStep)
+        madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at), MADV_POPULATE_WRITE);
 #else
     (void)data;
     (void)bytes;
