@@ -10,11 +10,13 @@
 // run on 1 .. all cores (BM_PipelineThreads) is compared with as many separate
 // one-thread runs at once (BM_IndependentPipelines), the most the machine
 // gives. The encoder is compared with ICU's converter on the same versions,
-// and the corrector is measured alone on uncorrected versions of both shapes.
+// the corrector is measured alone on uncorrected versions of both shapes, and
+// the list's one-byte copy from UTF-8 against the one from UTF-16.
 #include "shaped_template.h"
 
 #include "engine/template_check.h"
 #include "files/result_files.h"
+#include "narrow_text.h"
 #include "run/generation_run.h"
 #include "text/text_encoding.h"
 
@@ -405,5 +407,43 @@ void BM_EncodeUtf8Icu(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_EncodeUtf8Icu);
+
+// The list's copy of a kept version into its one-byte form, from the UTF-8
+// that the run builds (each kind of NarrowUtf8 that runs here: 0 portable, 2
+// AVX-512 VBMI2) and from UTF-16 (NarrowText), over the medium shape's
+// versions, which have a letter above ASCII every 40 bytes or so. Bytes
+// counted are those written.
+void BM_NarrowForList(benchmark::State& state) {
+    const auto kind = static_cast<NarrowerKind>(state.range(0));
+    const bool fromUtf8 = state.range(1) == 1;
+    if (fromUtf8 ? !Utf8NarrowerRuns(kind) : !NarrowerRuns(kind)) {
+        state.SkipWithError("not on this processor");
+        return;
+    }
+    const auto& wide = SampleVersions();
+    std::vector<std::string> utf8;
+    std::size_t longest = 0;
+    for (const auto& v : wide) {
+        utf8.push_back(ToNarrow(v));
+        longest = std::max(longest, utf8.back().size());
+    }
+    std::vector<char> out(longest);
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            const bool narrow = fromUtf8 ? NarrowUtf8(kind, out.data(), utf8[i]) == wide[i].size()
+                                         : NarrowText(kind, out.data(), wide[i]);
+            if (!narrow) {
+                state.SkipWithError("a version is not narrow");
+                return;
+            }
+            bytes += static_cast<int64_t>(wide[i].size());
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    state.SetBytesProcessed(bytes);
+    state.SetLabel(fromUtf8 ? "from UTF-8" : "from UTF-16");
+}
+BENCHMARK(BM_NarrowForList)->ArgsProduct({{0, 2}, {0, 1}});
 
 }  // namespace
