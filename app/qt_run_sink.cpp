@@ -122,8 +122,9 @@ void CQtRunSink::AppendBlock(const CVersionBlock& block) {
             bufferUsed_ = 0;
         }
         if (written_.empty()) firstWrittenOrdinal_ = block.Ordinal(i);
-        written_.push_back(block.IsUtf8() ? CRowStore::WriteUtf8Text(buffer_.get(), bufferUsed_, block.Bytes(i), scratch_)
-                                          : CRowStore::WriteText(buffer_.get(), bufferUsed_, block.Text(i)));
+        written_.push_back(block.IsUtf8()
+                               ? CRowStore::WriteUtf8Text(buffer_.get(), bufferUsed_, block.Bytes(i), scratch_)
+                               : CRowStore::WriteText(buffer_.get(), bufferUsed_, block.Text(i)));
     }
     if (std::chrono::steady_clock::now() - lastHandOver_ >= std::chrono::milliseconds(kHandOverMilliseconds))
         HandOverRows();

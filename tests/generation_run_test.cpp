@@ -434,7 +434,8 @@ TEST(GenerationRunTest, MemoryBudgetStopsEarlyAndKeepsRows) {
 // back every text exactly and no decision looks at a text; otherwise as
 // UTF-16. Either way the texts are those of one version at a time.
 TEST(GenerationRunTest, KeepingSinkTakesUtf8OnlyWhereItLosesNothing) {
-    const std::u16string wide = u"{caf\u00e9|na\u00efve|\u0416ук|\u00fcber} [<, >\u00e0|b|\u00e7] {x|y|z}, {ok|fine}.";
+    const std::u16string wide =
+        u"{caf\u00e9|na\u00efve|\u0416ук|\u00fcber} [<, >\u00e0|b|\u00e7] {x|y|z}, {ok|fine}.";
     const std::u16string surrogates = u"{\U0001F600|a|b} {\xD83D|c} {d|e|f} {g|h|i} words.";
     struct Case {
         const char* name;

@@ -31,9 +31,9 @@
 //   rows.Append(batch);                      // numbers as given
 //   auto buffer = CRowStore::NewTextBuffer(bytes);   // filled by the caller:
 //   texts.push_back(CRowStore::WriteText(buffer.get(), used, u"delta"));
+//   std::u16string scratch;
 //   texts.push_back(CRowStore::WriteUtf8Text(buffer.get(), used, "epsilon", scratch));
 //   rows.AppendPacked(buffer, texts, 5);     // texts kept in the caller's buffer
-//   std::u16string scratch;
 //   std::u16string_view text = rows.RowText(0).View(scratch);   // u"alpha"
 //   rows.RemoveRows({1});                    // numbers keep their gaps
 //   rows.Reorder({1, 0});                    // texts move, numbers stay
@@ -172,7 +172,8 @@ public:
     // The buffer must have MaxTextBytes(text.size()) bytes left. Any thread.
     static CStoredText WriteText(char* buffer, std::size_t& used, std::u16string_view text);
     // The same for a text given as UTF-8; one with a character above U+00FF
-    // is decoded into scratch first (an invalid sequence as U+FFFD). The buffer must have MaxTextBytes(bytes.size()) bytes left.
+    // is decoded into scratch first (an invalid sequence as U+FFFD). The
+    // buffer must have MaxTextBytes(bytes.size()) bytes left. Any thread.
     static CStoredText WriteUtf8Text(char* buffer, std::size_t& used, std::string_view bytes,
                                      std::u16string& scratch);
     static constexpr std::size_t MaxTextBytes(std::size_t units) { return units * sizeof(char16_t) + 1; }
