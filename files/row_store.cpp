@@ -75,7 +75,8 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 }  // namespace
 
-// Left uninitialised on purpose: a new block's pages are touched only as rows arrive.
+// Left uninitialised on purpose: a new block's pages are touched only as rows
+// arrive, or all at once by a packed append.
 struct CRowBlock {
     const char* text[kBlockRows];
     uint32_t length[kBlockRows];
@@ -277,7 +278,13 @@ void CRowStore::AppendPacked(std::shared_ptr<char[]> buffer, std::span<const CSt
     heldBytes_ += bytes;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::size_t row = rowCount_;
-        if ((row >> kBlockShift) >= blocks_.size()) blocks_.push_back(std::shared_ptr<CRowBlock>(new CRowBlock));
+        if ((row >> kBlockShift) >= blocks_.size()) {
+            // Packed rows come by the thousand (a run's): the block's pages
+            // in one call, not a fault each on the owner's (window's) thread.
+            auto* fresh = new CRowBlock;
+            Prefault(reinterpret_cast<char*>(fresh), sizeof(CRowBlock));
+            blocks_.push_back(std::shared_ptr<CRowBlock>(fresh));
+        }
         CRowBlock& block = Block(row);
         block.SetText(row & kBlockMask, texts[i]);
         block.number[row & kBlockMask] = firstNumber + static_cast<int64_t>(i);
