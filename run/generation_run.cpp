@@ -523,8 +523,10 @@ RunSummary CGenerationRun::Generate(const RunRequest& request, CRunSink& sink) {
     if (!plan.series) engine_.ReserveDraws(static_cast<uint64_t>(std::min(plan.target, 0x1p62)));
     {
         CTicketDrawer drawer(engine_, plan);
-        CVersionPipeline pipeline(engine_, VersionSetup{plan.correction, options, request.deleting, utf8, separator},
-                                  plan.threads, drawer);
+        CVersionPipeline pipeline(
+            engine_,
+            VersionSetup{plan.correction, options, request.deleting, utf8, separator, utf8 && sink.RetainsVersions()},
+            plan.threads, drawer);
         int64_t attempts = 0;
         int64_t kept = 0;
         int64_t lastPosition = -1;

@@ -150,7 +150,7 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
     const bool fingerprints = setup_.options.skipSimilar;
     const bool needsText = fingerprints || setup_.options.lengthLimit;
     if (fingerprints && chunk.prints.size() < count) chunk.prints.resize(count);
-    if (setup_.utf8 && needsText) chunk.lengths.resize(count);
+    if (setup_.utf8 && (needsText || setup_.measureUtf8)) chunk.lengths.resize(count);
     for (std::size_t j = 0; j < count; ++j) {
         if (stop.stop_requested()) return;
         if (setup_.utf8 && !needsText) {
@@ -160,6 +160,7 @@ void CVersionPipeline::Build(CVersionChunk& chunk, Builder& builder, const std::
                                               j + 1 < count ? &chunk.tickets[j + 1] : nullptr);
                 });
             }
+            if (setup_.measureUtf8) chunk.lengths[j] = Utf16Length(chunk.versions.Bytes(j));
             continue;
         }
         std::u16string_view version;

@@ -61,6 +61,9 @@ struct VersionSetup {
     DeletingOptions deleting;
     bool utf8 = false;      // the versions are built as UTF-8 ...
     std::string separator;  // ... each followed by these bytes
+    // Each UTF-8 version's length in code units goes to the chunk's lengths,
+    // for a run whose sink keeps the texts and counts them against its budget.
+    bool measureUtf8 = false;
 };
 
 // How far the run has come, as the drawer sees it when it starts a chunk.
@@ -89,9 +92,10 @@ public:
 // Whether a version of this length can be kept at all: inside the length
 // range when that is on, and not empty.
 bool CanKeep(const GenerationOptions& options, std::size_t length);
-// The length in code units of version j of a built chunk, as CanKeep takes it;
-// a UTF-8 version's bytes serve when neither a length range nor fingerprints
-// are asked for, since then only its being empty counts.
+// The length in code units of version j of a built chunk, as CanKeep and the
+// memory budget take it; a UTF-8 version's bytes serve when neither a length
+// range nor fingerprints are asked for and the sink keeps no texts, since
+// then only its being empty counts.
 inline std::size_t KeepLength(const CVersionChunk& chunk, std::size_t j) {
     return chunk.lengths.empty() ? chunk.versions.Length(j) : chunk.lengths[j];
 }

@@ -470,6 +470,23 @@ TEST(GenerationRunTest, KeepingSinkTakesUtf8OnlyWhereItLosesNothing) {
             for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(sink.versions[i].text, expected[i].text) << i;
         }
     }
+    // The memory budget counts the texts as the list keeps them, whichever
+    // way they come: Cyrillic letters are two bytes each in UTF-8 and two
+    // in UTF-16.
+    RunRequest budgeted = Request(u"{\u0416ук|\u0447ай|\u0441ок} {\u043c\u0438\u0440|\u0434\u043e\u043c} " + kHuge,
+                                  1000000, true);
+    budgeted.memoryBudgetBytes = 256 * 1024;
+    std::vector<int64_t> kept;
+    for (bool takesUtf8 : {false, true}) {
+        CGenerationRun run;
+        CRecordingSink sink;
+        sink.retains = true;
+        sink.takesUtf8 = takesUtf8;
+        EXPECT_EQ(run.RunGeneration(budgeted, sink).end, RunEnd::kMemoryBudget);
+        EXPECT_EQ(sink.utf8Blocks > 0, takesUtf8);
+        kept.push_back(run.KeptCount());
+    }
+    EXPECT_EQ(kept[0], kept[1]);
 }
 
 TEST(GenerationRunTest, BatchesAndLargeTargets) {

@@ -147,6 +147,16 @@ TEST(TextEncoding, EncodersMatchTheCharacterByCharacterConversion) {
     EXPECT_EQ(ToNarrow(longText), ReferenceUtf8(longText));
 }
 
+// The code units of UTF-8 as decoding finds them, around the eight-byte steps
+// and with characters of every width, also astride two steps.
+TEST(TextEncoding, Utf16LengthCountsWhatDecodingGives) {
+    std::mt19937 rng(14);
+    for (int iteration = 0; iteration < 20000; ++iteration) {
+        const std::string bytes = ToNarrow(RandomText(rng));
+        ASSERT_EQ(Utf16Length(bytes), FromNarrowLossy(bytes).size()) << bytes;
+    }
+}
+
 // Small blocks split the texts everywhere; each text is still converted on
 // its own, and a failed drain stops the writing.
 TEST(TextEncoding, BlockBufferHandsOnTheSameBytes) {

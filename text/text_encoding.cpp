@@ -390,3 +390,23 @@ std::u16string NormalizeLineBreaks(std::u16string_view text) {
     }
     return out;
 }
+
+std::size_t Utf16Length(std::string_view utf8) {
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    std::size_t units = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= utf8.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, utf8.data() + i, sizeof word);
+        // Continuation bytes are 10xxxxxx; four-byte leads 11110xxx.
+        const uint64_t continuations = word & ~(word << 1) & kHigh;
+        const uint64_t fourByteLeads = word & (word << 1) & (word << 2) & (word << 3) & kHigh;
+        units += 8 - static_cast<std::size_t>(std::popcount(continuations)) +
+                 static_cast<std::size_t>(std::popcount(fourByteLeads));
+    }
+    for (; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        units += ((byte & 0xC0) != 0x80) + (byte >= 0xF0);
+    }
+    return units;
+}

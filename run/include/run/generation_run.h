@@ -197,8 +197,7 @@ public:
     // built on the building threads. A sink that keeps the versions gets
     // UTF-8 only where the bytes give every text back exactly and the run
     // needs no text to decide (no length limit, no similarity test, no
-    // surrogate in the template); a version's length in a UTF-8 block counts
-    // its bytes, at least its code units, against the memory budget.
+    // surrogate in the template).
     virtual bool TakesUtf8() const { return false; }
     // What such a sink writes after every version, in UTF-8: its blocks hold
     // it after each version's bytes.
