@@ -147,14 +147,27 @@ TEST(TextEncoding, EncodersMatchTheCharacterByCharacterConversion) {
     EXPECT_EQ(ToNarrow(longText), ReferenceUtf8(longText));
 }
 
-// The code units of UTF-8 as decoding finds them, around the eight-byte steps
-// and with characters of every width, also astride two steps.
+// The code units of UTF-8 as decoding finds them, around the 16-byte steps
+// and with characters of every width, also astride two steps; and in texts
+// long enough for the per-lane counters to be summed on the way.
 TEST(TextEncoding, Utf16LengthCountsWhatDecodingGives) {
     std::mt19937 rng(14);
     for (int iteration = 0; iteration < 20000; ++iteration) {
         const std::string bytes = ToNarrow(RandomText(rng));
         ASSERT_EQ(Utf16Length(bytes), FromNarrowLossy(bytes).size()) << bytes;
     }
+    for (int iteration = 0; iteration < 20; ++iteration) {
+        std::string bytes;
+        while (bytes.size() < 20000) bytes += ToNarrow(RandomText(rng));
+        ASSERT_EQ(Utf16Length(bytes), FromNarrowLossy(bytes).size()) << bytes.size() << " bytes";
+    }
+    // Every lane counts in every step.
+    std::string cyrillic;
+    std::string faces;
+    for (int i = 0; i < 30000; ++i) cyrillic += "\xD1\x8F";
+    for (int i = 0; i < 20000; ++i) faces += "\xF0\x9F\x98\x80";
+    EXPECT_EQ(Utf16Length(cyrillic), 30000u);
+    EXPECT_EQ(Utf16Length(faces), 40000u);
 }
 
 // Small blocks split the texts everywhere; each text is still converted on

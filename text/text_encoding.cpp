@@ -392,21 +392,39 @@ std::u16string NormalizeLineBreaks(std::u16string_view text) {
 }
 
 std::size_t Utf16Length(std::string_view utf8) {
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    std::size_t units = 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    // One unit per byte, less one per continuation byte (10xxxxxx), plus one
+    // per four-byte lead (11110xxx).
+    std::size_t continuations = 0;
+    std::size_t fourByteLeads = 0;
     std::size_t i = 0;
-    for (; i + 8 <= utf8.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, utf8.data() + i, sizeof word);
-        // Continuation bytes are 10xxxxxx; four-byte leads 11110xxx.
-        const uint64_t continuations = word & ~(word << 1) & kHigh;
-        const uint64_t fourByteLeads = word & (word << 1) & (word << 2) & (word << 3) & kHigh;
-        units += 8 - static_cast<std::size_t>(std::popcount(continuations)) +
-                 static_cast<std::size_t>(std::popcount(fourByteLeads));
+#if defined(__SSE2__) && defined(__x86_64__)
+    // Per-lane byte counters, summed before any of them can pass 255.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i continuationEnd = _mm_set1_epi8(-64);  // 0xC0: signed, continuations lie below
+    const __m128i fourByteStart = _mm_set1_epi8(-17);    // 0xEF: signed, four-byte leads lie above, below 0
+    while (i + 16 <= n) {
+        __m128i continuationCounts = zero;
+        __m128i fourByteCounts = zero;
+        const std::size_t stepsEnd = i + 16 * std::min<std::size_t>(255, (n - i) / 16);
+        for (; i < stepsEnd; i += 16) {
+            const __m128i step = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+            continuationCounts = _mm_sub_epi8(continuationCounts, _mm_cmplt_epi8(step, continuationEnd));
+            fourByteCounts = _mm_sub_epi8(
+                fourByteCounts, _mm_and_si128(_mm_cmpgt_epi8(step, fourByteStart), _mm_cmplt_epi8(step, zero)));
+        }
+        const __m128i continuationSums = _mm_sad_epu8(continuationCounts, zero);
+        const __m128i fourByteSums = _mm_sad_epu8(fourByteCounts, zero);
+        continuations += static_cast<std::size_t>(_mm_cvtsi128_si64(continuationSums)) +
+                         static_cast<std::size_t>(_mm_extract_epi16(continuationSums, 4));
+        fourByteLeads += static_cast<std::size_t>(_mm_cvtsi128_si64(fourByteSums)) +
+                         static_cast<std::size_t>(_mm_extract_epi16(fourByteSums, 4));
     }
-    for (; i < utf8.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(utf8[i]);
-        units += ((byte & 0xC0) != 0x80) + (byte >= 0xF0);
+#endif
+    for (; i < n; ++i) {
+        continuations += (bytes[i] & 0xC0) == 0x80;
+        fourByteLeads += bytes[i] >= 0xF0;
     }
-    return units;
+    return n - continuations + fourByteLeads;
 }
