@@ -2,8 +2,8 @@
 // whose units are all below U+0100 (ISO 8859-1). Copying and checking go
 // together, 16 to 32 units a step with the widest vectors the processor has
 // (chosen once, at run time); every kind writes the same bytes and gives the
-// same answer. The same form is made from UTF-8, where runs of ASCII are
-// copied 16 bytes a step.
+// same answer. The same form is made from UTF-8, 16 ASCII bytes a step, or 64
+// bytes of ASCII and two-byte characters with AVX-512 VBMI2.
 //
 //   char bytes[6];
 //   bool narrow = NarrowText(bytes, u"caf\u00E9s");   // true, bytes hold "caf\xE9s"
