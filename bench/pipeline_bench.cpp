@@ -19,6 +19,7 @@
 #include "narrow_text.h"
 #include "run/generation_run.h"
 #include "text/text_encoding.h"
+#include "utf8_encoders.h"
 
 #include <benchmark/benchmark.h>
 #include <unicode/ustring.h>
@@ -445,5 +446,27 @@ void BM_NarrowForList(benchmark::State& state) {
     state.SetLabel(fromUtf8 ? "from UTF-8" : "from UTF-16");
 }
 BENCHMARK(BM_NarrowForList)->ArgsProduct({{0, 2}, {0, 1}});
+
+// Counting the UTF-16 code units of each medium version from its UTF-8, as
+// the building threads do when the list keeps the versions (0: sixteen bytes
+// a step, 1: AVX-512 masks). Bytes counted are those read.
+void BM_Utf16Length(benchmark::State& state) {
+    const auto counter = static_cast<EUtf16Counter>(state.range(0));
+    if (!Utf16CounterRuns(counter)) {
+        state.SkipWithError("not on this processor");
+        return;
+    }
+    std::vector<std::string> utf8;
+    for (const auto& v : SampleVersions()) utf8.push_back(ToNarrow(v));
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        for (const std::string& version : utf8) {
+            benchmark::DoNotOptimize(Utf16LengthWith(counter, version));
+            bytes += static_cast<int64_t>(version.size());
+        }
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_Utf16Length)->Arg(0)->Arg(1);
 
 }  // namespace

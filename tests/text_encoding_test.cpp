@@ -151,23 +151,27 @@ TEST(TextEncoding, EncodersMatchTheCharacterByCharacterConversion) {
 // and with characters of every width, also astride two steps; and in texts
 // long enough for the per-lane counters to be summed on the way.
 TEST(TextEncoding, Utf16LengthCountsWhatDecodingGives) {
-    std::mt19937 rng(14);
-    for (int iteration = 0; iteration < 20000; ++iteration) {
-        const std::string bytes = ToNarrow(RandomText(rng));
-        ASSERT_EQ(Utf16Length(bytes), FromNarrowLossy(bytes).size()) << bytes;
+    for (const EUtf16Counter counter : {EUtf16Counter::kSteps, EUtf16Counter::kMasks}) {
+        if (!Utf16CounterRuns(counter)) continue;
+        const auto count = [counter](std::string_view bytes) { return Utf16LengthWith(counter, bytes); };
+        std::mt19937 rng(14);
+        for (int iteration = 0; iteration < 20000; ++iteration) {
+            const std::string bytes = ToNarrow(RandomText(rng));
+            ASSERT_EQ(count(bytes), FromNarrowLossy(bytes).size()) << bytes;
+        }
+        for (int iteration = 0; iteration < 20; ++iteration) {
+            std::string bytes;
+            while (bytes.size() < 20000) bytes += ToNarrow(RandomText(rng));
+            ASSERT_EQ(count(bytes), FromNarrowLossy(bytes).size()) << bytes.size() << " bytes";
+        }
+        // Every lane counts in every step.
+        std::string cyrillic;
+        std::string faces;
+        for (int i = 0; i < 30000; ++i) cyrillic += "\xD1\x8F";
+        for (int i = 0; i < 20000; ++i) faces += "\xF0\x9F\x98\x80";
+        EXPECT_EQ(count(cyrillic), 30000u);
+        EXPECT_EQ(count(faces), 40000u);
     }
-    for (int iteration = 0; iteration < 20; ++iteration) {
-        std::string bytes;
-        while (bytes.size() < 20000) bytes += ToNarrow(RandomText(rng));
-        ASSERT_EQ(Utf16Length(bytes), FromNarrowLossy(bytes).size()) << bytes.size() << " bytes";
-    }
-    // Every lane counts in every step.
-    std::string cyrillic;
-    std::string faces;
-    for (int i = 0; i < 30000; ++i) cyrillic += "\xD1\x8F";
-    for (int i = 0; i < 20000; ++i) faces += "\xF0\x9F\x98\x80";
-    EXPECT_EQ(Utf16Length(cyrillic), 30000u);
-    EXPECT_EQ(Utf16Length(faces), 40000u);
 }
 
 // Small blocks split the texts everywhere; each text is still converted on

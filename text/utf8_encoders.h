@@ -1,4 +1,5 @@
-// The UTF-16 -> UTF-8 encoders behind EncodeUtf8, one by one. EncodeUtf8 picks
+// The UTF-16 -> UTF-8 encoders behind EncodeUtf8, and the counters behind
+// Utf16Length, one by one. EncodeUtf8 (and Utf16Length) picks
 // one when the program starts (by how the program was built and what the
 // processor can do), so a machine runs only that one through it; the tests
 // run each encoder this processor can run on the same texts.
@@ -24,3 +25,13 @@ enum class EUtf8Encoder {
 bool Utf8EncoderRuns(EUtf8Encoder encoder);
 // Only for an encoder that runs here.
 std::size_t EncodeUtf8With(EUtf8Encoder encoder, std::u16string_view text, char* out);
+
+// The counters behind Utf16Length.
+enum class EUtf16Counter {
+    kSteps,  // sixteen bytes a step with SSE2, else byte by byte
+    kMasks,  // AVX-512: sixty-four bytes a step
+};
+
+bool Utf16CounterRuns(EUtf16Counter counter);
+// Only for a counter that runs here; every counter gives Utf16Length's count.
+std::size_t Utf16LengthWith(EUtf16Counter counter, std::string_view utf8);

@@ -111,8 +111,8 @@ std::size_t AppendUtf8Prefix(std::string_view bytes, std::u16string& out);
 // UTF-8 -> UTF-16 for bytes already known to be valid or where a lossy result
 // is wanted: every invalid sequence becomes U+FFFD.
 std::u16string FromNarrowLossy(std::string_view bytes);
-// The number of UTF-16 code units that valid UTF-8 decodes to, sixteen bytes
-// a step: one per byte that is not a continuation byte, two for a four-byte
+// The number of UTF-16 code units that valid UTF-8 decodes to, sixteen or
+// sixty-four bytes a step: one per byte that is not a continuation byte, two for a four-byte
 // character.
 std::size_t Utf16Length(std::string_view utf8);
 
