@@ -1,7 +1,9 @@
 // Event-loop latency while the desktop application fills its list with a
 // million versions: a 5 ms timer measures how late the event loop serves it,
 // and the probe reports the worst and 99th-percentile lateness, the time until
-// the list holds every version, and the process's peak resident memory.
+// the list holds every version, the process's CPU time meanwhile (against two
+// cores' worth of the fill, how busy the machine was), and the process's peak
+// resident memory.
 //
 //   QT_QPA_PLATFORM=offscreen phrasemill-latency-probe [versions-exponent]
 //   QT_QPA_PLATFORM=offscreen phrasemill-latency-probe TEMPLATE-FILE VERSIONS
@@ -26,10 +28,23 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+namespace {
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -80,6 +95,7 @@ int main(int argc, char* argv[]) {
 
     CLatencyProbe probe;
     QElapsedTimer fill;
+    double cpuAtStart = 0;
     CResultsModel* model = frame.ResultsPage()->Model();
     bool done = false;
     QTimer watch;
@@ -93,6 +109,7 @@ int main(int argc, char* argv[]) {
 
     QTimer::singleShot(200, [&] {
         fill.start();
+        cpuAtStart = ProcessCpuSeconds();
         probe.Start();
         frame.CommandAction(CMainFrame::kGenerate)->trigger();
         watch.start();
@@ -100,11 +117,14 @@ int main(int argc, char* argv[]) {
     QTimer::singleShot(600000, &app, &QApplication::quit);
     app.exec();
     const double fillSeconds = static_cast<double>(fill.elapsed()) / 1000.0;
+    const double fillCpuSeconds = ProcessCpuSeconds() - cpuAtStart;
     probe.Stop();
 
     std::printf("versions wanted        %lld\n", static_cast<long long>(target));
     std::printf("rows in the list       %zu%s\n", model->RowCount(), done ? "" : " (timed out)");
     std::printf("time to fill the list  %.2f s\n", fillSeconds);
+    std::printf("CPU while filling      %.2f s (%.2f cores)\n", fillCpuSeconds,
+                fillSeconds > 0 ? fillCpuSeconds / fillSeconds : 0.0);
     probe.PrintLateness();
     PrintPeakRss();
     frame.close();
