@@ -147,9 +147,10 @@ TEST(TextEncoding, EncodersMatchTheCharacterByCharacterConversion) {
     EXPECT_EQ(ToNarrow(longText), ReferenceUtf8(longText));
 }
 
-// The code units of UTF-8 as decoding finds them, around the 16-byte steps
-// and with characters of every width, also astride two steps; and in texts
-// long enough for the per-lane counters to be summed on the way.
+// The code units of UTF-8 as decoding finds them, by every counter that runs
+// here: around the 16- and 64-byte steps and the last, partial one, with
+// characters of every width, also astride two steps; and in texts long
+// enough for the per-lane counters to be summed on the way.
 TEST(TextEncoding, Utf16LengthCountsWhatDecodingGives) {
     for (const EUtf16Counter counter : {EUtf16Counter::kSteps, EUtf16Counter::kMasks}) {
         if (!Utf16CounterRuns(counter)) continue;

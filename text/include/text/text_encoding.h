@@ -112,8 +112,8 @@ std::size_t AppendUtf8Prefix(std::string_view bytes, std::u16string& out);
 // is wanted: every invalid sequence becomes U+FFFD.
 std::u16string FromNarrowLossy(std::string_view bytes);
 // The number of UTF-16 code units that valid UTF-8 decodes to, sixteen or
-// sixty-four bytes a step: one per byte that is not a continuation byte, two for a four-byte
-// character.
+// sixty-four bytes a step: one per byte that is not a continuation byte, two
+// for a four-byte character.
 std::size_t Utf16Length(std::string_view utf8);
 
 // LF, CR and CR LF line breaks all become CR LF, as in the editor.
