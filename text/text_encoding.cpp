@@ -479,8 +479,6 @@ std::size_t Utf16LengthWith(EUtf16Counter counter, std::string_view utf8) {
 }
 
 std::size_t Utf16Length(std::string_view utf8) {
-#if defined(PHRASEMILL_COMPRESSING_ENCODER)
-    if (kCountsByMasks) return Utf16LengthByMasks(utf8);
-#endif
-    return Utf16LengthBySteps(utf8);
+    return Utf16LengthWith(Utf16CounterRuns(EUtf16Counter::kMasks) ? EUtf16Counter::kMasks : EUtf16Counter::kSteps,
+                           utf8);
 }
